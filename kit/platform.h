@@ -49,7 +49,8 @@ class VirtualClock : public Clock {
 
 // What happened on the platform that a host or a test may want to see.
 struct PlatformEvent {
-  enum class Kind { MessageBox, Help, Popup } kind;
+  enum class Kind { MessageBox, Help, Popup };
+  Kind kind = Kind::MessageBox;
   std::string text;   // message box text
   std::string title;  // message box title
   long flags = 0;     // message box flags

@@ -1,0 +1,327 @@
+#include "kit/form.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "korvena/RuntimeError.h"
+
+namespace kit {
+
+namespace {
+long nextHandle() {
+  static long next = 0x100;
+  return next += 4;
+}
+}  // namespace
+
+// ---- Control ----
+
+Control::Control(Form& owner, std::string name, int index)
+    : owner_(owner), name_(std::move(name)), index_(index) {
+  owner_.registerControl(this);
+}
+
+Control::~Control() { owner_.unregisterControl(this); }
+
+std::string Control::fullName() const {
+  return index_ < 0 ? name_ : name_ + "(" + std::to_string(index_) + ")";
+}
+
+void Control::move(float left, float top, float width, float height) {
+  left_ = left;
+  top_ = top;
+  width_ = width;
+  height_ = height;
+  changed();
+}
+
+void Control::setVisible(bool v) {
+  if (visible_ == v) return;
+  visible_ = v;
+  changed();
+}
+
+void Control::setEnabled(bool v) {
+  if (enabled_ == v) return;
+  enabled_ = v;
+  changed();
+}
+
+void Control::setTag(const std::string& v) { tag_ = v; }
+
+void Control::setFocus() {
+  if (!owner_.visible() || !visible_ || !enabled_)
+    throw korvena::RuntimeError(korvena::err::InvalidProcedureCall, "Invalid procedure call or argument");
+  owner_.setFocusedControl(this);
+  owner_.setFocus();
+}
+
+bool Control::hasFocus() const { return owner_.active() && owner_.focusedControl() == this; }
+
+void Control::changed() {
+  if (owner_.loaded()) platform().changed();
+}
+
+// ---- Form ----
+
+Form::Form(std::string name) : name_(std::move(name)) {}
+
+Form::~Form() {
+  if (loaded_) {
+    platform().formUnloaded(*this);
+    loaded_ = false;
+  }
+  controls_set_.reset();
+}
+
+long Form::styleFor(int borderStyle) {
+  switch (borderStyle) {
+    case 0: return ws::ClipSiblings;
+    case 1: return ws::Caption | ws::SysMenu | ws::ClipSiblings;
+    case 3: return ws::Caption | ws::SysMenu | ws::ClipSiblings | 0x80;
+    case 4: return ws::Caption | ws::SysMenu | ws::ClipSiblings;
+    case 5: return ws::Caption | ws::SysMenu | ws::ThickFrame | ws::ClipSiblings;
+    default:
+      return ws::Caption | ws::SysMenu | ws::ThickFrame | ws::MinimizeBox | ws::MaximizeBox |
+             ws::ClipSiblings;
+  }
+}
+
+long Form::exStyleFor(int borderStyle) {
+  switch (borderStyle) {
+    case 0: return 0;
+    case 3: return ws::ExDlgModalFrame | ws::ExWindowEdge;
+    case 4:
+    case 5: return ws::ExToolWindow | ws::ExWindowEdge;
+    default: return ws::ExWindowEdge;
+  }
+}
+
+void Form::load() {
+  if (loaded_) return;
+  loaded_ = true;
+  hwnd_ = nextHandle();
+  borderStyle_ = design.borderStyle;
+  style_ = styleFor(borderStyle_);
+  exStyle_ = exStyleFor(borderStyle_);
+  topmost_ = false;
+  windowState_ = 0;
+  visible_ = false;
+  tag_.clear();
+  caption_ = design.caption;
+  keyPreview_ = design.keyPreview;
+  helpContextId_ = design.helpContextId;
+  left_ = design.left;
+  top_ = design.top;
+  width_ = design.width;
+  height_ = design.height;
+  focused_ = nullptr;
+  controls_set_ = std::shared_ptr<ControlSet>(createControls());
+  platform().formLoaded(*this);
+  Form_Load();
+}
+
+bool Form::unload(int unloadMode) {
+  if (!loaded_) return true;
+  int cancel = 0;
+  Form_QueryUnload(cancel, unloadMode);
+  if (cancel != 0 || !loaded_) return !loaded_;
+  Form_Unload(cancel);
+  if (cancel != 0 || !loaded_) return !loaded_;
+  visible_ = false;
+  loaded_ = false;
+  hwnd_ = 0;
+  focused_ = nullptr;
+  platform().formUnloaded(*this);
+  // The controls go to the graveyard: a handler of one of them may be running.
+  platform().bury(std::move(controls_set_));
+  return true;
+}
+
+void Form::show() {
+  load();
+  if (!visible_) {
+    visible_ = true;
+  }
+  platform().formShown(*this);
+  const bool palette = topmost_ && (exStyle_ & ws::ExToolWindow);
+  if (!palette && windowState_ != 1) platform().activate(*this);
+}
+
+void Form::showWithoutActivating() {
+  load();
+  visible_ = true;
+  platform().formShown(*this);
+}
+
+void Form::hide() {
+  if (!loaded_) load();
+  if (!visible_) return;
+  visible_ = false;
+  platform().formHidden(*this);
+}
+
+void Form::setFocus() {
+  if (!loaded_ || !visible_)
+    throw korvena::RuntimeError(korvena::err::InvalidProcedureCall, "Invalid procedure call or argument");
+  platform().bringToFront(*this);
+  platform().activate(*this);
+}
+
+void Form::zOrder(int pos) {
+  load();
+  if (pos == 0)
+    platform().bringToFront(*this);
+  else
+    platform().sendToBack(*this);
+}
+
+bool Form::active() const { return platform().activeForm() == this; }
+
+void Form::setTopmost(bool v) {
+  if (topmost_ == v) return;
+  topmost_ = v;
+  if (visible_) platform().bringToFront(*this);
+  platform().changed();
+}
+
+void Form::move(float left, float top) { move(left, top, width_, height_); }
+
+void Form::move(float left, float top, float width, float height) {
+  load();
+  applyGeometry(left, top, width, height, true);
+}
+
+void Form::applyGeometry(float left, float top, float width, float height, bool raiseResize) {
+  const float oldW = scaleWidth(), oldH = scaleHeight();
+  const bool sized = width != width_ || height != height_;
+  left_ = left;
+  top_ = top;
+  width_ = width;
+  height_ = height;
+  if (windowState_ == 0) {
+    restoreLeft_ = left;
+    restoreTop_ = top;
+    restoreWidth_ = width;
+    restoreHeight_ = height;
+  }
+  platform().changed();
+  if (raiseResize && (sized || oldW != scaleWidth() || oldH != scaleHeight())) Form_Resize();
+}
+
+float Form::frameWidth() const { return platform().frameExtent(style_, exStyle_).width; }
+float Form::frameHeight() const { return platform().frameExtent(style_, exStyle_).height; }
+float Form::scaleWidth() const { return std::max(0.0f, width_ - frameWidth()); }
+float Form::scaleHeight() const { return std::max(0.0f, height_ - frameHeight()); }
+
+void Form::setStyle(long v) {
+  const float oldW = scaleWidth(), oldH = scaleHeight();
+  style_ = v;
+  platform().changed();
+  if (loaded_ && (oldW != scaleWidth() || oldH != scaleHeight())) Form_Resize();
+}
+
+void Form::setExStyle(long v) {
+  const float oldW = scaleWidth(), oldH = scaleHeight();
+  exStyle_ = v;
+  platform().changed();
+  if (loaded_ && (oldW != scaleWidth() || oldH != scaleHeight())) Form_Resize();
+}
+
+void Form::setWindowState(int state) {
+  load();
+  if (state == windowState_) return;
+  const int old = windowState_;
+  windowState_ = state;
+  if (state == 2) {
+    if (old == 0) {
+      restoreLeft_ = left_;
+      restoreTop_ = top_;
+      restoreWidth_ = width_;
+      restoreHeight_ = height_;
+    }
+    left_ = 0;
+    top_ = 0;
+    width_ = platform().screenWidth();
+    height_ = platform().screenHeight();
+  } else if (state == 0) {
+    left_ = restoreLeft_;
+    top_ = restoreTop_;
+    width_ = restoreWidth_;
+    height_ = restoreHeight_;
+  }
+  if (state == 1) platform().deactivate(*this);
+  platform().changed();
+  Form_Resize();
+}
+
+void Form::setTag(const std::string& v) {
+  load();
+  tag_ = v;
+}
+
+void Form::setCaption(const std::string& v) {
+  load();
+  caption_ = v;
+  platform().changed();
+}
+
+void Form::popupMenu(Menu& menu, float x, float y) { platform().recordPopup(*this, menu, x, y); }
+
+Control* Form::findControl(const std::string& name, int index) const {
+  for (Control* c : controls_)
+    if (c->name() == name && c->index() == index) return c;
+  return nullptr;
+}
+
+void Form::registerControl(Control* control) { controls_.push_back(control); }
+
+void Form::unregisterControl(Control* control) {
+  controls_.erase(std::remove(controls_.begin(), controls_.end(), control), controls_.end());
+  if (focused_ == control) focused_ = nullptr;
+}
+
+void Form::userActivate() {
+  if (!loaded_ || !visible_) return;
+  if (windowState_ == 1) setWindowState(0);
+  platform().bringToFront(*this);
+  platform().activate(*this);
+}
+
+void Form::userResize(float width, float height) {
+  if (!loaded_) return;
+  applyGeometry(left_, top_, width, height, true);
+}
+
+void Form::userMove(float left, float top) {
+  if (!loaded_) return;
+  applyGeometry(left, top, width_, height_, false);
+}
+
+void Form::userKeyDown(int keyCode, int shift) {
+  if (!loaded_) return;
+  if (keyPreview_) Form_KeyDown(keyCode, shift);
+  if (keyCode == 0 || !loaded_) return;
+  if (focused_ && focused_->onKeyDown)
+    raise(focused_->onKeyDown, keyCode, shift);
+  else if (!keyPreview_)
+    Form_KeyDown(keyCode, shift);
+}
+
+void Form::userKeyPress(int keyAscii) {
+  if (!loaded_) return;
+  if (keyPreview_) Form_KeyPress(keyAscii);
+  if (keyAscii == 0 || !loaded_) return;
+  if (focused_ && focused_->onKeyPress)
+    raise(focused_->onKeyPress, keyAscii);
+  else if (!keyPreview_)
+    Form_KeyPress(keyAscii);
+}
+
+bool isFormLoaded(const std::string& name) {
+  for (Form* f : platform().forms())
+    if (f->name() == name) return true;
+  return false;
+}
+
+}  // namespace kit
