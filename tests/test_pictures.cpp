@@ -1,0 +1,219 @@
+// Loading pictures from files: natural sizes, EXIF orientation, the decoding
+// budget and unreadable files. Test pictures are written at run time.
+#include "kit/picture.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <string>
+
+#include "kit/picture_impl.h"
+#include "korvena/RuntimeError.h"
+
+namespace {
+
+// A picture with some structure, so encoders produce real scan data.
+QImage testImage(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < width; ++x) line[x] = qRgb((x * 7) & 255, (y * 5) & 255, ((x ^ y) * 3) & 255);
+  }
+  return image;
+}
+
+QByteArray encode(const QImage& image, const char* format) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
+  EXPECT_TRUE(writer.write(image)) << format << ": " << writer.errorString().toStdString();
+  return bytes;
+}
+
+// Inserts an APP1 "Exif" segment after the start-of-image marker: a
+// big-endian TIFF header and one IFD entry, Orientation (0x0112), SHORT.
+QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
+  const unsigned char tiff[] = {'M', 'M', 0, 42, 0, 0, 0, 8,  // header, IFD at 8
+                                0, 1,                         // one entry
+                                0x01, 0x12, 0, 3, 0, 0, 0, 1,  // tag, type, count
+                                0, static_cast<unsigned char>(orientation), 0, 0,
+                                0, 0, 0, 0};                  // no next IFD
+  QByteArray payload("Exif\0\0", 6);
+  payload.append(reinterpret_cast<const char*>(tiff), sizeof tiff);
+  const int length = static_cast<int>(payload.size()) + 2;
+  QByteArray segment;
+  segment.append('\xFF').append('\xE1');
+  segment.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF));
+  segment.append(payload);
+  return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+// Lowers Qt's decoding allocation limit for one test.
+class AllocationLimit {
+ public:
+  explicit AllocationLimit(int megabytes) : saved_(QImageReader::allocationLimit()) {
+    QImageReader::setAllocationLimit(megabytes);
+  }
+  ~AllocationLimit() { QImageReader::setAllocationLimit(saved_); }
+
+ private:
+  int saved_;
+};
+
+class PictureTest : public ::testing::Test {
+ protected:
+  std::string write(const QString& name, const QByteArray& bytes) {
+    const QString path = dir_.filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path.toStdString();
+  }
+
+  // The error number raised by loading, 0 when the load succeeds. A failure
+  // must carry a description.
+  static long loadError(const std::string& path) {
+    try {
+      kit::Picture::load(path);
+    } catch (const korvena::RuntimeError& e) {
+      EXPECT_FALSE(e.description().empty()) << path;
+      return e.number();
+    }
+    return 0;
+  }
+
+  QTemporaryDir dir_;
+};
+
+}  // namespace
+
+TEST_F(PictureTest, NaturalSizeOfEachFormat) {
+  QList<QByteArray> formats = {"png", "jpeg", "bmp"};
+  if (QImageWriter::supportedImageFormats().contains("gif")) formats.append("gif");
+  for (const QByteArray& format : formats) {
+    SCOPED_TRACE(format.toStdString());
+    const std::string path = write("plain." + QString::fromLatin1(format), encode(testImage(40, 30), format));
+    const auto picture = kit::Picture::load(path);
+    EXPECT_EQ(picture->widthPixels(), 40);
+    EXPECT_EQ(picture->heightPixels(), 30);
+    EXPECT_EQ(picture->widthTwips(), 600.0f);
+    EXPECT_EQ(picture->heightTwips(), 450.0f);
+    EXPECT_EQ(picture->path(), path);
+    EXPECT_EQ(picture->impl().image.size(), QSize(40, 30));
+  }
+}
+
+TEST_F(PictureTest, ContentDecidesTheReaderNotTheName) {
+  const std::string path = write("really-a-png.jpg", encode(testImage(21, 13), "png"));
+  const auto picture = kit::Picture::load(path);
+  EXPECT_EQ(picture->widthPixels(), 21);
+  EXPECT_EQ(picture->heightPixels(), 13);
+}
+
+TEST_F(PictureTest, ExifOrientationTurnsTheNaturalSize) {
+  const QByteArray jpeg = encode(testImage(40, 30), "jpeg");
+  struct Case {
+    int orientation;
+    bool quarterTurn;
+  };
+  for (const Case c : {Case{1, false}, Case{2, false}, Case{3, false}, Case{5, true}, Case{6, true},
+                       Case{7, true}, Case{8, true}}) {
+    SCOPED_TRACE(c.orientation);
+    const std::string path = write(QString("turned%1.jpg").arg(c.orientation),
+                                   withExifOrientation(jpeg, c.orientation));
+    const auto picture = kit::Picture::load(path);
+    const QSize expected = c.quarterTurn ? QSize(30, 40) : QSize(40, 30);
+    EXPECT_EQ(QSize(picture->widthPixels(), picture->heightPixels()), expected);
+    EXPECT_EQ(picture->impl().image.size(), expected);  // the pixels are turned too
+  }
+}
+
+TEST_F(PictureTest, ExifQuarterTurnMovesThePixels) {
+  // Orientation 6: the stored top-left corner shows at the top right.
+  QImage image(40, 30, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter(&image).fillRect(0, 0, 16, 12, Qt::black);
+  const std::string path = write("corner.jpg", withExifOrientation(encode(image, "jpeg"), 6));
+  const auto picture = kit::Picture::load(path);
+  const QImage& shown = picture->impl().image;
+  ASSERT_EQ(shown.size(), QSize(30, 40));
+  EXPECT_LT(qGray(shown.pixel(25, 3)), 64);
+  EXPECT_GT(qGray(shown.pixel(3, 3)), 192);
+}
+
+TEST_F(PictureTest, OverBudgetDecodesReducedButKeepsTheNaturalSize) {
+  // 1 MB limit: a 1000 x 600 picture needs 2.4 MB at full size. JPEG and PNG
+  // decode directly at the reduced size.
+  const AllocationLimit limit(1);
+  const QImage image = testImage(1000, 600);
+  const QByteArray jpeg = encode(image, "jpeg");
+
+  for (const char* format : {"jpeg", "png"}) {
+    SCOPED_TRACE(format);
+    const auto plain = kit::Picture::load(write(QString("large.") + format, encode(image, format)));
+    EXPECT_EQ(plain->widthPixels(), 1000);
+    EXPECT_EQ(plain->heightPixels(), 600);
+    EXPECT_EQ(plain->widthTwips(), 15000.0f);
+    EXPECT_EQ(plain->impl().image.size(), QSize(500, 300));
+  }
+
+  const auto turned = kit::Picture::load(write("large-turned.jpg", withExifOrientation(jpeg, 6)));
+  EXPECT_EQ(turned->widthPixels(), 600);
+  EXPECT_EQ(turned->heightPixels(), 1000);
+  EXPECT_EQ(turned->impl().image.size(), QSize(300, 500));
+}
+
+TEST_F(PictureTest, BudgetBelowTheLimitStillReduces) {
+  // BMP decodes at full size and is scaled afterwards: 600 x 400 x 4 bytes is
+  // under the 1 MB limit but over the budget below it.
+  const AllocationLimit limit(1);
+  const auto picture = kit::Picture::load(write("medium.bmp", encode(testImage(600, 400), "bmp")));
+  EXPECT_EQ(picture->widthPixels(), 600);
+  EXPECT_EQ(picture->heightPixels(), 400);
+  EXPECT_EQ(picture->impl().image.size(), QSize(300, 200));
+
+  const auto small = kit::Picture::load(write("small.bmp", encode(testImage(300, 200), "bmp")));
+  EXPECT_EQ(small->impl().image.size(), QSize(300, 200));
+}
+
+TEST_F(PictureTest, FullDecodeBeyondTheLimitFailsCleanly) {
+  const AllocationLimit limit(1);
+  const std::string path = write("huge.bmp", encode(testImage(1000, 600), "bmp"));
+  EXPECT_EQ(loadError(path), kit::kInvalidPictureError);
+}
+
+TEST_F(PictureTest, UnreadableFilesRaise481) {
+  EXPECT_EQ(loadError(write("text.png", "This is not a picture.\n")), kit::kInvalidPictureError);
+  EXPECT_EQ(loadError(write("empty.jpg", QByteArray())), kit::kInvalidPictureError);
+  EXPECT_EQ(loadError(dir_.filePath("missing.png").toStdString()), kit::kInvalidPictureError);
+  EXPECT_EQ(loadError(dir_.path().toStdString()), kit::kInvalidPictureError);  // a folder
+  EXPECT_EQ(loadError(""), kit::kInvalidPictureError);
+  // A valid signature with nothing after it.
+  EXPECT_EQ(loadError(write("header-only.png", encode(testImage(8, 8), "png").left(8))),
+            kit::kInvalidPictureError);
+}
+
+TEST_F(PictureTest, TruncatedJpegLoadsWholeOrFailsCleanly) {
+  const QByteArray jpeg = encode(testImage(200, 150), "jpeg");
+  for (const qsizetype length : {jpeg.size() / 2, jpeg.size() - 2, qsizetype{200}}) {
+    SCOPED_TRACE(length);
+    const std::string path = write(QString("cut%1.jpg").arg(length), jpeg.left(length));
+    try {
+      const auto picture = kit::Picture::load(path);
+      EXPECT_EQ(picture->widthPixels(), 200);
+      EXPECT_EQ(picture->heightPixels(), 150);
+      EXPECT_EQ(picture->impl().image.size(), QSize(200, 150));
+    } catch (const korvena::RuntimeError& e) {
+      EXPECT_EQ(e.number(), kit::kInvalidPictureError);
+      EXPECT_FALSE(e.description().empty());
+    }
+  }
+}
