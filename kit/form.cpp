@@ -27,7 +27,13 @@ std::string Control::fullName() const {
   return index_ < 0 ? name_ : name_ + "(" + std::to_string(index_) + ")";
 }
 
+void checkSize(float width, float height) {
+  if (!(width >= 0) || !(height >= 0))
+    throw korvena::RuntimeError(korvena::err::InvalidPropertyValue, "Invalid property value");
+}
+
 void Control::move(float left, float top, float width, float height) {
+  checkSize(width, height);
   left_ = left;
   top_ = top;
   width_ = width;
@@ -72,6 +78,8 @@ Form::~Form() {
     loaded_ = false;
   }
   controls_set_.reset();
+  // Buried controls keep a reference to their form: free them while it lives.
+  platform().collectGarbage();
 }
 
 long Form::styleFor(int borderStyle) {
@@ -188,6 +196,7 @@ void Form::setTopmost(bool v) {
 void Form::move(float left, float top) { move(left, top, width_, height_); }
 
 void Form::move(float left, float top, float width, float height) {
+  checkSize(width, height);
   load();
   applyGeometry(left, top, width, height, true);
 }

@@ -60,6 +60,11 @@ class Control {
   const std::string& toolTip() const { return toolTip_; }
   void setToolTip(const std::string& v) { toolTip_ = v; }
 
+  // The control this one sits in (a frame or picture box), or none: its
+  // position is relative to that container's client area.
+  Control* container() const { return container_; }
+  void setContainer(Control* container) { container_ = container; }
+
   // Keyboard focus: activates the form (error 5 when the form is hidden).
   void setFocus();
   bool hasFocus() const;
@@ -80,7 +85,11 @@ class Control {
   bool enabled_ = true;
   std::string tag_;
   std::string toolTip_;
+  Control* container_ = nullptr;
 };
+
+// Error 380 for a size no window or control can take (negative or not a number).
+void checkSize(float width, float height);
 
 // What a form's controls are held in: created at load, dropped at unload.
 struct ControlSet {

@@ -122,6 +122,13 @@ void Platform::setFrameExtent(bool toolWindow, Extent extent) {
   (toolWindow ? toolExtent_ : framedExtent_) = extent;
 }
 
+void Platform::collectGarbage() {
+  // Oldest first; freeing may bury more, which waits for the next round.
+  std::vector<std::shared_ptr<void>> dead;
+  dead.swap(graveyard_);
+  for (auto& d : dead) d.reset();
+}
+
 void Platform::changed() {
   if (backend_) backend_->stateChanged();
 }

@@ -129,7 +129,7 @@ class Platform {
   // Controls and windows of unloaded forms are kept until the current
   // event has returned, so a handler may unload its own form safely.
   void bury(std::shared_ptr<void> remains) { graveyard_.push_back(std::move(remains)); }
-  void collectGarbage() { graveyard_.clear(); }
+  void collectGarbage();
 
   // Back to a fresh headless platform (tests).
   void reset();

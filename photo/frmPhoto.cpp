@@ -1,0 +1,177 @@
+// The photo window's life: load, activation, resizing, keys, its pop-up
+// menu, loading a picture, the opening animation and unload.
+#include "photo/frmPhoto.h"
+
+#include <new>
+
+#include "component/basView.h"
+#include "kit/picture.h"
+#include "support/basHTMLHelp.h"
+#include "support/basWindow.h"
+#include "support/numbers.h"
+#include "toolbar/frmNavToolbar.h"
+
+namespace korvena {
+
+namespace {
+constexpr float kBarThickness = 240;
+}
+
+frmPhoto::Controls::Controls(frmPhoto& f)
+    : picForm(f, "picForm"),
+      picPhoto(f, "picPhoto"),
+      HScroll(f, "HScroll", kit::ScrollBar::Orientation::Horizontal),
+      VScroll(f, "VScroll", kit::ScrollBar::Orientation::Vertical),
+      tmrOpen(f, "tmrOpen"),
+      mnuPop(f, "mnuPop", "PopMenu"),
+      mnuPopClose(mnuPop.addItem("mnuPopClose", "&Close")) {
+  picPhoto.setContainer(&picForm);
+  HScroll.move(0, 3000, 4470, kBarThickness);
+  VScroll.move(4470, 0, kBarThickness, 3000);
+  for (kit::ScrollBar* bar : {&HScroll, &VScroll}) {
+    bar->setVisible(false);
+    bar->setEnabled(false);
+  }
+  tmrOpen.setInterval(30);
+  mnuPop.setVisible(false);
+}
+
+frmPhoto::frmPhoto() : kit::Form("frmPhoto") {
+  design.borderStyle = 2;
+  design.left = 0;
+  design.top = 0;
+  design.width = 4800;
+  design.height = 3600;
+  design.keyPreview = true;
+  design.helpContextId = 15;
+}
+
+std::unique_ptr<kit::ControlSet> frmPhoto::createControls() {
+  auto controls = std::make_unique<Controls>(*this);
+  controls->picPhoto.onMouseUp = [this](int b, int s, float x, float y) { picPhoto_MouseUp(b, s, x, y); };
+  controls->mnuPopClose.onClick = [this] { mnuPopClose_Click(); };
+  controls->tmrOpen.onTimer = [this] { tmrOpen_Timer(); };
+  controls->VScroll.onScroll = [this] { VScroll_Scroll(); };
+  controls->VScroll.onChange = [this] { VScroll_Change(); };
+  controls->HScroll.onScroll = [this] { HScroll_Scroll(); };
+  controls->HScroll.onChange = [this] { HScroll_Change(); };
+  return controls;
+}
+
+int16_t frmPhoto::slotFromTag() const { return num::round16(num::leadingNumber(tag())); }
+
+void frmPhoto::Form_Load() {
+  ResizeGuard = 1;
+  FrameHeight = num::round16(height() - scaleHeight());
+  FrameWidth = num::round16(width() - scaleWidth());
+  c().picForm.move(0, 0, scaleWidth(), scaleHeight());
+  hide();
+  if (NavToolbar().c().chkNoBorder.value() != 0) ChangeBorderStyle(hwnd(), static_cast<uint8_t>(borderStyle()), 0);
+}
+
+void frmPhoto::Form_Activate() {
+  view().CurrentIndex = slotFromTag();
+  frmNavToolbar& toolbar = NavToolbar();
+  if (toolbar.tag() != "Autoslide") toolbar.show();
+}
+
+void frmPhoto::Form_Resize() {
+  if (ResizeGuard != 0) return;
+  if (windowState() == 1) return;
+  c().picForm.move(0, 0, scaleWidth(), scaleHeight());
+  ScrollBar();
+}
+
+void frmPhoto::Form_KeyDown(int& KeyCode, int /*Shift*/) {
+  if (KeyCode == 112) ShowHelp(helpContextId());
+}
+
+void frmPhoto::Form_KeyPress(int& KeyAscii) {
+  if (KeyAscii == 27) StopSlideshowFromPhoto();
+}
+
+void frmPhoto::picPhoto_MouseUp(int Button, int /*Shift*/, float X, float Y) {
+  if (Button == 2) popupMenu(c().mnuPop, X, Y);
+}
+
+void frmPhoto::userRightClick(float x, float y) {
+  if (!loaded()) return;
+  kit::ImageControl& pic = c().picPhoto;
+  // Only the part of the view that the picture covers answers the click.
+  if (x >= pic.left() && x < pic.left() + pic.width() && y >= pic.top() && y < pic.top() + pic.height())
+    pic.userMouseUp(2, 0, x - pic.left(), y - pic.top());
+}
+
+void frmPhoto::mnuPopClose_Click() { unload(1); }
+
+void frmPhoto::Form_Unload(int& /*Cancel*/) {
+  StopSlideshowFromPhoto();
+  RemovePhotoWindow(slotFromTag());
+}
+
+void frmPhoto::StopSlideshowFromPhoto() {
+  frmNavToolbar& toolbar = NavToolbar();
+  if (toolbar.tag() != "Autoslide") return;
+  ShowMouseCursor(true);
+  toolbar.c().tmrSlideShow.setTimerEnabled(false);
+  toolbar.setTag("");
+  toolbar.show();
+  kit::Toolbar& bar = toolbar.c().Toolbar;
+  bar.setButtonEnabled(bar.button("MoveNext"), true);
+}
+
+void frmPhoto::SetID(int16_t& ControlIndex) { setTag(std::to_string(ControlIndex)); }
+
+bool frmPhoto::SetImage(const std::string& sFileName) {
+  kit::platform().setMousePointer(11);
+  kit::ImageControl& pic = c().picPhoto;
+  std::string failure;
+  try {
+    // Decode first: a file that does not decode leaves the earlier picture.
+    auto picture = kit::Picture::load(sFileName);
+    pic.setStretch(false);
+    pic.setPicture(std::move(picture));
+    PictureHeight = num::round32(pic.height());
+    PictureWidth = num::round32(pic.width());
+    pic.setStretch(true);
+    HeightPercent = num::toSingle(pic.height() / 100.0);
+    WidthPercent = num::toSingle(pic.width() / 100.0);
+    ResizeImage();
+    return true;
+  } catch (const RuntimeError& e) {
+    failure = e.description();
+  } catch (const std::bad_alloc&) {
+    failure = "Out of memory";
+  }
+  kit::platform().msgBox(failure, "Error", 48);
+  kit::platform().setMousePointer(0);
+  return false;
+}
+
+void frmPhoto::tmrOpen_Timer() {
+  frmNavToolbar& toolbar = NavToolbar();
+  bool finished = true;
+  if (toolbar.c().chkOpenDownway.value() != 0) {
+    if (height() < openTargetHeight_) {
+      setHeight(height() + 100);
+      finished = false;
+    } else {
+      setHeight(openTargetHeight_);
+    }
+  }
+  if (toolbar.c().chkOpenSideway.value() != 0) {
+    if (width() < openTargetWidth_) {
+      setWidth(width() + 100);
+      finished = false;
+    } else {
+      setWidth(openTargetWidth_);
+    }
+  }
+  if (finished) {
+    c().tmrOpen.setTimerEnabled(false);
+    ResizeGuard = 0;
+    toolbar.c().tmrSlideShow.setTimerEnabled(true);
+  }
+}
+
+}  // namespace korvena

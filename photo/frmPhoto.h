@@ -1,0 +1,85 @@
+#pragma once
+// A photo window: shows one image, sized by the fit rule or the zoom rate,
+// placed by the position code, with scroll bars when the picture is larger
+// than its view.
+#include <cstdint>
+#include <string>
+
+#include "kit/controls.h"
+
+namespace korvena {
+
+// The offset of a window along one screen axis for one digit of the
+// position code: 1 start, 2 centre, 3 end, anything else 0.
+int32_t AlignOffset(int32_t screenExtent, int32_t windowExtent, uint8_t digit);
+// The offset that centres an extent of size inner in one of size outer.
+int32_t CentreOffset(int32_t inner, int32_t outer);
+
+class frmPhoto : public kit::Form {
+ public:
+  struct Controls : kit::ControlSet {
+    explicit Controls(frmPhoto& f);
+    kit::PictureBox picForm;
+    kit::ImageControl picPhoto;
+    kit::ScrollBar HScroll;
+    kit::ScrollBar VScroll;
+    kit::Timer tmrOpen;
+    kit::Menu mnuPop;
+    kit::Menu& mnuPopClose;
+  };
+
+  frmPhoto();
+  Controls& c() { return static_cast<Controls&>(controlSet()); }
+  // The controls of a loaded window, without loading it (for snapshots).
+  const Controls* peek() const { return static_cast<const Controls*>(controlSetIfLoaded()); }
+
+  void SetID(int16_t& ControlIndex);
+  bool SetImage(const std::string& sFileName);
+  void ResizeImage();
+  void ScrollBar();
+  // Moves the window to its place on the screen by the position code.
+  void PlaceOnScreen();
+
+  // The user's right-button release at a point of the view (twips).
+  void userRightClick(float x, float y);
+
+  int16_t ResizeGuard = 0;
+  int16_t FrameHeight = 0;
+  int16_t FrameWidth = 0;
+  int32_t PictureHeight = 0;
+  int32_t PictureWidth = 0;
+  float HeightPercent = 0;
+  float WidthPercent = 0;
+  float ZoomPercent = 0;
+  float WidthFitPercent = 0;
+  int32_t VScrollRange = 0;
+  float VScrollScale = 0;
+  int32_t HScrollRange = 0;
+  float HScrollScale = 0;
+
+ protected:
+  std::unique_ptr<kit::ControlSet> createControls() override;
+  void Form_Load() override;
+  void Form_Activate() override;
+  void Form_Resize() override;
+  void Form_KeyDown(int& KeyCode, int Shift) override;
+  void Form_KeyPress(int& KeyAscii) override;
+  void Form_Unload(int& Cancel) override;
+
+ private:
+  void picPhoto_MouseUp(int Button, int Shift, float X, float Y);
+  void mnuPopClose_Click();
+  void tmrOpen_Timer();
+  void VScroll_Scroll();
+  void VScroll_Change() { VScroll_Scroll(); }
+  void HScroll_Scroll();
+  void HScroll_Change() { HScroll_Scroll(); }
+  void StopSlideshowFromPhoto();
+  int16_t slotFromTag() const;
+
+  // The full size the opening animation grows the window back to.
+  float openTargetWidth_ = 0;
+  float openTargetHeight_ = 0;
+};
+
+}  // namespace korvena

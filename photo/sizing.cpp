@@ -1,0 +1,127 @@
+// Sizing a photo window: the rate from the zoom box (or the fit rule), the
+// window's size at most the screen, its place by the position code, its caption.
+#include <cmath>
+
+#include "component/basView.h"
+#include "photo/frmPhoto.h"
+#include "support/numbers.h"
+#include "toolbar/frmNavToolbar.h"
+
+namespace korvena {
+
+int32_t AlignOffset(int32_t screenExtent, int32_t windowExtent, uint8_t digit) {
+  switch (digit) {
+    case 1:
+      return 0;
+    case 2:
+      return num::round32(screenExtent / 2.0 - windowExtent / 2.0);
+    case 3: {
+      const int64_t d = static_cast<int64_t>(screenExtent) - windowExtent;
+      if (d < INT32_MIN || d > INT32_MAX) throw RuntimeError(err::Overflow, "Overflow");
+      return static_cast<int32_t>(d);
+    }
+    default:
+      return 0;
+  }
+}
+
+namespace {
+// A character of the position code read as a digit (anything else reads 0).
+uint8_t positionDigit(char ch) { return ch >= '0' && ch <= '9' ? static_cast<uint8_t>(ch - '0') : 0; }
+}  // namespace
+
+void frmPhoto::PlaceOnScreen() {
+  const std::string& position = view().sImagePosition;
+  const uint8_t vertical = position.empty() ? 0 : positionDigit(position.front());
+  const uint8_t horizontal = position.empty() ? 0 : positionDigit(position.back());
+  setTop(static_cast<float>(AlignOffset(num::round32(kit::screenHeight()), num::round32(height()), vertical)));
+  setLeft(static_cast<float>(AlignOffset(num::round32(kit::screenWidth()), num::round32(width()), horizontal)));
+}
+
+void frmPhoto::ResizeImage() {
+  frmNavToolbar& toolbar = NavToolbar();
+  Controls& k = c();
+  hide();
+  k.picPhoto.move(0, 0, k.picPhoto.width(), k.picPhoto.height());
+
+  int16_t rate = num::round16(num::leadingNumber(toolbar.c().cboZoomRate.text()));
+  const bool slideshow = toolbar.tag() == "Autoslide";
+  const bool noBorder = toolbar.c().chkNoBorder.value() != 0;
+  if (slideshow || noBorder) rate = 0;
+  ResizeGuard = 1;
+  const double bh = noBorder ? 0 : FrameHeight;
+  const double bw = noBorder ? 0 : FrameWidth;
+
+  const double Sh = kit::screenHeight();
+  const double Sw = kit::screenWidth();
+  float picHeight, picWidth;
+  if (rate <= 0) {
+    ZoomPercent = 100;
+    WidthFitPercent = 100;
+    if (Sh < PictureHeight + 1500.0 || Sw < PictureWidth) {
+      if (Sh - 1500 < PictureHeight) ZoomPercent = num::toSingle((Sh - 1500) / PictureHeight * 100);
+      if (Sw < PictureWidth) WidthFitPercent = num::toSingle(Sw / PictureWidth * 100);
+      if (WidthFitPercent < ZoomPercent) ZoomPercent = WidthFitPercent;
+      picHeight = num::toSingle(static_cast<double>(ZoomPercent) * HeightPercent);
+      picWidth = num::toSingle(static_cast<double>(ZoomPercent) * WidthPercent);
+    } else {
+      picHeight = static_cast<float>(PictureHeight);
+      picWidth = static_cast<float>(PictureWidth);
+    }
+  } else if (rate == 100) {
+    ZoomPercent = 100;
+    picHeight = static_cast<float>(PictureHeight);
+    picWidth = static_cast<float>(PictureWidth);
+  } else {
+    ZoomPercent = rate;
+    picHeight = num::toSingle(static_cast<double>(rate) * HeightPercent);
+    picWidth = num::toSingle(static_cast<double>(rate) * WidthPercent);
+  }
+  k.picPhoto.move(k.picPhoto.left(), k.picPhoto.top(), picWidth, picHeight);
+
+  // Window height, then width, each at most the screen; a bar's thickness is
+  // added where the other direction overflows.
+  int16_t v = 0;
+  if (num::toSingle(Sh - bh) < picHeight) {
+    setHeight(num::toSingle(Sh));
+    v = num::round16(k.VScroll.width());
+  } else {
+    setHeight(num::toSingle(picHeight + bh));
+  }
+  if (num::toSingle(Sw - v - bw) < picWidth) {
+    setWidth(num::toSingle(Sw));
+    if (v == 0) {
+      setHeight(num::toSingle(static_cast<double>(height()) + k.HScroll.height()));
+      if (height() > Sh) setHeight(num::toSingle(Sh));
+    }
+  } else {
+    setWidth(num::toSingle(v + static_cast<double>(picWidth) + bw));
+  }
+
+  k.picForm.move(k.picForm.left(), k.picForm.top(), num::toSingle(width() - bw), num::toSingle(height() - bh));
+  if (!slideshow && !noBorder) ScrollBar();
+
+  PlaceOnScreen();
+
+  if (!noBorder) setCaption(toolbar.c().cboImageName.text() + " " + num::captionNumber(ZoomPercent) + "%");
+
+  if (slideshow) {
+    const bool sideway = toolbar.c().chkOpenSideway.value() != 0;
+    const bool downway = toolbar.c().chkOpenDownway.value() != 0;
+    if (sideway || downway) {
+      toolbar.c().tmrSlideShow.setTimerEnabled(false);
+      // The animation grows the window back to the whole size given above.
+      openTargetHeight_ = height();
+      openTargetWidth_ = width();
+      if (downway) setHeight(0);
+      if (sideway) setWidth(0);
+      k.tmrOpen.setTimerEnabled(true);
+    }
+  } else {
+    ResizeGuard = 0;
+  }
+  show();
+  kit::platform().setMousePointer(0);
+}
+
+}  // namespace korvena

@@ -1,0 +1,16 @@
+#pragma once
+// Opens the component's help file at the topic of a help context number.
+#include <string>
+
+namespace korvena {
+
+inline constexpr int HH_HELP_CONTEXT = 15;
+
+// The folder the component library was loaded from.
+std::string ComponentPath();
+// The help file beside the component.
+std::string HelpFilePath();
+
+void ShowHelp(long helpContext);
+
+}  // namespace korvena

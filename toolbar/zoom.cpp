@@ -1,0 +1,42 @@
+// The zoom box: a picked or typed rate resizes the current photo window.
+#include <algorithm>
+
+#include "component/basView.h"
+#include "photo/frmPhoto.h"
+#include "support/numbers.h"
+#include "toolbar/frmNavToolbar.h"
+
+namespace korvena {
+
+namespace {
+// The highest rate a photo window can take (its rate is a 16-bit number).
+constexpr double kHighestRate = 32767;
+}  // namespace
+
+void frmNavToolbar::cboZoomRate_Click() {
+  if (view().bFillingList) return;
+  kit::ComboBox& zoom = c().cboZoomRate;
+  if (num::leadingNumber(zoom.text()) == 0) zoom.setText("Fit to Window");
+  if (view().CurrentIndex > 0)
+    if (frmPhoto* window = loadedPhotoWindow(view().CurrentIndex)) window->ResizeImage();
+  setFocus();
+}
+
+void frmNavToolbar::cboZoomRate_KeyPress(int& KeyAscii) {
+  if (KeyAscii == 13) {
+    KeyAscii = 0;
+    kit::ComboBox& zoom = c().cboZoomRate;
+    // A longer number than a rate can be is written back as the highest rate.
+    const double rate = std::min(num::leadingNumber(zoom.text()), kHighestRate);
+    zoom.setText(num::plainDecimal(rate) + "%");
+    zoom.setSelStart(0);
+    zoom.setSelLength(static_cast<int>(zoom.text().size()));
+    cboZoomRate_Click();
+  } else if (KeyAscii == 8 || (KeyAscii >= '0' && KeyAscii <= '9')) {
+    // Backspace and digits go through.
+  } else {
+    KeyAscii = 0;
+  }
+}
+
+}  // namespace korvena
