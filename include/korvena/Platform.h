@@ -1,0 +1,14 @@
+#pragma once
+// Where the component's windows live. The headless platform (the default)
+// keeps every window in memory only and drives timers by a virtual clock;
+// the Qt platform shows them as real windows. A host that wants real windows
+// creates its QApplication first, then calls UsePlatform(Platform::Qt)
+// before creating an Application, and runs the Qt event loop itself.
+namespace korvena {
+
+enum class Platform { Headless, Qt };
+
+void UsePlatform(Platform platform);
+Platform CurrentPlatform();
+
+}  // namespace korvena
