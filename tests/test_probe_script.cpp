@@ -1,0 +1,326 @@
+// The probe's script reader and JSON writer, and the probe binary end to end.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <limits>
+#include <sstream>
+
+// The probe's sources are not part of the library; its reader and writer are
+// compiled into this test directly.
+#include "apps/probe/json.cpp"
+#include "apps/probe/script.cpp"
+
+using probe::Command;
+using probe::ControlRef;
+using probe::Json;
+using probe::ScriptError;
+using probe::ScriptReader;
+using probe::Target;
+using probe::tokenize;
+
+namespace {
+
+// The line and reason of the ScriptError that reading `script` stops with.
+std::string failure(const std::string& script) {
+  std::istringstream in(script);
+  ScriptReader reader(in);
+  try {
+    while (reader.next()) {
+    }
+  } catch (const ScriptError& e) {
+    return e.message();
+  }
+  return "no error";
+}
+
+Command parse(const std::string& line) {
+  auto c = probe::parseLine(line, 1);
+  if (!c) throw std::runtime_error("blank line");
+  return *c;
+}
+
+}  // namespace
+
+TEST(ProbeScriptTokens, BlanksCommentsAndQuotes) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(tokenize("  regset\tA\\B  x  ", 1), (V{"regset", "A\\B", "x"}));
+  EXPECT_EQ(tokenize("dump # a comment \"with quote", 1), V{"dump"});
+  EXPECT_EQ(tokenize("dump#glued", 1), V{"dump"});
+  EXPECT_EQ(tokenize("   # only a comment", 1), V{});
+  EXPECT_EQ(tokenize("", 1), V{});
+  EXPECT_EQ(tokenize("type txt \"a # b\" # c", 1), (V{"type", "txt", "a # b"}));
+  EXPECT_EQ(tokenize("settext x \"\"", 1), (V{"settext", "x", ""}));
+  EXPECT_EQ(tokenize("dump\r", 1), V{"dump"});  // a script saved with CRLF
+}
+
+TEST(ProbeScriptTokens, Escapes) {
+  EXPECT_EQ(tokenize(R"("\"\\\r\b\e\t")", 1), std::vector<std::string>{"\"\\\r\b\x1b\t"});
+  // Outside quotes a backslash is an ordinary character.
+  EXPECT_EQ(tokenize(R"(a\e)", 1), std::vector<std::string>{"a\\e"});
+}
+
+TEST(ProbeScriptTokens, MalformedWords) {
+  auto reason = [](const std::string& line) {
+    try {
+      tokenize(line, 4);
+    } catch (const ScriptError& e) {
+      EXPECT_EQ(e.line(), 4);
+      return e.reason();
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(reason("type x \"abc"), "unterminated quote");
+  EXPECT_EQ(reason("type x \"abc\\"), "unterminated quote");
+  EXPECT_EQ(reason("type x \"a\\nb\""), "unknown escape \\n");
+  EXPECT_EQ(reason("type x ab\"c\""), "a quote inside a word");
+  EXPECT_EQ(reason("type x \"ab\"c"), "a blank must follow a closing quote");
+}
+
+TEST(ProbeScriptControls, Forms) {
+  using K = Target::Kind;
+  EXPECT_EQ(probe::parseControl("cboZoomRate", 1), (ControlRef{{K::Toolbar, 0}, "cboZoomRate", {}, ""}));
+  EXPECT_EQ(probe::parseControl("optImgPos(33)", 1), (ControlRef{{K::Toolbar, 0}, "optImgPos", 33, ""}));
+  EXPECT_EQ(probe::parseControl("Toolbar.MoveNext", 1), (ControlRef{{K::Toolbar, 0}, "Toolbar", {}, "MoveNext"}));
+  EXPECT_EQ(probe::parseControl("photo:2.mnuPopClose", 1), (ControlRef{{K::Photo, 2}, "mnuPopClose", {}, ""}));
+  EXPECT_EQ(probe::parseControl("background.fraX(0)", 1), (ControlRef{{K::Background, 0}, "fraX", 0, ""}));
+  EXPECT_EQ(probe::parseControl("toolbar.Toolbar.Zoom", 1).key, "Zoom");
+  EXPECT_EQ(probe::parseControl("photo:12.VScroll", 1).str(), "photo:12.VScroll");
+}
+
+TEST(ProbeScriptControls, BadNames) {
+  for (const char* bad : {"", "1abc", "opt(", "opt()", "opt(x)", "opt(-1)", "Toolbar.", "a-b",
+                          "photo:2", "photo:0.x", "photo:x.y", "photo:2."}) {
+    EXPECT_THROW(probe::parseControl(bad, 1), ScriptError) << bad;
+  }
+}
+
+TEST(ProbeScriptCommands, FieldsOfEachShape) {
+  Command c = parse("screen 15360 11520.5");
+  EXPECT_EQ(c.numbers, (std::vector<double>{15360, 11520.5}));
+
+  c = parse("regset SOFTWARE\\Host Left dword -1  # all bits");
+  EXPECT_EQ(c.numbers, std::vector<double>{4294967295.0});
+  EXPECT_EQ(c.source, "regset SOFTWARE\\Host Left dword -1");
+  EXPECT_EQ(parse("regset K \"\" sz \"two words\"").text, "two words");
+
+  c = parse("host list a.jpg sub/b.png");
+  EXPECT_EQ(c.member, "list");
+  EXPECT_EQ(c.args, (std::vector<std::string>{"a.jpg", "sub/b.png"}));
+  c = parse("host throw 513 \"no more\"");
+  EXPECT_EQ(c.numbers, std::vector<double>{513});
+  EXPECT_EQ(c.text, "no more");
+
+  EXPECT_TRUE(parse("call Style").args.empty());
+  EXPECT_EQ(parse("call Style Toolbar").args, std::vector<std::string>{"Toolbar"});
+  EXPECT_FALSE(parse("call FireEventNewWin false").flag);
+  EXPECT_EQ(parse("call FireEventThumbNav 3").numbers, std::vector<double>{3});
+
+  c = parse("pick cboZoomRate 2");
+  EXPECT_EQ(c.control.name, "cboZoomRate");
+  EXPECT_EQ(c.numbers, std::vector<double>{2});
+  EXPECT_TRUE(parse("updown updSecond up").flag);
+  c = parse("scroll photo:3 H 120");
+  EXPECT_EQ(c.target, (Target{Target::Kind::Photo, 3}));
+  EXPECT_FALSE(c.flag);
+  c = parse("move background -15 30");
+  EXPECT_EQ(c.target.kind, Target::Kind::Background);
+  EXPECT_EQ(c.numbers, (std::vector<double>{-15, 30}));
+  EXPECT_EQ(parse("type txtSecond \"12\\b\"").text, "12\b");
+}
+
+TEST(ProbeScriptCommands, ErrorsCarryTheirLine) {
+  const std::string ok = "dump\n# comment\n\n";  // lines 1-3
+  const std::pair<const char*, const char*> cases[] = {
+      {"frobnicate", "unknown command: frobnicate"},
+      {"screen 100", "usage: screen W H"},
+      {"screen 100 x", "H must be a number: x"},
+      {"screen 100 inf", "H must be a number: inf"},
+      {"screen 1e3 5", "W must be a number: 1e3"},
+      {"regset K N qword 1", "the value type must be sz or dword: qword"},
+      {"regset K N dword 4294967296", "a dword must be a whole number from -2147483648 to 4294967295: 4294967296"},
+      {"host list", "usage: host list FILE..."},
+      {"host maybe", "unknown host behaviour: maybe"},
+      {"host none extra", "usage: host ignore | host none"},
+      {"call Launch", "unknown member: Launch"},
+      {"call ShowForm now", "usage: call ShowForm"},
+      {"call Style a b", "usage: call Style [WORD]"},
+      {"call OpenImage a.jpg", "usage: call OpenImage PATH NAME"},
+      {"call FireEventNewWin yes", "expected true or false: yes"},
+      {"call FireEventThumbNav 256", "D must be a whole number from 0 to 255: 256"},
+      {"dropdown cboZoomRate", "dropdown needs a toolbar button: Toolbar.KEY"},
+      {"updown upd sideways", "expected up or down: sideways"},
+      {"rightclick toolbar 1 2", "rightclick needs a photo window (photo:N): toolbar"},
+      {"scroll photo:1 X 3", "expected V or H: X"},
+      {"activate window", "unknown target (toolbar, background or photo:N): window"},
+      {"keypress photo:-1 13", "the photo slot must be a whole number from 1 to 32767: -1"},
+      {"advance -5", "time cannot go back: -5"},
+      {"dump now", "usage: dump"},
+  };
+  for (const auto& [line, reason] : cases)
+    EXPECT_EQ(failure(ok + line + "\ndump\n"), std::string("line 4: ") + reason) << line;
+}
+
+TEST(ProbeScriptCommands, EnvironmentOnlyBeforeTheFirstCall) {
+  EXPECT_EQ(failure("screen 1 2\nregistry d\nregset K N sz v\ncall ShowForm\nregset K N sz w\nscreen 1 2\n"),
+            "line 6: screen must come before the first call");
+  EXPECT_EQ(failure("call UnloadForm\nregistry d\n"), "line 2: registry must come before the first call");
+}
+
+TEST(ProbeScriptCommands, ReadsOneLineAtATime) {
+  // The lines before a bad one come out before the bad one is seen.
+  std::istringstream in("dump\n  \ntab 2\nbogus\ndump\n");
+  ScriptReader reader(in);
+  EXPECT_EQ(reader.next()->line, 1);
+  EXPECT_EQ(reader.next()->word, "tab");
+  EXPECT_EQ(reader.lineNumber(), 3);
+  EXPECT_THROW(reader.next(), ScriptError);
+}
+
+TEST(ProbeJson, NumbersInShortestForm) {
+  EXPECT_EQ(Json(63.829788208f).dump(), "63.82979");
+  EXPECT_EQ(Json(548.0f).dump(), "548");
+  EXPECT_EQ(Json(100000.0f).dump(), "100000");
+  EXPECT_EQ(Json(0.1f).dump(), "0.1");
+  EXPECT_EQ(Json(-0.0f).dump(), "0");
+  EXPECT_EQ(Json(-7.5f).dump(), "-7.5");
+  EXPECT_EQ(Json(0.1).dump(), "0.1");
+  EXPECT_EQ(Json(1e30f).dump(), "1e+30");
+  EXPECT_EQ(Json(std::numeric_limits<float>::quiet_NaN()).dump(), "null");
+  EXPECT_EQ(Json(4294967295u).dump(), "4294967295");
+  EXPECT_EQ(Json(-2147483648LL).dump(), "-2147483648");
+  // Every float reads back as itself.
+  for (float f : {1.0f / 3, 12345.678f, 1e-7f, 3.4e38f, 15.0f * 4.3f})
+    EXPECT_EQ(std::stof(probe::singleText(f)), f) << probe::singleText(f);
+}
+
+TEST(ProbeJson, StringsAndStructure) {
+  EXPECT_EQ(Json("a\"b\\c\r\x1b").dump(), R"("a\"b\\c\u000d\u001b")");
+  EXPECT_EQ(Json("Grüße €").dump(), "\"Grüße €\"");
+  EXPECT_EQ(Json("x\xff" "y\xc3").dump(), "\"x\xEF\xBF\xBDy\xEF\xBF\xBD\"");
+  EXPECT_EQ(Json(std::string("nul\0", 4)).dump(), R"("nul\u0000")");
+
+  Json j = Json::object();
+  j["z"] = 1;
+  j["a"]["inner"] = true;
+  j["list"].push(nullptr);
+  j["list"].push(Json::array());
+  j["z"] = "again";  // keeps its first place
+  EXPECT_EQ(j.dump(), R"({"z":"again","a":{"inner":true},"list":[null,[]]})");
+  EXPECT_THROW(j["list"]["key"], std::logic_error);
+}
+
+// ---- The probe binary ----
+
+namespace {
+
+struct ProbeRun {
+  int status = -1;
+  QByteArray out, err;
+};
+
+// Runs the probe on `script`, written into `dir` as script.txt.
+ProbeRun runProbe(const QTemporaryDir& dir, const QByteArray& script) {
+  QFile file(dir.filePath("script.txt"));
+  EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(script);
+  file.close();
+  QProcess process;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("TMPDIR", dir.path());  // so the store folder can be seen to go
+  process.setProcessEnvironment(env);
+  process.start(KORVENA_PROBE, {file.fileName()});
+  EXPECT_TRUE(process.waitForFinished(30000));
+  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+          process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QJsonObject outputLine(const QByteArray& out, int n) {
+  QList<QByteArray> lines = out.split('\n');
+  if (n >= lines.size()) return {};
+  QJsonParseError error;
+  QJsonDocument doc = QJsonDocument::fromJson(lines[n], &error);
+  EXPECT_EQ(error.error, QJsonParseError::NoError) << lines[n].toStdString();
+  return doc.object();
+}
+
+}  // namespace
+
+TEST(ProbeScriptRun, RegistryDump) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  ProbeRun r = runProbe(dir, R"(# a fresh store for every run
+screen 12000 9000
+dump
+regset SOFTWARE\Host\Dialog\D9 Left sz 1234
+regset software\host\dialog\d9 TOP dword 4294967295
+regset SOFTWARE\HOST\Dialog\D9 left sz "say \"hi\""
+regset "SOFTWARE\\Other" "" dword 7   # the default value
+dump
+)");
+  ASSERT_EQ(r.status, 0) << r.err.toStdString();
+  EXPECT_TRUE(r.err.isEmpty());
+  EXPECT_EQ(r.out.count('\n'), 2);
+
+  QJsonObject first = outputLine(r.out, 0);
+  EXPECT_EQ(first["screen"].toObject()["width"].toDouble(), 12000);
+  EXPECT_EQ(first["screen"].toObject()["height"].toDouble(), 9000);
+  EXPECT_TRUE(first["registry"].toObject().isEmpty());
+  EXPECT_TRUE(first["events"].toArray().isEmpty());
+  EXPECT_TRUE(first["cursor"].toObject().contains("bCursorShown"));
+
+  QJsonObject reg = outputLine(r.out, 1)["registry"].toObject();
+  EXPECT_EQ(reg.keys(), (QStringList{"SOFTWARE\\Host\\Dialog\\D9", "SOFTWARE\\Other"}));
+  QJsonObject d9 = reg["SOFTWARE\\Host\\Dialog\\D9"].toObject();
+  EXPECT_EQ(d9.keys(), (QStringList{"Left", "TOP"}));
+  EXPECT_EQ(d9["Left"].toObject()["type"].toString(), "sz");
+  EXPECT_EQ(d9["Left"].toObject()["value"].toString(), "say \"hi\"");
+  EXPECT_EQ(d9["TOP"].toObject()["type"].toString(), "dword");
+  EXPECT_EQ(d9["TOP"].toObject()["value"].toDouble(), 4294967295.0);
+  EXPECT_EQ(reg["SOFTWARE\\Other"].toObject()[""].toObject()["value"].toDouble(), 7);
+
+  // The temporary store folder is gone; only the script is left.
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+            QStringList{"script.txt"});
+}
+
+TEST(ProbeScriptRun, NamedStoreFolderIsRelativeToTheScript) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(QDir(dir.path()).mkdir("store"));
+  ProbeRun r = runProbe(dir, "registry store\nregset A\\B c sz d\ndump\n");
+  ASSERT_EQ(r.status, 0) << r.err.toStdString();
+  EXPECT_TRUE(QFile::exists(dir.filePath("store/HKEY_LOCAL_MACHINE.reg")));
+
+  r = runProbe(dir, "dump\nregistry missing\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(r.err.startsWith("line 2: no such folder: ")) << r.err.toStdString();
+
+  // A store file that does not parse stops the script at the line that reads it.
+  QFile bad(dir.filePath("store/HKEY_LOCAL_MACHINE.reg"));
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+  bad.write("not a store\n");
+  bad.close();
+  r = runProbe(dir, "registry store\ndump\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(r.out.isEmpty());
+  EXPECT_TRUE(r.err.startsWith("line 2: ")) << r.err.toStdString();
+}
+
+TEST(ProbeScriptRun, BadLineStopsWithStatus2AfterEarlierDumps) {
+  QTemporaryDir dir;
+  ProbeRun r = runProbe(dir, "regset K N sz v\ndump\n\nregset K N dword x\ndump\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out.count('\n'), 1);  // the first dump ran
+  EXPECT_EQ(r.err, "line 4: a dword must be a whole number from -2147483648 to 4294967295: x\n");
+
+  r = runProbe(dir, "dump\nadvance 10\n");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "line 2: not available yet\n");
+}
