@@ -1,0 +1,395 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "korvena/RuntimeError.h"
+#include "support/basRegistry.h"
+#include "support/registry_store.h"
+
+namespace korvena {
+namespace {
+
+namespace fs = std::filesystem;
+using reg::Value;
+
+constexpr long kBase = -2147221504L;
+
+// A store file system that fails on demand.
+class FaultyFileSystem : public reg::FileSystem {
+ public:
+  int writeError = 0;     // writes store a few bytes, then fail with this
+  bool readOnly = false;  // nothing may be created or changed
+  int fsyncError = 0;
+  bool skipSync = false;  // for tests about locking, not durability
+
+  int open(const std::string& path, int flags, mode_t mode) override {
+    if (readOnly && (flags & (O_WRONLY | O_RDWR | O_CREAT))) return failWith(EROFS);
+    return FileSystem::open(path, flags, mode);
+  }
+  ssize_t write(int fd, const void* buffer, size_t size) override {
+    if (writeError == 0) return FileSystem::write(fd, buffer, size);
+    if (size > 8 && !wrotePart) {
+      wrotePart = true;
+      return FileSystem::write(fd, buffer, 8);
+    }
+    return failWith(writeError);
+  }
+  int fsync(int fd) override {
+    if (fsyncError) return failWith(fsyncError);
+    return skipSync ? 0 : FileSystem::fsync(fd);
+  }
+  int rename(const std::string& from, const std::string& to) override {
+    return readOnly ? failWith(EROFS) : FileSystem::rename(from, to);
+  }
+  int mkdir(const std::string& path, mode_t mode) override {
+    return readOnly ? failWith(EROFS) : FileSystem::mkdir(path, mode);
+  }
+
+ private:
+  static int failWith(int error) {
+    errno = error;
+    return -1;
+  }
+  bool wrotePart = false;
+};
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/korvena-registry-XXXXXX";
+    ASSERT_NE(mkdtemp(name), nullptr);
+    dir = name;
+    reg::setDefaultFolder(dir);
+  }
+  void TearDown() override {
+    reg::resetDefaultStore();
+    fs::remove_all(dir);
+  }
+  std::string file() const { return dir + "/HKEY_LOCAL_MACHINE.reg"; }
+  std::string contents() const {
+    std::ifstream in(file(), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  void writeFile(const std::string& text) const { std::ofstream(file(), std::ios::binary) << text; }
+  reg::Store store() const { return reg::Store(dir); }
+  std::shared_ptr<FaultyFileSystem> useFaults() {
+    auto faults = std::make_shared<FaultyFileSystem>();
+    reg::setDefaultStore(reg::Store(dir, faults));
+    return faults;
+  }
+
+  std::string dir;
+};
+
+// Runs `action` and gives the number and description of the error it raises.
+template <typename F>
+std::pair<long, std::string> errorOf(F action) {
+  try {
+    action();
+  } catch (const RuntimeError& error) {
+    return {error.number(), error.description()};
+  }
+  return {0, "no error"};
+}
+
+using RegistrySettings = RegistryTest;
+
+TEST_F(RegistrySettings, WritesTrimmedAddressAndReadsItBack) {
+  WriteSetting(" Host  ", "Dialog\\D9", "Left", "1234");
+  EXPECT_EQ(contents(), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\Dialog\\D9]\n\"Left\"=\"1234\"\n\n");
+  EXPECT_EQ(ReadSetting("Host", " Dialog\\D9 ", "Left", "none"), "1234");
+  EXPECT_EQ(ReadSetting("Host", "Dialog\\D9", " Left", "none"), "none");  // the key is not trimmed
+  EXPECT_EQ(ReadSetting("Host", "Dialog\\D8", "Left", "none"), "none");
+  EXPECT_EQ(ReadSetting("Host", "Dialog\\D9", "Top", ""), "");
+  EXPECT_EQ(ReadSetting("Other", "Dialog", "Left", "d"), "d");  // no store folder content for it
+}
+
+TEST_F(RegistrySettings, ReadsDefaultWhenNoStoreExists) {
+  reg::setDefaultFolder(dir + "/not/yet");
+  EXPECT_EQ(ReadSetting("Host", "S", "K", "fallback"), "fallback");
+  WriteSetting("Host", "S", "K", "v");  // the folders are made on the first write
+  EXPECT_EQ(ReadSetting("Host", "S", "K", "fallback"), "v");
+}
+
+TEST_F(RegistrySettings, EmptySettingCreatesTheKeyOnly) {
+  WriteSetting("Host", "Section", "K", "");
+  std::optional<reg::Key> key = store().openKey("SOFTWARE\\Host\\Section");
+  ASSERT_TRUE(key);
+  EXPECT_TRUE(key->values.empty());
+  WriteSetting("Host", "Section", "K", "kept");
+  WriteSetting("Host", "Section", "K", "");
+  EXPECT_EQ(ReadSetting("Host", "Section", "K", "d"), "kept");
+  store().setValue("SOFTWARE\\Host\\Section", "Blank", Value::sz(""));
+  EXPECT_EQ(ReadSetting("Host", "Section", "Blank", "d"), "");
+}
+
+TEST_F(RegistrySettings, BlankAddressPartsRaiseTheirNumbers) {
+  struct Case {
+    const char *app, *section, *key;
+    long number;
+    const char* message;
+  } cases[] = {{"", "S", "K", kBase + 1000, "AppName may not be empty"},
+               {"   ", "", "", kBase + 1000, "AppName may not be empty"},
+               {"A", " ", "K", kBase + 1001, "Section may not be empty"},
+               {"A", "S", "  ", kBase + 1002, "Key may not be empty"}};
+  for (const Case& c : cases) {
+    auto expected = std::make_pair(c.number, std::string(c.message));
+    EXPECT_EQ(errorOf([&] { WriteSetting(c.app, c.section, c.key, "x"); }), expected) << c.message;
+    EXPECT_EQ(errorOf([&] { ReadSetting(c.app, c.section, c.key, "x"); }), expected) << c.message;
+  }
+  EXPECT_FALSE(fs::exists(file()));
+  EXPECT_EQ(ReadSetting("\t", "S", "K", "d"), "d");  // only spaces are trimmed
+}
+
+TEST_F(RegistrySettings, NonTextValuesAreRefused) {
+  store().setValue("SOFTWARE\\Host\\Dialog\\D9", "Left", Value::dword(10));
+  EXPECT_NE(contents().find("\"Left\"=dword:0000000a\n"), std::string::npos);
+  EXPECT_EQ(errorOf([] { ReadSetting("Host", "Dialog\\D9", "left", "d"); }),
+            std::make_pair(-2147219500L, std::string("Registry data not a string")));
+
+  const std::string hex7 = "\"Multi\"=hex(7):41,00,42,00,\\\n  00,00\n";
+  writeFile("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host]\n" + hex7);
+  EXPECT_EQ(errorOf([] { ReadSetting("Host", "x", "Multi", "d"); }).first, 0);  // other key: no value
+  writeFile("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n" + hex7);
+  EXPECT_EQ(errorOf([] { ReadSetting("Host", "S", "Multi", "d"); }),
+            std::make_pair(kBase + 2007, std::string("Registry data not a string")));
+  WriteSetting("Host", "S", "Other", "text");
+  std::optional<reg::Key> key = store().openKey("SOFTWARE\\Host\\S");
+  ASSERT_TRUE(key && key->find("multi"));
+  EXPECT_EQ(*key->find("multi"), Value::hex(7, "41,00,42,00,00,00"));
+  EXPECT_EQ(key->find("multi")->typeName(), "hex(7)");
+}
+
+TEST_F(RegistrySettings, NamesMatchIgnoringCaseAndKeepFirstSpelling) {
+  WriteSetting("Host", "Dialog\\D9", "Left", "1");
+  WriteSetting("HOST", "dialog\\d9", "LEFT", "2");
+  WriteSetting("host", "DIALOG\\Other", "Top", "3");
+  EXPECT_EQ(ReadSetting("hOsT", "Dialog\\D9", "left", "d"), "2");
+  std::vector<reg::Key> keys = store().keys();
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0].path, "SOFTWARE\\Host\\Dialog\\D9");
+  ASSERT_EQ(keys[0].values.size(), 1u);
+  EXPECT_EQ(keys[0].values[0].first, "Left");
+  EXPECT_EQ(keys[1].path, "SOFTWARE\\Host\\Dialog\\Other");
+}
+
+TEST_F(RegistrySettings, ReadsHandEditedFiles) {
+  writeFile(
+      "\xEF\xBB\xBF; settings written by hand\r\n\r\nREGEDIT4\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\Main]\r\n"
+      "; a comment between values\r\n"
+      "   \"Path\" = \"C:\\\\Photos \\\"new\\\"\"  \r\n"
+      "@=\"default\"\r\n\r\n"
+      "\"Bin\"=hex:01,02,\\\r\n    03\r\n"
+      "\"Text\"=hex(1):68,69,00\r\n"
+      "\"Empty\"=\"\"\r\n"
+      "[hkey_local_machine\\software\\host\\Dialog]\r\n"
+      "\"N\"=dword:ff ; a note\r\n");
+  EXPECT_EQ(ReadSetting("Host", "Main", "path", "d"), "C:\\Photos \"new\"");
+  EXPECT_EQ(ReadSetting("Host", "Main", "Text", "d"), "hi");
+  EXPECT_EQ(ReadSetting("Host", "Main", "Empty", "d"), "");
+  EXPECT_EQ(errorOf([] { ReadSetting("Host", "Main", "Bin", "d"); }).first, kBase + 2003);
+
+  WriteSetting("Host", "Main", "Added", "new");
+  std::vector<reg::Key> keys = store().keys();
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(*keys[0].find(""), Value::sz("default"));
+  EXPECT_EQ(*keys[0].find("bin"), Value::hex(3, "01,02,03"));
+  EXPECT_EQ(keys[1].path, "SOFTWARE\\Host\\Dialog");
+  EXPECT_EQ(*keys[1].find("n"), Value::dword(255));
+  const std::string text = contents();
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+  EXPECT_NE(text.find("\n@=\"default\"\n\"Bin\"=hex:01,02,03\n\"Text\"=\"hi\"\n"), std::string::npos);
+  EXPECT_NE(text.find("\"Path\"=\"C:\\\\Photos \\\"new\\\"\"\n"), std::string::npos);
+}
+
+TEST_F(RegistrySettings, TextOfAnyBytesRoundTrips) {
+  const std::string texts[] = {"two\nlines\r\n", std::string("zero\0inside", 11), "quote \" and \\ back\\",
+                               "Grüße ;[x]", std::string(300, '\n')};
+  for (size_t i = 0; i < std::size(texts); ++i) WriteSetting("Host", "S", "K" + std::to_string(i), texts[i]);
+  for (size_t i = 0; i < std::size(texts); ++i)
+    EXPECT_EQ(ReadSetting("Host", "S", "K" + std::to_string(i), "d"), texts[i]);
+  EXPECT_EQ(reg::formatStore(reg::parseStore(contents())), contents());
+}
+
+TEST_F(RegistrySettings, CorruptStoreIsNeverRewritten) {
+  const std::string corrupt[] = {
+      "garbage\n",
+      "REGEDIT4\n\"early\"=\"value before any key\"\n",
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n\"open=\"x\n",
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n\"n\"=dword:123456789\n",
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n\"b\"=hex:1,,2\n",
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n\"b\"=hex:01,\\\n",
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n\"v\"=-\n",
+      "REGEDIT4\n[HKEY_CURRENT_USER\\SOFTWARE\\Host\\S]\n",
+      "REGEDIT4\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n",
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\\\S]\n",
+      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\n",
+  };
+  for (const std::string& text : corrupt) {
+    writeFile(text);
+    EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K", "v"); }),
+              std::make_pair(kBase + 3009, std::string("Could not open/create registry section")))
+        << text;
+    EXPECT_EQ(errorOf([] { ReadSetting("Host", "S", "K", "d"); }),
+              std::make_pair(kBase + 3009, std::string("Could not open registry section")))
+        << text;
+    EXPECT_EQ(contents(), text);
+  }
+}
+
+TEST_F(RegistrySettings, TwoProcessesLoseNoValues) {
+  constexpr int kEach = 500;
+  useFaults()->skipSync = true;
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    children[c] = fork();
+    ASSERT_GE(children[c], 0);
+    if (children[c] == 0) {
+      int status = 0;
+      try {
+        for (int i = 0; i < kEach; ++i)
+          WriteSetting("Host", "Race", "p" + std::to_string(c) + "_" + std::to_string(i), std::to_string(i));
+      } catch (...) {
+        status = 1;
+      }
+      _exit(status);
+    }
+  }
+  for (pid_t child : children) {
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  std::optional<reg::Key> key = store().openKey("SOFTWARE\\Host\\Race");
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->values.size(), 2u * kEach);
+  for (int c = 0; c < 2; ++c)
+    for (int i = 0; i < kEach; ++i) {
+      const reg::Value* value = key->find("p" + std::to_string(c) + "_" + std::to_string(i));
+      ASSERT_TRUE(value) << c << " " << i;
+      EXPECT_EQ(*value, Value::sz(std::to_string(i)));
+    }
+}
+
+using RegistryFaults = RegistryTest;
+
+TEST_F(RegistryFaults, FullDiskKeepsTheOldStore) {
+  WriteSetting("Host", "S", "K", "old");
+  const std::string before = contents();
+  auto faults = useFaults();
+  faults->writeError = ENOSPC;
+  EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K", "new"); }),
+            std::make_pair(kBase + 2112, std::string("Could not set key value")));
+  EXPECT_EQ(errorOf([] { WriteSetting("Host", "New", "K", "new"); }),
+            std::make_pair(kBase + 2112, std::string("Could not open/create registry section")));
+  EXPECT_EQ(contents(), before);
+  EXPECT_FALSE(fs::exists(file() + ".tmp"));
+  EXPECT_EQ(ReadSetting("Host", "S", "K", "d"), "old");
+
+  faults->writeError = 0;
+  faults->fsyncError = EIO;
+  EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K", "new"); }).first, kBase + 2000 + 1117);
+  EXPECT_EQ(contents(), before);
+}
+
+TEST_F(RegistryFaults, ReadOnlyStoreStillReads) {
+  WriteSetting("Host", "S", "K", "old");
+  auto faults = useFaults();
+  faults->readOnly = true;
+  EXPECT_EQ(ReadSetting("Host", "S", "K", "d"), "old");
+  for (const char* section : {"S", "T"})  // opening for writing fails, as it would without rights
+    EXPECT_EQ(errorOf([&] { WriteSetting("Host", section, "K", "new"); }),
+              std::make_pair(kBase + 2005, std::string("Could not open/create registry section")));
+  EXPECT_EQ(contents().find("new"), std::string::npos);
+  reg::setDefaultStore(reg::Store(dir + "/missing", faults));
+  EXPECT_EQ(ReadSetting("Host", "S", "K", "d"), "d");
+}
+
+using RegistryStore = RegistryTest;
+
+TEST_F(RegistryStore, KeysBelowAnotherShareItsSpelling) {
+  reg::Store s = store();
+  s.setValue("SOFTWARE\\Host\\A", "v", Value::dword(1));
+  ASSERT_TRUE(s.openKey("software\\HOST"));  // exists through the key below it
+  EXPECT_EQ(s.openKey("software\\HOST")->path, "SOFTWARE\\Host");
+  EXPECT_FALSE(s.openKey("SOFTWARE\\Hos"));
+  s.createKey("software\\HOST");  // nothing new to write
+  s.createKey("software\\HOST\\b");
+  std::vector<reg::Key> keys = s.keys();
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[1].path, "SOFTWARE\\Host\\b");
+}
+
+TEST_F(RegistryStore, DeleteTreeRemovesOnlyThatBranch) {
+  reg::Store s = store();
+  for (const char* path : {"SOFTWARE\\Host", "SOFTWARE\\Host\\A", "SOFTWARE\\Host\\A\\B", "SOFTWARE\\HostX"})
+    s.setValue(path, "v", Value::sz(path));
+  EXPECT_TRUE(s.deleteTree("software\\host"));
+  std::vector<reg::Key> keys = s.keys();
+  ASSERT_EQ(keys.size(), 1u);
+  EXPECT_EQ(keys[0].path, "SOFTWARE\\HostX");
+  EXPECT_FALSE(s.deleteTree("SOFTWARE\\Host"));
+}
+
+TEST_F(RegistryStore, RefusesPathsAndNamesItCannotKeep) {
+  reg::Store s = store();
+  for (const char* path : {"", "\\a", "a\\", "a\\\\b", "a\nb"}) {
+    try {
+      s.createKey(path);
+      ADD_FAILURE() << path;
+    } catch (const reg::Error& error) {
+      EXPECT_EQ(error.code(), reg::code::BadPathname);
+    }
+  }
+  EXPECT_THROW(s.setValue("a", "two\nlines", Value::sz("x")), reg::Error);
+  EXPECT_THROW(s.setValue("a", "b", Value::hex(2, "4x,00")), reg::Error);
+  EXPECT_EQ(errorOf([] { WriteSetting("Host", "\\S", "K", "v"); }).first, kBase + 2161);
+  EXPECT_FALSE(fs::exists(file()));
+  EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K\n", "v"); }),
+            std::make_pair(kBase + 2087, std::string("Could not set key value")));
+  EXPECT_TRUE(s.openKey("SOFTWARE\\Host\\S")->values.empty());
+}
+
+TEST_F(RegistryStore, LongHexValuesWrapAndReadBack) {
+  std::string bytes;
+  for (int i = 0; i < 100; ++i) bytes += (i ? "," : "") + std::string(i % 2 ? "ab" : "0f");
+  reg::Store s = store();
+  s.setValue("SOFTWARE\\Host", "Long", Value::hex(0x1b, bytes));
+  const std::string text = contents();
+  EXPECT_NE(text.find("\"Long\"=hex(1b):0f,ab,"), std::string::npos);
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  EXPECT_EQ(*s.openKey("SOFTWARE\\Host")->find("long"), Value::hex(0x1b, bytes));
+}
+
+TEST_F(RegistryStore, DefaultFolderFollowsTheEnvironment) {
+  struct Saved {
+    const char* name;
+    std::optional<std::string> value;
+  } saved[] = {{"KORVENA_REGISTRY_DIR", {}}, {"XDG_CONFIG_HOME", {}}, {"HOME", {}}};
+  for (Saved& s : saved)
+    if (const char* v = std::getenv(s.name)) s.value = v;
+  setenv("KORVENA_REGISTRY_DIR", "/r", 1);
+  setenv("XDG_CONFIG_HOME", "/x", 1);
+  setenv("HOME", "/h", 1);
+  EXPECT_EQ(reg::defaultFolder(), "/r");
+  unsetenv("KORVENA_REGISTRY_DIR");
+  EXPECT_EQ(reg::defaultFolder(), "/x/korvena");
+  setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: ignored
+  EXPECT_EQ(reg::defaultFolder(), "/h/.config/korvena");
+  for (Saved& s : saved)
+    s.value ? setenv(s.name, s.value->c_str(), 1) : unsetenv(s.name);
+}
+
+}  // namespace
+}  // namespace korvena
