@@ -279,6 +279,10 @@ std::optional<RuntimeError> frmNavToolbar::takeUnloadError() {
   return e;
 }
 
+void frmNavToolbar::takeFocusBack() {
+  if (visible()) setFocus();
+}
+
 void frmNavToolbar::setNewWindowMode(bool newWindow) {
   kit::Toolbar& bar = c().Toolbar;
   kit::Toolbar::Button& button = bar.button("NewWindow");

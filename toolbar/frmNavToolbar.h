@@ -92,6 +92,9 @@ class frmNavToolbar : public kit::Form {
   void cmdCloseAll_Click();
 
   void setNewWindowMode(bool newWindow);
+  // Takes the keyboard back after a command. A hidden toolbar (a host or a
+  // test driving it before any photo was shown) has nothing to take back.
+  void takeFocusBack();
 
   Application* EventObject = nullptr;
   std::optional<RuntimeError> unloadError_;

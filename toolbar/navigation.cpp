@@ -24,7 +24,7 @@ void frmNavToolbar::Toolbar_ButtonClick(kit::Toolbar::Button& Button) {
   if (const int direction = moveDirection(key)) {
     if (c().chkBlankBack.value() != 0) BackGround().show();
     events().FireEventThumbNav(static_cast<uint8_t>(direction));
-    setFocus();
+    takeFocusBack();
   } else if (key == "NewWindow") {
     setNewWindowMode(Button.tag == "SameWindow");
   } else if (key == "Details") {
@@ -44,7 +44,7 @@ void frmNavToolbar::cboImageName_Click() {
   if (list.listIndex() < 0) return;
   const long slot = list.itemData(list.listIndex());
   if (frmPhoto* window = loadedPhotoWindow(static_cast<int>(slot))) window->setFocus();
-  setFocus();
+  takeFocusBack();
 }
 
 }  // namespace korvena

@@ -21,7 +21,7 @@ void frmNavToolbar::chkNoBorder_Click() {
   if (!window) return;
   ChangeBorderStyle(window->hwnd(), static_cast<uint8_t>(window->borderStyle()), 0);
   window->ResizeImage();
-  setFocus();
+  takeFocusBack();
 }
 
 }  // namespace korvena

@@ -29,8 +29,12 @@ void normaliseNumberBox(kit::TextBox& box) { box.setText(num::plainDecimal(num::
 
 void frmNavToolbar::txtMinute_Change() { normaliseNumberBox(c().txtMinute); }
 void frmNavToolbar::txtSecond_Change() { normaliseNumberBox(c().txtSecond); }
-void frmNavToolbar::udnMinute_MouseDown() { c().txtMinute.setFocus(); }
-void frmNavToolbar::udnSecond_MouseDown() { c().txtSecond.setFocus(); }
+void frmNavToolbar::udnMinute_MouseDown() {
+  if (visible()) c().txtMinute.setFocus();
+}
+void frmNavToolbar::udnSecond_MouseDown() {
+  if (visible()) c().txtSecond.setFocus();
+}
 
 void frmNavToolbar::mnuPopOptionStartSlideshow_Click() {
   Controls& k = c();

@@ -19,7 +19,7 @@ void frmNavToolbar::cboZoomRate_Click() {
   if (num::leadingNumber(zoom.text()) == 0) zoom.setText("Fit to Window");
   if (view().CurrentIndex > 0)
     if (frmPhoto* window = loadedPhotoWindow(view().CurrentIndex)) window->ResizeImage();
-  setFocus();
+  takeFocusBack();
 }
 
 void frmNavToolbar::cboZoomRate_KeyPress(int& KeyAscii) {

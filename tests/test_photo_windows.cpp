@@ -1,0 +1,374 @@
+// Opening images into photo windows: slots, the image list, sizing by the
+// fit rule and the zoom rate, scroll bars, bad files, closing.
+#include "component_fixture.h"
+#include "support/registry_store.h"
+
+using fixture::ComponentTest;
+using korvena::photoWindow;
+
+namespace {
+std::vector<int16_t> freeSlots() { return korvena::view().FreeSlots; }
+}  // namespace
+
+class Slots : public ComponentTest {};
+
+TEST_F(Slots, ClosedSlotsAreReusedLastClosedFirst) {
+  start(true);
+  const auto a = picture("a.png", 40, 30);
+  for (int i = 0; i < 3; ++i) app.OpenImage(a, "img" + std::to_string(i + 1));
+  EXPECT_EQ(bar().cboImageName.listCount(), 3);
+  for (int slot = 1; slot <= 3; ++slot) {
+    EXPECT_EQ(photo(slot).tag(), std::to_string(slot));
+    EXPECT_EQ(bar().cboImageName.itemData(slot - 1), slot);
+  }
+  photo(2).userClose();
+  photo(3).userClose();
+  EXPECT_EQ(freeSlots(), (std::vector<int16_t>{0, 3, 2, 3}));
+  EXPECT_EQ(state().CurrentIndex, 1);  // the first listed window becomes current
+
+  app.OpenImage(a, "x");
+  EXPECT_EQ(bar().cboImageName.itemData(bar().cboImageName.listIndex()), 3);
+  app.OpenImage(a, "y");
+  EXPECT_EQ(bar().cboImageName.itemData(bar().cboImageName.listIndex()), 2);
+  app.OpenImage(a, "z");
+  EXPECT_EQ(bar().cboImageName.itemData(bar().cboImageName.listIndex()), 4);
+  EXPECT_EQ(korvena::photoWindowsUpperBound(), 4);
+}
+
+TEST_F(Slots, SameWindowReplacesTheCurrentImageAndRenamesItsEntry) {
+  start();
+  const auto a = picture("a.png", 40, 30), b = picture("b.png", 80, 20);
+  app.OpenImage(a, "first");
+  app.OpenImage(b, "second");
+  ASSERT_EQ(bar().cboImageName.listCount(), 1);
+  EXPECT_EQ(bar().cboImageName.itemText(0), "second");
+  EXPECT_EQ(bar().cboImageName.listIndex(), 0);
+  EXPECT_EQ(photo(1).PictureWidth, 80 * 15);
+  EXPECT_EQ(korvena::photoWindowsUpperBound(), 1);
+}
+
+TEST_F(Slots, SameWindowOpenAfterTheLastCloseGetsItsOwnListedWindow) {
+  start();
+  const auto a = picture("a.png", 40, 30);
+  app.OpenImage(a, "one");
+  photo(1).c().mnuPopClose.userClick();
+  EXPECT_EQ(state().CurrentIndex, 0);
+  EXPECT_EQ(bar().cboImageName.listCount(), 0);
+  app.OpenImage(a, "two");
+  // The freed slot is taken from the free list, not handed out twice.
+  EXPECT_EQ(freeSlots(), (std::vector<int16_t>{0, 1}));
+  ASSERT_EQ(bar().cboImageName.listCount(), 1);
+  EXPECT_EQ(bar().cboImageName.itemData(0), 1);
+  EXPECT_TRUE(photo(1).visible());
+  EXPECT_EQ(state().CurrentIndex, 1);
+}
+
+TEST_F(Slots, ToolbarCloseBoxClosesEverythingAndStartsAgainAtSlotOne) {
+  start(true);
+  const auto a = picture("a.png", 40, 30);
+  for (int i = 0; i < 3; ++i) app.OpenImage(a, "img");
+  bar().chkBlankBack.userClick();
+  ASSERT_TRUE(korvena::BackGround().visible());
+  toolbar().userClose();
+  EXPECT_TRUE(toolbar().loaded());
+  EXPECT_FALSE(toolbar().visible());
+  EXPECT_EQ(bar().cboImageName.listCount(), 0);
+  EXPECT_FALSE(korvena::BackGround().loaded());
+  EXPECT_EQ(freeSlots(), (std::vector<int16_t>{0}));
+  app.OpenImage(a, "again");
+  EXPECT_EQ(photo(1).tag(), "1");
+  EXPECT_EQ(korvena::photoWindowsUpperBound(), 1);
+}
+
+class Sizing : public ComponentTest {};
+
+TEST_F(Sizing, FitsALargePictureAndCentresItByPositionCode) {
+  start();
+  bar().cboZoomRate.userPick(0);
+  state().sImagePosition = "22";
+  // 1600 x 1336 pixels: 24000 x 20040 twips.
+  app.OpenImage(picture("big.png", 1600, 1336), "Sunset.jpg");
+  korvena::frmPhoto& w = photo(1);
+  EXPECT_FLOAT_EQ(w.ZoomPercent, 50);
+  EXPECT_FLOAT_EQ(w.c().picPhoto.width(), 12000);
+  EXPECT_FLOAT_EQ(w.c().picPhoto.height(), 10020);
+  EXPECT_FLOAT_EQ(w.width(), 12090);
+  EXPECT_FLOAT_EQ(w.height(), 10425);
+  EXPECT_FLOAT_EQ(w.top(), 548);
+  EXPECT_FLOAT_EQ(w.left(), 1635);
+  EXPECT_EQ(w.caption(), "Sunset.jpg  50%");
+  EXPECT_FALSE(w.c().VScroll.visible());
+  EXPECT_EQ(w.ResizeGuard, 0);
+  EXPECT_TRUE(w.visible());
+  EXPECT_EQ(kit::platform().mousePointer(), 0);
+}
+
+TEST_F(Sizing, FitKeepsRoomBelowThePictureAndWritesSevenDigits) {
+  start();
+  bar().cboZoomRate.userPick(0);
+  app.OpenImage(picture("tall.png", 100, 700), "tall");  // 10500 twips high
+  EXPECT_FLOAT_EQ(photo(1).c().picPhoto.height(), 10020);
+  EXPECT_EQ(photo(1).caption(), "tall  95.42857%");
+  // A small picture after a large rate shows at its natural size.
+  bar().cboZoomRate.userPick(9);
+  app.OpenImage(picture("small.png", 100, 80), "small");
+  EXPECT_FLOAT_EQ(photo(1).c().picPhoto.width(), 100 * 15 * 4);
+  bar().cboZoomRate.userPick(0);
+  EXPECT_FLOAT_EQ(photo(1).c().picPhoto.width(), 1500);
+  EXPECT_EQ(photo(1).caption(), "small  100%");
+}
+
+TEST_F(Sizing, RatesGiveExactSizesAndTallPicturesGetABarAllowance) {
+  start();
+  app.OpenImage(picture("p.png", 101, 67), "p");
+  korvena::frmPhoto& w = photo(1);
+  EXPECT_FLOAT_EQ(w.c().picPhoto.width(), 1515);  // 100 % is exactly natural
+  bar().cboZoomRate.userPick(8);                  // 200 %
+  EXPECT_FLOAT_EQ(w.c().picPhoto.width(), static_cast<float>(200 * (1515 / 100.0f)));
+  EXPECT_FLOAT_EQ(w.width(), 200 * 15.15f + 90);
+
+  // Too tall at 800 %: as tall as the screen, one bar wider.
+  app.OpenImage(picture("tall.png", 20, 100), "tall");
+  bar().cboZoomRate.userPick(10);
+  EXPECT_FLOAT_EQ(w.height(), 11520);
+  EXPECT_FLOAT_EQ(w.width(), 240 + 2400 + 90);
+  EXPECT_TRUE(w.c().VScroll.visible());
+  EXPECT_FALSE(w.c().HScroll.visible());
+  // A negative or zero rate fits.
+  bar().cboZoomRate.setText("-5");
+  w.ResizeImage();
+  EXPECT_FLOAT_EQ(w.ZoomPercent, 100);
+}
+
+TEST_F(Sizing, AlignOffsetDigits) {
+  EXPECT_EQ(korvena::AlignOffset(11520, 10425, 2), 548);
+  EXPECT_EQ(korvena::AlignOffset(15360, 4001, 2), 5680);
+  EXPECT_EQ(korvena::AlignOffset(1000, 3000, 3), -2000);
+  EXPECT_EQ(korvena::AlignOffset(1000, 3000, 0), 0);
+  EXPECT_EQ(korvena::AlignOffset(1000, 3000, 4), 0);
+}
+
+class Scrolling : public ComponentTest {
+ protected:
+  // A shown window with a 9000 x 6000 client area and a picture of the given size.
+  korvena::frmPhoto& layout(float pictureWidth, float pictureHeight) {
+    start();
+    app.OpenImage(picture("p.png", 20, 20), "p");
+    korvena::frmPhoto& w = photo(1);
+    w.ResizeGuard = 1;
+    w.move(0, 0, 9090, 6405);
+    w.c().picForm.move(0, 0, 9000, 6000);
+    w.c().picPhoto.move(0, 0, pictureWidth, pictureHeight);
+    w.ResizeGuard = 0;
+    w.ScrollBar();
+    return w;
+  }
+};
+
+TEST_F(Scrolling, SmallPictureIsCentredHalfToEven) {
+  auto& w = layout(4000, 3001);
+  EXPECT_FLOAT_EQ(w.c().picPhoto.top(), 1500);
+  EXPECT_FLOAT_EQ(w.c().picPhoto.left(), 2500);
+  EXPECT_FALSE(w.c().VScroll.visible());
+  EXPECT_FALSE(w.c().HScroll.enabled());
+}
+
+TEST_F(Scrolling, WidePictureGetsAHorizontalBarOnly) {
+  auto& w = layout(9500, 5000);
+  EXPECT_TRUE(w.c().HScroll.visible());
+  EXPECT_FALSE(w.c().VScroll.visible());
+  EXPECT_FLOAT_EQ(w.c().picForm.width(), 9000);
+  EXPECT_FLOAT_EQ(w.c().picForm.height(), 5760);
+  EXPECT_FLOAT_EQ(w.c().picPhoto.top(), 380);
+  EXPECT_EQ(w.c().HScroll.max(), 500);
+  EXPECT_EQ(w.c().HScroll.smallChange(), 900);
+}
+
+TEST_F(Scrolling, HorizontalBarCanMakeTheVerticalOneNeeded) {
+  auto& w = layout(9500, 5900);
+  EXPECT_TRUE(w.c().HScroll.visible());
+  EXPECT_TRUE(w.c().VScroll.visible());
+  EXPECT_FLOAT_EQ(w.c().picForm.width(), 8760);
+  EXPECT_FLOAT_EQ(w.c().picForm.height(), 5760);
+}
+
+TEST_F(Scrolling, LargeOverflowIsScaledOntoTheBar) {
+  auto& w = layout(57000, 3000);
+  EXPECT_FLOAT_EQ(w.HScrollScale, 1.5f);
+  EXPECT_EQ(w.c().HScroll.max(), 32000);
+  w.c().HScroll.userScroll(32000);
+  EXPECT_FLOAT_EQ(w.c().picPhoto.left(), -48000);
+  // Growing the window lowers Max below the value: the value follows.
+  w.userResize(30090, 6405);
+  EXPECT_LE(w.c().HScroll.value(), w.c().HScroll.max());
+  EXPECT_FLOAT_EQ(w.c().picPhoto.left() + w.c().picPhoto.width(), w.c().picForm.width());
+  EXPECT_GE(w.c().HScroll.smallChange(), 1);
+}
+
+TEST_F(Scrolling, ResizeIsIgnoredWhileGuardedOrMinimised) {
+  auto& w = layout(9500, 5000);
+  w.ResizeGuard = 1;
+  w.userResize(3090, 2405);
+  EXPECT_FLOAT_EQ(w.c().picForm.width(), 9000);
+  w.ResizeGuard = 0;
+  w.setWindowState(1);
+  EXPECT_FLOAT_EQ(w.c().picForm.width(), 9000);
+  // Restoring lays the view out again for the size the user gave it.
+  w.setWindowState(0);
+  EXPECT_FLOAT_EQ(w.c().picForm.width(), 3000 - 240);
+}
+
+class PhotoLifecycle : public ComponentTest {};
+
+TEST_F(PhotoLifecycle, BadFileGivesOneErrorBoxAndKeepsTheWindow) {
+  start();
+  const auto good = picture("good.png", 50, 40);
+  const auto bad = (dir / "notes.png").string();
+  FILE* f = std::fopen(bad.c_str(), "w");
+  std::fputs("not a picture at all", f);
+  std::fclose(f);
+  kit::platform().takeEvents();
+  app.OpenImage(bad, "notes.png");
+  auto boxes = messageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].title, "Error");
+  EXPECT_EQ(boxes[0].flags, 48);
+  EXPECT_FALSE(boxes[0].text.empty());
+  EXPECT_TRUE(photo(1).visible());
+  EXPECT_EQ(photo(1).c().picPhoto.picture(), nullptr);
+  EXPECT_EQ(kit::platform().mousePointer(), 0);
+
+  // A reused window keeps its earlier picture.
+  app.OpenImage(good, "good.png");
+  app.OpenImage(bad, "bad again");
+  ASSERT_NE(photo(1).c().picPhoto.picture(), nullptr);
+  EXPECT_EQ(photo(1).PictureWidth, 750);
+  EXPECT_EQ(messageBoxes().size(), 1u);
+  // A missing file takes the same path.
+  app.OpenImage((dir / "missing.jpg").string(), "missing");
+  EXPECT_EQ(messageBoxes().size(), 1u);
+}
+
+TEST_F(PhotoLifecycle, ActivationMakesCurrentAndShowsTheToolbar) {
+  start(true);
+  const auto a = picture("a.png", 40, 30);
+  app.OpenImage(a, "1");
+  app.OpenImage(a, "2");
+  EXPECT_EQ(state().CurrentIndex, 2);
+  toolbar().hide();
+  photo(1).userActivate();
+  EXPECT_EQ(state().CurrentIndex, 1);
+  EXPECT_TRUE(toolbar().visible());
+  EXPECT_TRUE(photo(1).active());  // the toolbar does not take activation
+}
+
+TEST_F(PhotoLifecycle, KeysHelpMenuAndEscape) {
+  start();
+  app.OpenImage(picture("a.png", 40, 30), "a");
+  kit::platform().takeEvents();
+  photo(1).userKeyDown(112);
+  photo(1).userKeyPress(27);  // no slideshow: nothing happens
+  toolbar().userKeyDown(112);
+  auto events = kit::platform().takeEvents();
+  ASSERT_EQ(events.size(), 2u);
+  for (auto& e : events) {
+    EXPECT_EQ(e.kind, kit::PlatformEvent::Kind::Help);
+    EXPECT_EQ(e.context, 15);
+    EXPECT_EQ(e.command, 15);
+    EXPECT_NE(e.file.find("/Lumastra.chm"), std::string::npos);
+  }
+  // Right-click on the picture pops the menu; outside it does not.
+  auto& pic = photo(1).c().picPhoto;
+  photo(1).userRightClick(pic.left() + 10, pic.top() + 10);
+  photo(1).userRightClick(pic.left() + pic.width() + 10, 0);
+  events = kit::platform().takeEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].menu, "mnuPop");
+}
+
+class ToolbarSetup : public ComponentTest {};
+
+TEST_F(ToolbarSetup, FirstRunLoadsCollapsedAtItsDesignPlace) {
+  start();
+  korvena::frmNavToolbar& t = toolbar();
+  EXPECT_TRUE(t.loaded());
+  EXPECT_FALSE(t.visible());
+  EXPECT_FLOAT_EQ(t.left(), 9000);
+  EXPECT_FLOAT_EQ(t.top(), 300);
+  EXPECT_FLOAT_EQ(t.width(), 2070 + 585 + 120);
+  EXPECT_FLOAT_EQ(t.height(), 345 + 390 + 20);
+  EXPECT_EQ(t.exStyle(), 0x188);
+  EXPECT_TRUE(t.topmost());
+  EXPECT_EQ(bar().cboZoomRate.text(), "100%");
+  EXPECT_EQ(bar().cboZoomRate.listIndex(), 5);
+  EXPECT_FLOAT_EQ(bar().cboImageName.left(), 2775 + 1300 + 120);
+  EXPECT_EQ(state().sImagePosition, "11");
+  EXPECT_TRUE(bar().fraTabStrip[1]->visible());
+  EXPECT_FALSE(bar().fraTabStrip[2]->visible());
+  EXPECT_FALSE(app.newWindowMode());
+}
+
+TEST_F(ToolbarSetup, UnloadSavesPlaceAndRateAndTheNextLoadRestoresThem) {
+  start();
+  toolbar().userMove(1234, 567);
+  bar().cboZoomRate.userSetText("37");
+  app.UnloadForm();
+  EXPECT_FALSE(toolbar().loaded());
+  EXPECT_EQ(korvena::ReadSetting("KorvenaTest", "Dialog\\D9", "ZoomRate", ""), "37");
+  app.ShowForm();
+  EXPECT_FLOAT_EQ(toolbar().left(), 1234);
+  EXPECT_FLOAT_EQ(toolbar().top(), 567);
+  EXPECT_EQ(bar().cboZoomRate.text(), "37%");
+  EXPECT_EQ(bar().cboZoomRate.listIndex(), -1);
+  bar().cboZoomRate.userPick(0);
+  app.UnloadForm();
+  EXPECT_EQ(korvena::ReadSetting("KorvenaTest", "Dialog\\D9", "ZoomRate", ""), "-1");
+  app.ShowForm();
+  EXPECT_EQ(bar().cboZoomRate.text(), "Fit to Window");
+  EXPECT_EQ(bar().cboZoomRate.listIndex(), 0);
+  // Letters only store 0, which comes back as 0%.
+  bar().cboZoomRate.userSetText("abc");
+  app.UnloadForm();
+  app.ShowForm();
+  EXPECT_EQ(bar().cboZoomRate.text(), "0%");
+}
+
+TEST_F(ToolbarSetup, StoredValuesThatAreNotNumbersAreIgnored) {
+  korvena::WriteSetting("KorvenaTest", "Dialog\\D9", "Left", "left edge");
+  korvena::WriteSetting("KorvenaTest", "Dialog\\D9", "Top", "-20000");
+  korvena::WriteSetting("KorvenaTest", "Dialog\\D9", "ZoomRate", "99999");
+  start();
+  EXPECT_FLOAT_EQ(toolbar().left(), 9000);
+  EXPECT_FLOAT_EQ(toolbar().top(), -20000);  // off the screen is applied as stored
+  EXPECT_EQ(bar().cboZoomRate.text(), "100%");
+}
+
+TEST_F(ToolbarSetup, StoreFailureDoesNotStopLoadOrUnload) {
+  const auto file = dir / "store" / "HKEY_LOCAL_MACHINE.reg";
+  {
+    FILE* f = std::fopen(file.c_str(), "w");
+    std::fputs("this is not a store\n[unterminated\n", f);
+    std::fclose(f);
+  }
+  start();
+  EXPECT_TRUE(toolbar().loaded());
+  EXPECT_EQ(bar().cboZoomRate.text(), "100%");
+  try {
+    app.UnloadForm();
+    FAIL() << "the store's error should reach the caller";
+  } catch (const korvena::RuntimeError& e) {
+    EXPECT_EQ(e.number(), -2147219504L + 1009);
+  }
+  EXPECT_FALSE(toolbar().loaded());
+}
+
+TEST_F(ToolbarSetup, UnloadFormBeforeShowFormDoesNothingAndStyleDecidesTheLoad) {
+  app.UnloadForm();
+  EXPECT_FALSE(kit::isFormLoaded("frmNavToolbar"));
+  app.Style("other");
+  app.ShowForm();
+  EXPECT_FALSE(kit::isFormLoaded("frmNavToolbar"));
+  app.Style();
+  EXPECT_EQ(state().sViewStyle, "");
+  EXPECT_FALSE(app.FireEventThumbNav(3) && false);
+}
