@@ -13,10 +13,8 @@
 #include <limits>
 #include <sstream>
 
-// The probe's sources are not part of the library; its reader and writer are
-// compiled into this test directly.
-#include "apps/probe/json.cpp"
-#include "apps/probe/script.cpp"
+#include "apps/probe/json.h"
+#include "apps/probe/script.h"
 
 using probe::Command;
 using probe::ControlRef;

@@ -1,0 +1,445 @@
+// The toolbar's commands: navigation through the host, the window mode, the
+// image list, the details panel, zoom, placement, the slideshow, the screen
+// modes and the arrangement of all photo windows.
+#include "component_fixture.h"
+
+using fixture::ComponentTest;
+
+class Navigation : public ComponentTest {
+ protected:
+  void SetUp() override {
+    ComponentTest::SetUp();
+    for (auto name : {"a.png", "b.png", "c.png"}) host.files.push_back(picture(name, 40, 30));
+  }
+};
+
+TEST_F(Navigation, ButtonsAskTheHostAndTheFocusComesBack) {
+  start();
+  clickButton("MoveNext");  // no current image: the host opens its first
+  ASSERT_EQ(host.current, 0);
+  EXPECT_TRUE(toolbar().visible());
+  clickButton("MoveNext");
+  clickButton("MoveLast");
+  clickButton("MovePrevious");
+  clickButton("MoveFirst");
+  EXPECT_EQ(host.requests, (std::vector<int>{3, 3, 4, 2, 1}));
+  EXPECT_EQ(host.current, 0);
+  EXPECT_TRUE(toolbar().active());
+  EXPECT_EQ(bar().cboImageName.listCount(), 1);  // same window throughout
+  EXPECT_EQ(photo(1).caption(), "a.png  100%");
+}
+
+TEST_F(Navigation, NewWindowButtonFlipsTagImageAndMode) {
+  start();
+  auto& button = bar().Toolbar.button("NewWindow");
+  clickButton("NewWindow");
+  EXPECT_EQ(button.tag, "NewWindow");
+  EXPECT_EQ(button.image, "NewWindow");
+  EXPECT_TRUE(app.newWindowMode());
+  clickButton("NewWindow");
+  EXPECT_EQ(button.tag, "SameWindow");
+  EXPECT_EQ(button.image, "SameWindow");
+  EXPECT_FALSE(app.newWindowMode());
+  EXPECT_EQ(button.toolTip, "Open in same window,  Click to switch to new window");
+}
+
+TEST_F(Navigation, BlankScreenShowsTheBackgroundBeforeTheHostIsAsked) {
+  start();
+  bool backgroundShown = false;
+  app.setThumbNavHandler([&](uint8_t, bool&) { backgroundShown = korvena::BackGround().visible(); });
+  bar().chkBlankBack.setValue(1);
+  korvena::BackGround().hide();
+  clickButton("MoveFirst");
+  EXPECT_TRUE(backgroundShown);
+  const auto& bg = korvena::BackGround();
+  EXPECT_FLOAT_EQ(bg.width(), 15360);
+  EXPECT_FLOAT_EQ(bg.height(), 11520);
+  EXPECT_FALSE(bg.framed());
+}
+
+TEST_F(Navigation, ImageListBringsItsWindowForwardAndIgnoresCodeChanges) {
+  start(true);
+  host.open(0);
+  host.open(1);
+  host.open(2);
+  EXPECT_EQ(state().CurrentIndex, 3);
+  bar().cboImageName.userPick(0);
+  EXPECT_EQ(state().CurrentIndex, 1);
+  EXPECT_TRUE(toolbar().active());
+  const auto& z = kit::platform().zOrder();
+  EXPECT_EQ(z[0], &toolbar());
+  EXPECT_EQ(z[1], &photo(1));
+  state().bFillingList = true;
+  bar().cboImageName.userPick(2);
+  EXPECT_EQ(state().CurrentIndex, 1);
+}
+
+TEST_F(Navigation, DetailsArrowOpensTheMenuAndTheButtonTogglesThePanel) {
+  start();
+  kit::platform().takeEvents();
+  bar().Toolbar.userDropDown("Details");
+  auto events = kit::platform().takeEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].menu, "mnuPopOption");
+  EXPECT_EQ(bar().Toolbar.button("Details").image, "MoreDetails");
+
+  const float collapsedW = toolbar().width(), collapsedH = toolbar().height();
+  clickButton("Details");
+  EXPECT_EQ(bar().Toolbar.button("Details").image, "LessDetails");
+  EXPECT_FLOAT_EQ(toolbar().width(), 4195 + 2484 + 200);
+  EXPECT_FLOAT_EQ(toolbar().height(), 390 + 1956 + 1.5f * 345);
+  bar().TabStrip.userSelect(3);
+  EXPECT_TRUE(bar().fraTabStrip[3]->visible());
+  EXPECT_FALSE(bar().fraTabStrip[1]->visible());
+  clickButton("Details");
+  EXPECT_FLOAT_EQ(toolbar().width(), collapsedW);
+  EXPECT_FLOAT_EQ(toolbar().height(), collapsedH);
+  clickButton("Details");
+  EXPECT_TRUE(bar().fraTabStrip[3]->visible());  // the page survives
+  bar().TabStrip.userSelect(3);
+  EXPECT_TRUE(bar().fraTabStrip[3]->visible());
+}
+
+class Zoom : public ComponentTest {};
+
+TEST_F(Zoom, PickedAndTypedRatesResizeOnlyTheCurrentWindow) {
+  start(true);
+  const auto a = picture("a.png", 40, 30);
+  app.OpenImage(a, "one");
+  app.OpenImage(a, "two");
+  bar().cboZoomRate.userPick(8);
+  EXPECT_FLOAT_EQ(photo(2).c().picPhoto.width(), 1200);
+  EXPECT_FLOAT_EQ(photo(1).c().picPhoto.width(), 600);
+  EXPECT_TRUE(toolbar().active());
+
+  auto& zoom = bar().cboZoomRate;
+  zoom.setSelStart(0);
+  zoom.setSelLength(static_cast<int>(zoom.text().size()));
+  for (char ch : std::string("3a-.%00\r")) zoom.userKeyPress(ch);
+  EXPECT_EQ(zoom.text(), "300%");
+  EXPECT_EQ(zoom.selStart(), 0);
+  EXPECT_EQ(zoom.selLength(), 4);
+  EXPECT_FLOAT_EQ(photo(2).c().picPhoto.width(), 1800);
+  EXPECT_EQ(photo(2).caption(), "two  300%");
+
+  zoom.userSetText("0");
+  zoom.userKeyPress(13);
+  EXPECT_EQ(zoom.text(), "Fit to Window");
+  EXPECT_EQ(zoom.listIndex(), 0);
+}
+
+TEST_F(Zoom, TooLongATypedRateBecomesTheHighestRate) {
+  start();
+  app.OpenImage(picture("a.png", 4, 3), "a");
+  auto& zoom = bar().cboZoomRate;
+  zoom.userSetText("");
+  for (char ch : std::string("999999\r")) zoom.userKeyPress(ch);
+  EXPECT_EQ(zoom.text(), "32767%");
+  EXPECT_FLOAT_EQ(photo(1).ZoomPercent, 32767);
+  EXPECT_EQ(messageBoxes().size(), 0u);
+}
+
+TEST_F(Zoom, WithNoWindowOnlyTheBoxChanges) {
+  start();
+  bar().cboZoomRate.userPick(3);
+  EXPECT_EQ(bar().cboZoomRate.text(), "50%");
+  EXPECT_EQ(korvena::photoWindowsUpperBound(), 0);
+  app.OpenImage(picture("a.png", 40, 30), "a");
+  EXPECT_FLOAT_EQ(photo(1).c().picPhoto.width(), 300);
+}
+
+class Placement : public ComponentTest {};
+
+TEST_F(Placement, PositionButtonsMoveTheCurrentWindow) {
+  start();
+  bar().optImgPos[33]->userClick();  // no window yet: only the code is kept
+  EXPECT_EQ(state().sImagePosition, "33");
+  app.OpenImage(picture("a.png", 4001 / 15 + 1, 3001 / 15 + 1), "a");
+  auto& w = photo(1);
+  EXPECT_FLOAT_EQ(w.left(), 15360 - w.width());
+  EXPECT_FLOAT_EQ(w.top(), 11520 - w.height());
+  bar().optImgPos[11]->userClick();
+  EXPECT_FLOAT_EQ(w.left(), 0);
+  EXPECT_FLOAT_EQ(w.top(), 0);
+  // A window of 4000 x 3000 at 33.
+  w.move(0, 0, 4000, 3000);
+  bar().optImgPos[33]->userClick();
+  EXPECT_FLOAT_EQ(w.left(), 11360);
+  EXPECT_FLOAT_EQ(w.top(), 8520);
+  w.move(0, 0, 4001, 3001);
+  bar().optImgPos[22]->userClick();
+  EXPECT_FLOAT_EQ(w.left(), 5680);
+  EXPECT_FLOAT_EQ(w.top(), 4260);
+}
+
+class Slideshow : public ComponentTest {
+ protected:
+  void SetUp() override {
+    ComponentTest::SetUp();
+    for (auto name : {"1.png", "2.png", "3.png"}) host.files.push_back(picture(name, 40, 30));
+    start();
+  }
+  void setInterval(const std::string& minutes, const std::string& seconds) {
+    bar().txtMinute.userSetText(minutes);
+    bar().txtSecond.userSetText(seconds);
+  }
+  void startShow() { bar().mnuPopOptionStartSlideshow.userClick(); }
+  bool running() { return toolbar().tag() == "Autoslide"; }
+};
+
+TEST_F(Slideshow, BothZeroOnlyShowsTheMessage) {
+  startShow();
+  auto boxes = messageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "You must set slidshow time interval");
+  EXPECT_EQ(boxes[0].title, "Slidwshow");
+  EXPECT_EQ(boxes[0].flags, 64);
+  EXPECT_FALSE(running());
+  EXPECT_TRUE(host.requests.empty());
+}
+
+TEST_F(Slideshow, IntervalsTheTimerCannotRunAreRefusedBeforeAnythingChanges) {
+  for (auto [m, s] : {std::pair{"-1", "5"}, {"0", "-2"}, {"0", "70"}, {"0", "0.0001"}}) {
+    setInterval(m, s);
+    startShow();
+    auto boxes = messageBoxes();
+    ASSERT_EQ(boxes.size(), 1u) << m << " " << s;
+    EXPECT_EQ(boxes[0].text, "Minutes must be 0 or more, and seconds 0 or from 0.001 to 65.535");
+    EXPECT_FALSE(running());
+    EXPECT_EQ(kit::platform().cursorCounter(), 0);
+  }
+  EXPECT_TRUE(host.requests.empty());
+}
+
+TEST_F(Slideshow, RepeatsThroughTheHostsListWithAutoRepeat) {
+  setInterval("0", "5");
+  startShow();
+  EXPECT_TRUE(running());
+  EXPECT_FALSE(toolbar().visible());
+  EXPECT_EQ(kit::platform().cursorCounter(), -1);
+  EXPECT_EQ(host.requests, (std::vector<int>{1}));  // no current image: first
+  advance(4999);
+  EXPECT_EQ(host.requests.size(), 1u);
+  advance(1 + 5000 * 3);
+  EXPECT_EQ(host.requests, (std::vector<int>{1, 3, 3, 1, 3}));
+  EXPECT_EQ(host.current, 1);
+  EXPECT_TRUE(bar().Toolbar.button("MoveNext").enabled);
+}
+
+TEST_F(Slideshow, WithoutRepeatTheTickAfterTheEndStops) {
+  bar().chkRepeate.userClick();
+  setInterval("0", "5");
+  host.open(0);
+  startShow();
+  advance(10000);
+  EXPECT_EQ(host.current, 2);
+  EXPECT_FALSE(bar().Toolbar.button("MoveNext").enabled);
+  advance(5000);
+  EXPECT_FALSE(running());
+  EXPECT_TRUE(toolbar().visible());
+  EXPECT_EQ(kit::platform().cursorCounter(), 0);
+  EXPECT_TRUE(bar().Toolbar.button("MoveNext").enabled);
+  advance(60000);
+  EXPECT_EQ(host.requests, (std::vector<int>{3, 3}));
+}
+
+TEST_F(Slideshow, MinutesAndSecondsMakeOnePeriod) {
+  setInterval("1", "30");
+  host.open(0);
+  startShow();
+  advance(89999);
+  EXPECT_TRUE(host.requests.empty());
+  advance(1);
+  EXPECT_EQ(host.requests.size(), 1u);
+  advance(90000);
+  EXPECT_EQ(host.requests.size(), 2u);
+  // Two minutes, no seconds.
+  host.open(0);
+  photo(1).userKeyPress(27);
+  host.requests.clear();
+  setInterval("2", "0");
+  startShow();
+  advance(119999);
+  EXPECT_TRUE(host.requests.empty());
+  advance(1);
+  EXPECT_EQ(host.requests.size(), 1u);
+}
+
+TEST_F(Slideshow, AnEarlyStopLeavesNoCountdownForTheNextShow) {
+  setInterval("3", "0");
+  host.open(0);
+  startShow();
+  advance(60000);
+  photo(1).userKeyPress(27);
+  EXPECT_FALSE(running());
+  setInterval("0", "5");
+  startShow();
+  advance(5000);
+  EXPECT_EQ(host.requests, (std::vector<int>{3}));
+}
+
+TEST_F(Slideshow, StartForcesSameWindowAndCollapsesThePanel) {
+  clickButton("NewWindow");
+  clickButton("Details");
+  setInterval("0", "2");
+  startShow();
+  EXPECT_FALSE(app.newWindowMode());
+  EXPECT_EQ(bar().Toolbar.button("NewWindow").tag, "SameWindow");
+  EXPECT_EQ(bar().Toolbar.button("Details").image, "MoreDetails");
+  // Esc in a photo window stops the show and brings everything back.
+  photo(1).userKeyPress(27);
+  EXPECT_FALSE(running());
+  EXPECT_TRUE(toolbar().visible());
+  EXPECT_EQ(kit::platform().cursorCounter(), 0);
+  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
+  // Esc on the toolbar only stops the timer.
+  startShow();
+  toolbar().userKeyDown(27);
+  EXPECT_TRUE(running());
+  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
+}
+
+TEST_F(Slideshow, NumberBoxesHoldPlainNumbers) {
+  bar().txtMinute.userSetText("07");
+  EXPECT_EQ(bar().txtMinute.text(), "7");
+  bar().txtMinute.userSetText("12abc");
+  EXPECT_EQ(bar().txtMinute.text(), "12");
+  bar().txtMinute.userSetText("abc");
+  EXPECT_EQ(bar().txtMinute.text(), "0");
+  bar().txtSecond.userSetText("2.5");
+  EXPECT_EQ(bar().txtSecond.text(), "2.5");
+  bar().txtSecond.userSetText("58");
+  bar().udnSecond.userStep(true);
+  bar().udnSecond.userStep(true);
+  EXPECT_EQ(bar().txtSecond.text(), "59");
+}
+
+TEST_F(Slideshow, OpeningAnimationGrowsTheWindowBackToItsFullSize) {
+  bar().chkOpenDownway.userClick();
+  setInterval("0", "5");
+  host.open(0);
+  startShow();
+  advance(5000);  // opens image 2: the window starts at height 0
+  auto& w = photo(1);
+  const float full = 30 * 15 + 405;
+  EXPECT_FLOAT_EQ(w.height(), 0);
+  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
+  EXPECT_EQ(w.ResizeGuard, 1);
+  const int growTicks = static_cast<int>((full + 99) / 100);
+  advance(30.0 * growTicks);
+  EXPECT_FLOAT_EQ(w.height(), 100.0f * growTicks);  // the last step overshoots
+  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
+  advance(30);  // cut back to the full size, and the show goes on
+  EXPECT_EQ(w.ResizeGuard, 0);
+  EXPECT_FLOAT_EQ(w.height(), full);
+  EXPECT_TRUE(bar().tmrSlideShow.timerEnabled());
+  EXPECT_FALSE(w.c().tmrOpen.timerEnabled());
+}
+
+class ScreenModes : public ComponentTest {};
+
+TEST_F(ScreenModes, NoBorderTogglesTheCurrentWindowsFrame) {
+  start();
+  app.OpenImage(picture("a.png", 40, 30), "a");
+  auto& w = photo(1);
+  const std::string caption = w.caption();
+  bar().chkNoBorder.userClick();
+  EXPECT_FALSE(w.framed());
+  EXPECT_FLOAT_EQ(w.width(), 600);
+  EXPECT_FLOAT_EQ(w.height(), 450);
+  EXPECT_EQ(w.caption(), caption);
+  EXPECT_TRUE(toolbar().active());
+  bar().chkNoBorder.userClick();
+  EXPECT_TRUE(w.framed());
+  EXPECT_FLOAT_EQ(w.width(), 690);
+  EXPECT_FLOAT_EQ(w.height(), 855);
+}
+
+TEST_F(ScreenModes, WindowsOpenedWhileNoBorderIsCheckedHaveNoFrame) {
+  start(true);
+  bar().chkNoBorder.userClick();
+  app.OpenImage(picture("a.png", 40, 30), "a");
+  EXPECT_FALSE(photo(1).framed());
+  bar().chkNoBorder.userClick();
+  app.OpenImage(picture("b.png", 40, 30), "b");
+  EXPECT_TRUE(photo(2).framed());
+}
+
+TEST_F(ScreenModes, BlankScreenShowsAndHidesTheBackgroundBehindThePhotos) {
+  start(true);
+  const auto a = picture("a.png", 40, 30);
+  for (int i = 0; i < 3; ++i) app.OpenImage(a, "img");
+  bar().chkBlankBack.userClick();
+  auto& bg = korvena::BackGround();
+  EXPECT_TRUE(bg.visible());
+  const auto& z = kit::platform().zOrder();
+  ASSERT_EQ(z.size(), 5u);
+  EXPECT_EQ(z[1], &photo(3));
+  EXPECT_EQ(z[4], &bg);
+  EXPECT_EQ(state().CurrentIndex, 3);
+  bg.userActivate();
+  EXPECT_EQ(kit::platform().zOrder().back(), &bg);
+  bar().chkBlankBack.userClick();
+  EXPECT_FALSE(bg.visible());
+  EXPECT_TRUE(bg.loaded());
+}
+
+class Arrangement : public ComponentTest {
+ protected:
+  void SetUp() override {
+    ComponentTest::SetUp();
+    start(true);
+    const auto a = picture("a.png", 40, 30);
+    for (int i = 0; i < 3; ++i) app.OpenImage(a, "img");
+  }
+  std::vector<kit::Form*> photoOrder() {
+    std::vector<kit::Form*> order;
+    for (kit::Form* f : kit::platform().zOrder())
+      if (f->name() == "frmPhoto") order.push_back(f);
+    return order;
+  }
+};
+
+TEST_F(Arrangement, BringToFrontRestoresAndStacksInSlotOrder) {
+  photo(2).setWindowState(1);
+  bar().cmdBringToFront.userClick();
+  EXPECT_EQ(photo(2).windowState(), 0);
+  EXPECT_EQ(photoOrder(), (std::vector<kit::Form*>{&photo(3), &photo(2), &photo(1)}));
+}
+
+TEST_F(Arrangement, SendBackPutsThemBehindEverything) {
+  bar().chkBlankBack.userClick();
+  bar().cmdSendBack.userClick();
+  const auto& z = kit::platform().zOrder();
+  EXPECT_EQ(std::vector<kit::Form*>(z.end() - 3, z.end()),
+            (std::vector<kit::Form*>{&photo(1), &photo(2), &photo(3)}));
+}
+
+TEST_F(Arrangement, MinimiseAllIncludesMaximisedWindows) {
+  photo(1).setWindowState(2);
+  bar().cmdMinimise.userClick();
+  for (int slot = 1; slot <= 3; ++slot) EXPECT_EQ(photo(slot).windowState(), 1);
+}
+
+TEST_F(Arrangement, CloseAllEndsASlideshowAndFreesSlotsInOrder) {
+  bar().txtSecond.userSetText("5");
+  bar().mnuPopOptionStartSlideshow.userClick();
+  ASSERT_EQ(toolbar().tag(), "Autoslide");
+  photo(2).userClose();
+  bar().cmdCloseAll.userClick();  // skips the closed slot 2
+  EXPECT_EQ(toolbar().tag(), "");
+  EXPECT_TRUE(toolbar().visible());
+  EXPECT_EQ(kit::platform().cursorCounter(), 0);
+  EXPECT_EQ(bar().cboImageName.listCount(), 0);
+  EXPECT_EQ(state().CurrentIndex, 0);
+  EXPECT_EQ(state().FreeSlots, (std::vector<int16_t>{0, 3, 2, 1, 3}));
+  clickButton("NewWindow");
+  clickButton("NewWindow");
+  ASSERT_TRUE(app.newWindowMode() == false);
+  clickButton("NewWindow");
+  const auto a = picture("b.png", 4, 3);
+  app.OpenImage(a, "x");
+  app.OpenImage(a, "y");
+  EXPECT_EQ(bar().cboImageName.itemData(0), 3);
+  EXPECT_EQ(bar().cboImageName.itemData(1), 1);
+}
