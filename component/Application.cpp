@@ -32,7 +32,10 @@ bool Application::FireEventThumbNav(uint8_t MoveDirection) {
   return bFirstLast;
 }
 
-void Application::FireEventNewWin(bool bVal) { bNewWindow = bVal; }
+void Application::FireEventNewWin(bool bVal) {
+  bNewWindow = bVal;
+  if (newWinObserver_) newWinObserver_(bVal);
+}
 
 void Application::UnloadForm() {
   if (!kit::isFormLoaded("frmNavToolbar")) return;

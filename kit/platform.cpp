@@ -39,8 +39,10 @@ Platform::Platform() { setClock(nullptr); }
 Platform::~Platform() = default;
 
 Platform& platform() {
-  static Platform instance;
-  return instance;
+  // Never destroyed: windows held in other static objects reach it while
+  // the process exits.
+  static Platform* instance = new Platform;
+  return *instance;
 }
 
 void Platform::setScreenSize(float width, float height) {

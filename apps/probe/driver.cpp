@@ -5,7 +5,9 @@
 #include <ostream>
 #include <system_error>
 
+#include "component/basView.h"
 #include "kit/platform.h"
+#include "korvena/Application.h"
 #include "korvena/RuntimeError.h"
 #include "support/registry_store.h"
 
@@ -22,6 +24,8 @@ Driver::Driver(std::ostream& out, fs::path scriptDir) : out_(out), scriptDir_(st
 }
 
 Driver::~Driver() {
+  app_.reset();
+  korvena::ResetComponent();
   korvena::reg::resetDefaultStore();
   std::error_code ignored;
   if (!tempDir_.empty()) fs::remove_all(tempDir_, ignored);
@@ -33,6 +37,27 @@ const std::map<std::string, Driver::Handler, std::less<>>& Driver::handlers() {
       {"registry", &Driver::registry},
       {"regset", &Driver::regset},
       {"dump", &Driver::dump},
+      {"host", &Driver::host},
+      {"call", &Driver::call},
+      {"click", &Driver::click},
+      {"dropdown", &Driver::dropdown},
+      {"pick", &Driver::pick},
+      {"settext", &Driver::settext},
+      {"type", &Driver::type},
+      {"updown", &Driver::updown},
+      {"tab", &Driver::tab},
+      {"keydown", &Driver::keydown},
+      {"keypress", &Driver::keypress},
+      {"activate", &Driver::activate},
+      {"close", &Driver::close},
+      {"rightclick", &Driver::rightclick},
+      {"resize", &Driver::resize},
+      {"minimize", &Driver::windowState},
+      {"maximize", &Driver::windowState},
+      {"restore", &Driver::windowState},
+      {"scroll", &Driver::scroll},
+      {"move", &Driver::move},
+      {"advance", &Driver::advance},
   };
   return table;
 }
@@ -42,7 +67,9 @@ void Driver::run(const Command& c) {
   if (it == handlers().end()) throw ScriptError(c.line, "not available yet");
   try {
     (this->*it->second)(c);
+    takePlatformEvents();
   } catch (const korvena::RuntimeError& e) {
+    takePlatformEvents();
     recordError(e.number(), e.description(), c);
   } catch (const korvena::reg::Error& e) {
     // The probe's own use of the store failed (a store file that does not
@@ -94,11 +121,30 @@ void Driver::dump(const Command&) {
 
 Json Driver::snapshot() {
   const kit::Platform& p = kit::platform();
+  const korvena::ViewState& v = korvena::view();
+  takePlatformEvents();
   Json s = Json::object();
   Json& screen = s["screen"];
   screen["width"] = p.screenWidth();
   screen["height"] = p.screenHeight();
+  s["CurrentIndex"] = v.CurrentIndex;
+  if (v.FreeSlots.empty()) {
+    s["FreeSlots"] = nullptr;
+  } else {
+    Json slots = Json::array();
+    for (int16_t slot : v.FreeSlots) slots.push(slot);
+    s["FreeSlots"] = std::move(slots);
+  }
+  s["bNewWindow"] = app_ ? app_->newWindowMode() : false;
+  s["PhotoWindows"] = photoWindowsJson();
+  s["toolbar"] = toolbarJson();
+  s["sImagePosition"] = v.sImagePosition;
+  s["background"] = backgroundJson();
   s["cursor"] = cursorJson();
+  Json zorder = Json::array();
+  for (const kit::Form* f : p.zOrder()) zorder.push(targetName(f));
+  s["zorder"] = std::move(zorder);
+  s["active"] = p.activeForm() ? Json(targetName(p.activeForm())) : Json(nullptr);
   s["events"] = std::move(events_);
   events_ = Json::array();
   s["registry"] = registryJson();
@@ -109,9 +155,7 @@ Json Driver::cursorJson() const {
   const kit::Platform& p = kit::platform();
   Json cursor = Json::object();
   cursor["counter"] = p.cursorCounter();
-  // HOOK(component): the component's own bCursorShown flag goes here once the
-  // component exists; until then the component has never shown the cursor.
-  cursor["bCursorShown"] = false;
+  cursor["bCursorShown"] = korvena::view().bCursorShown;
   cursor["mousePointer"] = p.mousePointer();
   return cursor;
 }

@@ -8,10 +8,20 @@
 #include <filesystem>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "apps/probe/json.h"
 #include "apps/probe/script.h"
+
+namespace kit {
+class Form;
+class Control;
+}
+namespace korvena {
+class Application;
+}
 
 namespace probe {
 
@@ -44,6 +54,38 @@ class Driver {
   void regset(const Command& c);
   // Snapshot.
   void dump(const Command& c);
+  // The host and the calls on the Application object.
+  void host(const Command& c);
+  void call(const Command& c);
+  // The user's actions.
+  void click(const Command& c);
+  void dropdown(const Command& c);
+  void pick(const Command& c);
+  void settext(const Command& c);
+  void type(const Command& c);
+  void updown(const Command& c);
+  void tab(const Command& c);
+  void keydown(const Command& c);
+  void keypress(const Command& c);
+  void activate(const Command& c);
+  void close(const Command& c);
+  void rightclick(const Command& c);
+  void resize(const Command& c);
+  void windowState(const Command& c);
+  void scroll(const Command& c);
+  void move(const Command& c);
+  void advance(const Command& c);
+
+  korvena::Application& app();
+  void onThumbNav(uint8_t direction, bool& bFirstLast);
+  void openListed(size_t index);
+  kit::Form& form(const Target& target, int line);
+  kit::Control& control(const ControlRef& ref, int line);
+  std::string targetName(const kit::Form* form) const;
+  void takePlatformEvents();
+  Json photoWindowsJson() const;
+  Json toolbarJson() const;
+  Json backgroundJson() const;
 
   Json cursorJson() const;
   Json registryJson() const;
@@ -53,6 +95,16 @@ class Driver {
   std::filesystem::path scriptDir_;
   std::filesystem::path tempDir_;  // the fresh settings store; empty if none
   Json events_ = Json::array();
+
+  // The host the probe plays.
+  enum class HostMode { List, Ignore, None, Throw };
+  std::unique_ptr<korvena::Application> app_;
+  HostMode hostMode_ = HostMode::None;
+  std::vector<std::filesystem::path> hostFiles_;
+  long current_ = -1;  // index into hostFiles_, -1 for none
+  long throwNumber_ = 0;
+  std::string throwText_;
+  bool callingNewWin_ = false;
 };
 
 // Reads and runs a whole script: 0 when it ran to its end, 2 with

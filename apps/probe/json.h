@@ -41,6 +41,8 @@ class Json {
   Json& operator[](std::string_view key);
   // Array append; a null value becomes an empty array first.
   Json& push(Json value);
+  // Array element i (it must exist).
+  Json& at(size_t i) { return std::get<Array>(v_).at(i); }
 
   bool isNull() const { return std::holds_alternative<std::monostate>(v_); }
   bool isObject() const { return std::holds_alternative<Object>(v_); }

@@ -45,11 +45,14 @@ class Application {
   bool hasEventHandler() const { return sink_ != nullptr || static_cast<bool>(handler_); }
 
   bool newWindowMode() const { return bNewWindow; }
+  // Told of every change request of the window mode (the toolbar's included).
+  void setNewWindowObserver(std::function<void(bool)> observer) { newWinObserver_ = std::move(observer); }
 
  private:
   bool bNewWindow = false;
   ApplicationEvents* sink_ = nullptr;
   std::function<void(uint8_t, bool&)> handler_;
+  std::function<void(bool)> newWinObserver_;
 };
 
 }  // namespace korvena
