@@ -1,0 +1,27 @@
+# Tests of the binary interface and of the installed package. Included from
+# tests/CMakeLists.txt after the korvena_tests target is defined.
+
+# The binary-interface tests load the library as built, by its path.
+target_compile_definitions(korvena_tests PRIVATE KORVENA_LIBRARY_FILE="$<TARGET_FILE:korvena>")
+target_link_libraries(korvena_tests PRIVATE ${CMAKE_DL_LIBS})
+
+# Install into a scratch prefix, build a tiny host against the package and run it.
+set(_korvena_host_flags "")
+if(KORVENA_SANITIZE)
+  set(_korvena_host_flags "-fsanitize=address,undefined")
+endif()
+foreach(_kind IN ITEMS cmake pkgconfig)
+  add_test(NAME Package.${_kind}
+    COMMAND "${CMAKE_COMMAND}"
+      "-DBUILD_DIR=${CMAKE_BINARY_DIR}"
+      "-DHOST_DIR=${CMAKE_CURRENT_LIST_DIR}"
+      "-DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/package-${_kind}"
+      "-DKIND=${_kind}"
+      "-DCONFIG=$<CONFIG>"
+      "-DGENERATOR=${CMAKE_GENERATOR}"
+      "-DCXX=${CMAKE_CXX_COMPILER}"
+      "-DCXX_FLAGS=${_korvena_host_flags}"
+      -P "${CMAKE_CURRENT_LIST_DIR}/run_host.cmake")
+  set_tests_properties(Package.${_kind} PROPERTIES
+    TIMEOUT 300 SKIP_REGULAR_EXPRESSION "SKIPPED:")
+endforeach()
