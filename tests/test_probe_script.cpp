@@ -1,6 +1,12 @@
 // The probe's script reader and JSON writer, and the probe binary end to end.
 #include <gtest/gtest.h>
 
+#include "probe_runner.h"
+
+using probe_runner::outputLine;
+using probe_runner::runProbe;
+using probe_runner::ProbeRun;
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -217,39 +223,6 @@ TEST(ProbeJson, StringsAndStructure) {
 
 // ---- The probe binary ----
 
-namespace {
-
-struct ProbeRun {
-  int status = -1;
-  QByteArray out, err;
-};
-
-// Runs the probe on `script`, written into `dir` as script.txt.
-ProbeRun runProbe(const QTemporaryDir& dir, const QByteArray& script) {
-  QFile file(dir.filePath("script.txt"));
-  EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(script);
-  file.close();
-  QProcess process;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("TMPDIR", dir.path());  // so the store folder can be seen to go
-  process.setProcessEnvironment(env);
-  process.start(KORVENA_PROBE, {file.fileName()});
-  EXPECT_TRUE(process.waitForFinished(30000));
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          process.readAllStandardOutput(), process.readAllStandardError()};
-}
-
-QJsonObject outputLine(const QByteArray& out, int n) {
-  QList<QByteArray> lines = out.split('\n');
-  if (n >= lines.size()) return {};
-  QJsonParseError error;
-  QJsonDocument doc = QJsonDocument::fromJson(lines[n], &error);
-  EXPECT_EQ(error.error, QJsonParseError::NoError) << lines[n].toStdString();
-  return doc.object();
-}
-
-}  // namespace
 
 TEST(ProbeScriptRun, RegistryDump) {
   QTemporaryDir dir;
@@ -318,7 +291,8 @@ TEST(ProbeScriptRun, BadLineStopsWithStatus2AfterEarlierDumps) {
   EXPECT_EQ(r.out.count('\n'), 1);  // the first dump ran
   EXPECT_EQ(r.err, "line 4: a dword must be a whole number from -2147483648 to 4294967295: x\n");
 
-  r = runProbe(dir, "dump\nadvance 10\n");
+  // A window that does not exist is a bad target, not a runtime error.
+  r = runProbe(dir, "dump\nactivate photo:9\n");
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "line 2: not available yet\n");
+  EXPECT_EQ(r.err, "line 2: photo:9 does not exist\n");
 }
