@@ -1,0 +1,313 @@
+#include "kit/qt/form_mirror.h"
+
+#include <QEvent>
+#include <QMenuBar>
+#include <QPalette>
+#include <algorithm>
+#include <set>
+
+#include "kit/qt/menus.h"
+#include "kit/qt/sync_loop.h"
+#include "kit/qt/units.h"
+
+namespace kit::qt {
+
+namespace {
+
+Qt::WindowFlags windowFlagsFor(const Form& form) {
+  const bool tool = (form.exStyle() & ws::ExToolWindow) != 0;
+  Qt::WindowFlags flags = tool ? Qt::Tool : Qt::Window;
+  if (!form.framed()) {
+    flags |= Qt::FramelessWindowHint;
+  } else {
+    flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+    if (form.style() & ws::SysMenu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (form.style() & ws::MinimizeBox) flags |= Qt::WindowMinimizeButtonHint;
+    if (form.style() & ws::MaximizeBox) flags |= Qt::WindowMaximizeButtonHint;
+  }
+  if (form.topmost()) flags |= Qt::WindowStaysOnTopHint;
+  return flags;
+}
+
+// A top-most tool window shown by code floats without taking activation.
+bool isPalette(const Form& form) { return form.topmost() && (form.exStyle() & ws::ExToolWindow); }
+
+constexpr Qt::WindowStates kStateMask = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
+
+}  // namespace
+
+FormMirror::FormMirror(SyncLoop& loop, Form& form) : loop_(loop), form_(form), window_(new QWidget) {
+  window_->setObjectName(QString::fromStdString(form.name()));
+  if (form.name() == "frmBackGround") {
+    QPalette palette = window_->palette();
+    palette.setColor(QPalette::Window, Qt::black);
+    window_->setPalette(palette);
+    window_->setAutoFillBackground(true);
+  }
+  window_->installEventFilter(this);
+}
+
+FormMirror::~FormMirror() {
+  controls_.clear();
+  if (window_) window_->deleteLater();
+}
+
+QPointer<QWidget> FormMirror::detach() {
+  dead_ = true;
+  QPointer<QWidget> window = window_;
+  if (window_) window_->removeEventFilter(this);
+  window_ = nullptr;
+  return window;
+}
+
+void FormMirror::dispatch(const std::function<void()>& action) {
+  if (!dead_) loop_.dispatch(action);
+}
+
+// ---- Kit to window ----
+
+void FormMirror::apply() {
+  if (dead_) return;
+  applyFlags();
+  const QString caption = QString::fromStdString(form_.caption());
+  if (window_->windowTitle() != caption) window_->setWindowTitle(caption);
+  applyControls();
+  applyMenuBar();
+  applyGeometryAndState();
+}
+
+void FormMirror::applyFlags() {
+  const Qt::WindowFlags flags = windowFlagsFor(form_);
+  if (flagsApplied_ && flags == appliedFlags_) return;
+  const bool wasShown = window_->isVisible();
+  // This hides a shown window; the visibility step shows it again.
+  window_->setWindowFlags(flags);
+  appliedFlags_ = flags;
+  flagsApplied_ = true;
+  asked_ = QRect();
+  if (wasShown) loop_.noteVisibilityChange();
+}
+
+void FormMirror::applyControls() {
+  const auto& controls = form_.controls();
+  for (Control* control : controls)
+    if (!controls_.count(control)) controls_[control] = makeControlMirror(*this, *control, window_);
+  for (auto it = controls_.begin(); it != controls_.end();) {
+    if (std::find(controls.begin(), controls.end(), it->first) != controls.end()) {
+      ++it;
+      continue;
+    }
+    if (it->second) it->second.release()->deleteLater();
+    it = controls_.erase(it);
+  }
+  for (Control* control : controls) {
+    ControlMirror* mirror = controls_[control].get();
+    if (!mirror) continue;
+    float left = control->left(), top = control->top();
+    QWidget* parent = parentFor(*control, left, top);
+    mirror->place(parent, pixelRect(left, top, control->width(), control->height()));
+    mirror->apply();
+  }
+}
+
+QWidget* FormMirror::parentFor(const Control& control, float& left, float& top) const {
+  if (Control* box = control.container()) {
+    ControlMirror* mirror = controlMirror(*box);
+    return mirror ? mirror->clientArea() : window_.data();
+  }
+  // A frame laid over a tab strip is one of its pages: it sits in the strip's
+  // page area, below the row of tabs.
+  if (dynamic_cast<const Frame*>(&control)) {
+    for (Control* other : form_.controls()) {
+      auto* strip = dynamic_cast<TabStrip*>(other);
+      if (!strip || left < strip->left() || top < strip->top() || left >= strip->left() + strip->width() ||
+          top >= strip->top() + strip->height())
+        continue;
+      if (ControlMirror* mirror = controlMirror(*strip)) {
+        left -= strip->left();
+        top -= strip->top();
+        return mirror->clientArea();
+      }
+    }
+  }
+  return window_;
+}
+
+void FormMirror::applyMenuBar() {
+  std::set<const Control*> items;
+  std::function<void(const Menu&)> collect = [&](const Menu& menu) {
+    for (const auto& item : menu.items()) {
+      items.insert(item.get());
+      collect(*item);
+    }
+  };
+  for (Control* control : form_.controls())
+    if (auto* menu = dynamic_cast<Menu*>(control)) collect(*menu);
+  std::vector<Menu*> bar;
+  std::string signature;
+  for (Control* control : form_.controls()) {
+    auto* menu = dynamic_cast<Menu*>(control);
+    if (!menu || items.count(menu) || !menu->visible()) continue;
+    bar.push_back(menu);
+    signature += menuSignature(*menu);
+  }
+  if (signature != menuSignature_) {
+    menuSignature_ = signature;
+    if (menuBar_) {
+      menuBar_->hide();
+      menuBar_->deleteLater();
+    }
+    if (bar.empty()) return;
+    menuBar_ = new QMenuBar(window_);
+    auto chosen = [this](Menu& item) {
+      Menu* picked = &item;
+      dispatch([picked] { picked->userClick(); });
+    };
+    for (Menu* menu : bar) {
+      const QString caption = QString::fromStdString(menu->caption());
+      if (menu->items().empty()) {
+        QAction* action = menuBar_->addAction(caption);
+        action->setEnabled(menu->enabled());
+        connect(action, &QAction::triggered, this, [chosen, menu] { chosen(*menu); });
+      } else {
+        QMenu* sub = menuBar_->addMenu(caption);
+        sub->setEnabled(menu->enabled());
+        fillMenu(*sub, *menu, chosen);
+      }
+    }
+    menuBar_->show();
+  }
+  if (menuBar_) menuBar_->setGeometry(0, 0, window_->width(), menuBar_->sizeHint().height());
+}
+
+QRect FormMirror::clientRect() const {
+  const QMargins insets = loop_.insets(form_);
+  const QRect outer = pixelRect(form_.left(), form_.top(), form_.width(), form_.height());
+  return {outer.x() + insets.left(), outer.y() + insets.top(), std::max(0, toPixels(form_.scaleWidth())),
+          std::max(0, toPixels(form_.scaleHeight()))};
+}
+
+void FormMirror::applyGeometryAndState() {
+  const int state = form_.windowState();
+  if (state == 0) {
+    const QRect rect = clientRect();
+    if (rect != asked_) {
+      asked_ = rect;
+      window_->setGeometry(rect);
+    }
+  }
+  const Qt::WindowStates want = state == 1 ? Qt::WindowMinimized : state == 2 ? Qt::WindowMaximized : Qt::WindowNoState;
+  if ((window_->windowState() & kStateMask) != want) window_->setWindowState(want);
+
+  if (form_.visible()) {
+    if (!window_->isVisible()) {
+      window_->setAttribute(Qt::WA_ShowWithoutActivating, isPalette(form_) || platform().activeForm() != &form_);
+      window_->show();
+      loop_.noteVisibilityChange();
+    }
+  } else if (window_->isVisible()) {
+    window_->hide();
+    loop_.noteVisibilityChange();
+  }
+}
+
+// ---- Window to kit ----
+
+bool FormMirror::eventFilter(QObject* watched, QEvent* event) {
+  if (dead_ || watched != window_) return false;
+  switch (event->type()) {
+    case QEvent::Close: {
+      // The kit decides: its QueryUnload may cancel; an unload retires the window.
+      event->ignore();
+      if (!loop_.applying()) {
+        Form& form = form_;
+        dispatch([&form] { form.userClose(); });
+      }
+      return true;
+    }
+    case QEvent::Move:
+    case QEvent::Resize:
+      learnFrame();
+      takeGeometry();
+      return false;
+    case QEvent::Show:
+      learnFrame();
+      return false;
+    case QEvent::WindowActivate:
+      loop_.windowActivated(*this);
+      return false;
+    case QEvent::WindowStateChange:
+      takeWindowState();
+      return false;
+    default:
+      return false;
+  }
+}
+
+void FormMirror::reconcile() {
+  learnFrame();
+  takeGeometry();
+}
+
+void FormMirror::learnFrame() {
+  if (dead_ || !form_.framed() || !window_->isVisible()) return;
+  const QRect frame = window_->frameGeometry(), client = window_->geometry();
+  if (frame == client) return;
+  loop_.learnFrame(form_, QMargins(client.left() - frame.left(), client.top() - frame.top(),
+                                   frame.right() - client.right(), frame.bottom() - client.bottom()));
+}
+
+void FormMirror::takeGeometry() {
+  if (dead_ || loop_.applying() || form_.windowState() != 0 || !window_->isVisible() || asked_.isNull()) return;
+  const QRect now = window_->geometry();
+  if (now == asked_) return;  // the echo of the kit's own request
+  const QRect before = asked_;
+  asked_ = now;
+  const QMargins insets = loop_.insets(form_);
+  const float left = toTwips(now.x() - insets.left()), top = toTwips(now.y() - insets.top());
+  const float width = toTwips(now.width()) + form_.frameWidth();
+  const float height = toTwips(now.height()) + form_.frameHeight();
+  const bool moved = now.topLeft() != before.topLeft(), sized = now.size() != before.size();
+  Form& form = form_;
+  dispatch([&form, moved, sized, left, top, width, height] {
+    if (moved) form.userMove(left, top);
+    if (sized) form.userResize(width, height);
+  });
+}
+
+void FormMirror::takeWindowState() {
+  if (dead_ || loop_.applying()) return;
+  const Qt::WindowStates now = window_->windowState();
+  const int state = (now & Qt::WindowMinimized) ? 1 : (now & (Qt::WindowMaximized | Qt::WindowFullScreen)) ? 2 : 0;
+  if (state == form_.windowState()) return;
+  Form& form = form_;
+  const int before = form_.windowState();
+  dispatch([&form, state, before] {
+    if (state == 0 && before == 1)
+      form.userActivate();  // restoring a minimised window activates it
+    else
+      form.setWindowState(state);
+  });
+}
+
+// ---- Lookups ----
+
+void FormMirror::setFastPaint(bool fast) {
+  for (auto& [control, mirror] : controls_)
+    if (mirror) mirror->setFastPaint(fast);
+}
+
+bool FormMirror::editsText(const QWidget* widget) const {
+  for (const auto& [control, mirror] : controls_) {
+    if (!mirror || !mirror->editsText() || !mirror->widget()) continue;
+    if (mirror->widget() == widget || mirror->widget()->isAncestorOf(widget)) return true;
+  }
+  return false;
+}
+
+ControlMirror* FormMirror::controlMirror(const Control& control) const {
+  auto it = controls_.find(const_cast<Control*>(&control));
+  return it == controls_.end() ? nullptr : it->second.get();
+}
+
+}  // namespace kit::qt

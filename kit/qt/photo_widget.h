@@ -1,0 +1,33 @@
+#pragma once
+// Paints a picture at the size of its image control. Only the part the
+// window shows is drawn, scaled from the matching part of the decoded image:
+// no scaled copy of the whole picture is ever made.
+#include <QImage>
+#include <QtWidgets/QWidget>
+#include <memory>
+
+#include "kit/picture.h"
+
+namespace kit::qt {
+
+// Draws the part `exposed` (widget pixels) of `image` shown at size `shown`.
+// Smooth when the image is shrunk, unless `fast` (while the view scrolls).
+void paintPicture(QPainter& painter, const QImage& image, QSize shown, const QRect& exposed, bool fast);
+
+class PhotoWidget : public QWidget {
+ public:
+  explicit PhotoWidget(QWidget* parent);
+  void setPicture(std::shared_ptr<Picture> picture);
+  const std::shared_ptr<Picture>& picture() const { return picture_; }
+  // The fast path while a scroll bar is dragged; back to smooth repaints.
+  void setFast(bool fast);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  std::shared_ptr<Picture> picture_;
+  bool fast_ = false;
+};
+
+}  // namespace kit::qt

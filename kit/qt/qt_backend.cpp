@@ -1,0 +1,142 @@
+#include "kit/qt/qt_backend.h"
+
+#include <QAbstractButton>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPointer>
+#include <QWidget>
+#include <algorithm>
+#include <vector>
+
+#include "kit/controls.h"
+#include "kit/qt/form_mirror.h"
+#include "kit/qt/menus.h"
+#include "kit/qt/sync_loop.h"
+#include "kit/qt/units.h"
+
+namespace kit::qt {
+
+MessageBoxLook messageBoxLook(long flags) {
+  MessageBoxLook look;
+  using B = QMessageBox;
+  switch (flags & 0x7) {
+    case 1: look.buttons = B::Ok | B::Cancel; break;
+    case 2: look.buttons = B::Abort | B::Retry | B::Ignore; break;
+    case 3: look.buttons = B::Yes | B::No | B::Cancel; break;
+    case 4: look.buttons = B::Yes | B::No; break;
+    case 5: look.buttons = B::Retry | B::Cancel; break;
+    default: look.buttons = B::Ok; break;
+  }
+  switch (flags & 0x70) {
+    case 16: look.icon = B::Critical; break;
+    case 32: look.icon = B::Question; break;
+    case 48: look.icon = B::Warning; break;
+    case 64: look.icon = B::Information; break;
+    default: look.icon = B::NoIcon; break;
+  }
+  // The default button: the first, second or third of the set, in this order.
+  std::vector<B::StandardButton> order;
+  for (B::StandardButton b : {B::Ok, B::Yes, B::No, B::Abort, B::Retry, B::Ignore, B::Cancel})
+    if (look.buttons & b) order.push_back(b);
+  const size_t which = std::min<size_t>(static_cast<size_t>((flags & 0x300) >> 8), order.size() - 1);
+  look.defaultButton = order[which];
+  return look;
+}
+
+int messageBoxAnswer(QMessageBox::StandardButton button) {
+  switch (button) {
+    case QMessageBox::Ok: return 1;
+    case QMessageBox::Cancel: return 2;
+    case QMessageBox::Abort: return 3;
+    case QMessageBox::Retry: return 4;
+    case QMessageBox::Ignore: return 5;
+    case QMessageBox::Yes: return 6;
+    case QMessageBox::No: return 7;
+    default: return 2;
+  }
+}
+
+QtBackend::QtBackend() = default;
+QtBackend::~QtBackend() { releaseCursor(); }
+
+int QtBackend::messageBox(const std::string& text, const std::string& title, long flags) {
+  if (abandoned_ || !loop_) return 1;
+  // The windows show the kit's state before the modal loop runs.
+  loop_->flush();
+  const MessageBoxLook look = messageBoxLook(flags);
+  QMessageBox box(look.icon, QString::fromStdString(title), QString::fromStdString(text), look.buttons);
+  box.setDefaultButton(look.defaultButton);
+  box.setWindowModality(Qt::ApplicationModal);
+  loop_->enterModal();
+  box.exec();
+  loop_->leaveModal();
+  QAbstractButton* clicked = box.clickedButton();
+  QMessageBox::StandardButton answer = clicked ? box.standardButton(clicked) : QMessageBox::NoButton;
+  if (answer == QMessageBox::NoButton) answer = look.buttons == QMessageBox::Ok ? QMessageBox::Ok : QMessageBox::Cancel;
+  return messageBoxAnswer(answer);
+}
+
+void QtBackend::htmlHelp(const std::string& file, int command, long data) {
+  if (!abandoned_) launchHelp(file, command, data);
+}
+
+void QtBackend::launchHelp(const std::string& /*file*/, int /*command*/, long /*context*/) {}
+
+void QtBackend::popupMenu(Form& form, Menu& menu, float x, float y) {
+  if (abandoned_ || !loop_) return;
+  loop_->flush();
+  FormMirror* mirror = loop_->mirror(form);
+  if (!mirror || !mirror->window()) return;
+  QMenu popup;
+  popup.setObjectName(QString::fromStdString(menu.name()));
+  Menu* picked = nullptr;
+  fillMenu(popup, menu, [&picked](Menu& item) { picked = &item; });
+  if (popup.isEmpty()) return;
+  // Set when the form unloads (or its object goes) while the menu is open.
+  QPointer<FormMirror> owner(mirror);
+  const QPoint at = mirror->window()->mapToGlobal(QPoint(toPixels(x), toPixels(y)));
+  loop_->enterModal();
+  popup.exec(at);
+  loop_->leaveModal();
+  // The pick runs as its own event once the menu has closed, if the form
+  // that showed it is still loaded.
+  if (picked && owner && !owner->dead()) {
+    loop_->enterModal();
+    loop_->dispatch([picked] { picked->userClick(); });
+    loop_->leaveModal();
+  }
+}
+
+void QtBackend::stateChanged() {
+  if (!abandoned_ && loop_) loop_->schedule();
+}
+
+void QtBackend::formDestroyed(Form& form) {
+  if (!abandoned_ && loop_) loop_->formDestroyed(form);
+}
+
+void QtBackend::applyCursor() {
+  if (abandoned_) return;
+  const Platform& p = platform();
+  const bool hidden = p.cursorCounter() < 0, busy = p.mousePointer() == 11;
+  if (!hidden && !busy) {
+    releaseCursor();
+    return;
+  }
+  const Qt::CursorShape shape = hidden ? Qt::BlankCursor : Qt::WaitCursor;
+  if (!cursorSet_) {
+    QGuiApplication::setOverrideCursor(QCursor(shape));
+    cursorSet_ = true;
+  } else if (shape != cursorShape_) {
+    QGuiApplication::changeOverrideCursor(QCursor(shape));
+  }
+  cursorShape_ = shape;
+}
+
+void QtBackend::releaseCursor() {
+  if (!cursorSet_ || abandoned_) return;
+  QGuiApplication::restoreOverrideCursor();
+  cursorSet_ = false;
+}
+
+}  // namespace kit::qt

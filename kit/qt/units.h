@@ -1,0 +1,31 @@
+#pragma once
+// Conversions between the kit's twips and Qt's logical pixels, and the
+// kit's codes for the user's keys, mouse buttons and modifier keys.
+#include <QKeyEvent>
+#include <QRect>
+
+#include "kit/platform.h"
+
+namespace kit::qt {
+
+// Twips to the nearest pixel; values no window can take are clamped.
+int toPixels(float twips);
+inline float toTwips(int pixels) { return static_cast<float>(pixels) * kTwipsPerPixel; }
+QRect pixelRect(float left, float top, float width, float height);
+
+// The virtual-key code of a key (F1 112, Esc 27, 'A' 65, ...), 0 for keys
+// without one.
+int virtualKey(const QKeyEvent& event);
+// The character code the key types: Enter 13, Esc 27, Backspace 8, a
+// printable character of one byte; -1 when the key types none.
+int keyAscii(const QKeyEvent& event);
+// Shift 1, Ctrl 2, Alt 4.
+int shiftState(Qt::KeyboardModifiers modifiers);
+// Left 1, right 2, middle 4; 0 for other buttons.
+int mouseButton(Qt::MouseButton button);
+
+// UTF-8 byte offsets (the kit's text positions) and QString indexes.
+int byteOffset(const QString& text, int index);
+int stringIndex(const std::string& text, int offset);
+
+}  // namespace kit::qt

@@ -1,0 +1,914 @@
+// The Qt view under the offscreen platform: kit controls become their Qt
+// counterparts, the user's actions on the real widgets reach the kit's
+// handlers, kit changes reach the windows once and without echo, and the
+// component runs end to end through real windows.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
+#include <QPointer>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QWidget>
+#include <functional>
+
+#include "component_fixture.h"
+#include "kit/controls.h"
+#include "kit/qt/photo_widget.h"
+#include "kit/qt/qt_backend.h"
+#include "kit/qt/qt_platform.h"
+#include "korvena/Platform.h"
+
+using namespace kit;
+
+namespace {
+
+// The QApplication of the tests. This program links QtCore and QtGui only;
+// the widgets library is loaded with the component, so its constructor is
+// looked up there. Widgets are then used through Qt's meta-object calls,
+// properties, events and inline accessors.
+void ensureApplication() {
+  if (QCoreApplication::instance()) {
+    ASSERT_TRUE(QCoreApplication::instance()->inherits("QApplication"));
+    return;
+  }
+  using Constructor = void (*)(void*, int&, char**, int);
+  auto construct = reinterpret_cast<Constructor>(dlsym(RTLD_DEFAULT, "_ZN12QApplicationC1ERiPPci"));
+  ASSERT_NE(construct, nullptr);
+  static int argc = 1;
+  static char name[] = "korvena_tests";
+  static char* argv[] = {name, nullptr};
+  construct(::operator new(sizeof(QApplication)), argc, argv, QCoreApplication::ApplicationFlags);
+}
+
+qt::QtPlatform& view() { return *qt::QtPlatform::current(); }
+
+// Runs the event loop for a while, and on until the view has applied the
+// kit's state; frees deleted widgets.
+void pump(int ms = 0) {
+  QElapsedTimer elapsed;
+  elapsed.start();
+  auto due = [] { return qt::QtPlatform::current() && qt::QtPlatform::current()->loop().pending(); };
+  do {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  } while (elapsed.elapsed() < ms || (due() && elapsed.elapsed() < 2000));
+}
+
+std::string className(const QObject* object) { return object ? object->metaObject()->className() : "(none)"; }
+
+QObject* lineEditOf(QObject* combo) {
+  for (QObject* child : combo->children())
+    if (className(child) == "QLineEdit") return child;
+  return nullptr;
+}
+
+// The window-system window of a form's window (Qt names it after the widget).
+QWindow* windowHandle(const QString& formName) {
+  for (QWindow* w : QGuiApplication::topLevelWindows())
+    if (w->objectName() == formName + "Window") return w;
+  return nullptr;
+}
+
+void key(QObject* target, int code, const QString& text = {}) {
+  QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
+  QCoreApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, text);
+  QCoreApplication::sendEvent(target, &release);
+}
+
+void typeText(QObject* target, const QString& text) {
+  for (QChar ch : text) key(target, ch.toUpper().unicode(), QString(ch));
+}
+
+void mouse(QObject* target, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+  const QPointF p(at);
+  QMouseEvent press(QEvent::MouseButtonPress, p, p, button, button, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, p, p, button, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &release);
+}
+
+void click(QObject* button) { ASSERT_TRUE(QMetaObject::invokeMethod(button, "click")); }
+
+// Once a window of this kind shows, sends it these keys (from a timer, as the
+// window runs its own loop).
+void answerWhenShown(std::function<bool(QWindow*)> which, std::vector<int> keys, QString* title = nullptr) {
+  auto* timer = new QTimer;
+  timer->setInterval(5);
+  QObject::connect(timer, &QTimer::timeout, [timer, which, keys, title] {
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+      if (!window->property("visible").toBool() || !which(window)) continue;
+      if (title) *title = window->title();
+      for (int code : keys) key(window, code);
+      timer->stop();
+      timer->deleteLater();
+      return;
+    }
+  });
+  timer->start();
+}
+
+void answerMessageBox(QString* title = nullptr) {
+  answerWhenShown([](QWindow* w) { return w->modality() != Qt::NonModal; }, {Qt::Key_Return}, title);
+}
+
+void pickFirstPopupItem() {
+  answerWhenShown([](QWindow* w) { return w->type() == Qt::Popup; }, {Qt::Key_Down, Qt::Key_Return});
+}
+
+// ---- A form with one control of each kind ----
+
+struct Controls : ControlSet {
+  explicit Controls(Form& f)
+      : bar(f, "bar"),
+        zoom(f, "zoom", ComboBox::Style::Dropdown),
+        list(f, "list", ComboBox::Style::List),
+        tabs(f, "tabs"),
+        page(f, "page", 1, "Page"),
+        check(f, "chk", "Check"),
+        opt1(f, "opt", 1, ""),
+        opt2(f, "opt", 2, ""),
+        text(f, "txt"),
+        updown(f, "udn", text, 0, 59),
+        command(f, "cmd", "Go"),
+        hbar(f, "hbar", ScrollBar::Orientation::Horizontal),
+        picture(f, "pic"),
+        image(f, "img"),
+        label(f, "lbl", "Label"),
+        timer(f, "tmr"),
+        menu(f, "mnu", "Menu"),
+        item(menu.addItem("mnuItem", "Item")) {
+    bar.move(0, 0, 3000, Toolbar::kRowHeight);
+    bar.addButton("MoveFirst", Toolbar::ButtonStyle::Normal, "First", "MoveFirst");
+    bar.addButton("Sep", Toolbar::ButtonStyle::Separator, "", "");
+    bar.addButton("Details", Toolbar::ButtonStyle::DropDown, "Details", "MoreDetails");
+    zoom.setContainer(&bar);
+    zoom.move(1200, 37, 1300, 315);
+    for (const char* entry : {"Fit", "10%", "100%"}) zoom.addItem(entry);
+    list.move(3000, 0, 1500, 315);
+    for (const char* entry : {"a.png", "b.png", "c.png"}) list.addItem(entry);
+    tabs.move(0, 450, 4500, 2400);
+    for (const char* caption : {"One", "Two", "Three", "Four"}) tabs.addTab(caption);
+    page.move(10, 460, 4000, 1500);
+    check.setContainer(&page);
+    check.move(150, 150, 1500, 315);
+    text.move(4800, 450, 600, 315);
+    updown.move(5400, 450, 255, 315);
+    text.setText("0");
+    opt1.move(4800, 900, 300, 300);
+    opt2.move(5100, 900, 300, 300);
+    command.move(4800, 1350, 1200, 375);
+    hbar.move(0, 3000, 3000, 240);
+    hbar.setMax(100);
+    hbar.setLargeChange(10);
+    picture.move(3300, 3000, 1500, 1500);
+    image.setContainer(&picture);
+    image.move(-300, 0, 1800, 1200);
+    label.move(4800, 1800, 900, 255);
+    menu.setVisible(false);
+  }
+  Toolbar bar;
+  ComboBox zoom;
+  ComboBox list;
+  TabStrip tabs;
+  Frame page;
+  CheckBox check;
+  OptionButton opt1, opt2;
+  TextBox text;
+  UpDown updown;
+  CommandButton command;
+  ScrollBar hbar;
+  PictureBox picture;
+  ImageControl image;
+  Label label;
+  Timer timer;
+  Menu menu;
+  Menu& item;
+};
+
+class TestForm : public Form {
+ public:
+  explicit TestForm(std::string name = "frmTest", int borderStyle = 2) : Form(std::move(name)) {
+    design.borderStyle = borderStyle;
+    design.left = 1500;
+    design.top = 1500;
+    design.width = 7500;
+    design.height = 6000;
+  }
+  Controls& c() { return static_cast<Controls&>(controlSet()); }
+  std::vector<std::string> log;
+  int resizes = 0, ticks = 0, cancelMode = -1;
+
+ protected:
+  std::unique_ptr<ControlSet> createControls() override {
+    auto k = std::make_unique<Controls>(*this);
+    k->bar.onButtonClick = [this](Toolbar::Button& b) { log.push_back("click " + b.key); };
+    k->bar.onButtonDropDown = [this](Toolbar::Button& b) { log.push_back("dropdown " + b.key); };
+    k->zoom.onKeyPress = [this](int& ascii) {
+      log.push_back("key " + std::to_string(ascii));
+      if (ascii == 'x') ascii = 0;
+      if (ascii == 13) {
+        ascii = 0;
+        c().zoom.setSelStart(0);
+        c().zoom.setSelLength(static_cast<int>(c().zoom.text().size()));
+      }
+    };
+    k->zoom.onClick = [this] { log.push_back("zoom click " + c().zoom.text()); };
+    k->list.onClick = [this] { log.push_back("list click " + std::to_string(c().list.listIndex())); };
+    k->tabs.onClick = [this] { log.push_back("tab " + std::to_string(c().tabs.selectedIndex())); };
+    k->check.onClick = [this] { log.push_back("check " + std::to_string(c().check.value())); };
+    for (OptionButton* o : {&k->opt1, &k->opt2}) o->onClick = [this](int i) { log.push_back("opt " + std::to_string(i)); };
+    k->text.onChange = [this] { log.push_back("text " + c().text.text()); };
+    k->updown.onMouseDown = [this](int, int, float, float) { log.push_back("updown"); };
+    k->command.onClick = [this] { log.push_back("command"); };
+    k->hbar.onScroll = [this] { log.push_back("scroll " + std::to_string(c().hbar.value())); };
+    k->hbar.onChange = [this] { log.push_back("change " + std::to_string(c().hbar.value())); };
+    k->image.onMouseUp = [this](int b, int, float x, float y) {
+      log.push_back("mouseup " + std::to_string(b) + " " + std::to_string(int(x)) + "," + std::to_string(int(y)));
+    };
+    k->timer.onTimer = [this] { ++ticks; };
+    k->item.onClick = [this] { log.push_back("menu item"); };
+    return k;
+  }
+  void Form_Resize() override { ++resizes; }
+  void Form_KeyDown(int& code, int) override { log.push_back("keydown " + std::to_string(code)); }
+  void Form_QueryUnload(int& cancel, int mode) override {
+    log.push_back("queryunload " + std::to_string(mode));
+    if (mode == cancelMode) cancel = 1;
+  }
+};
+
+std::string takeLog(TestForm& f) {
+  std::string all;
+  for (auto& entry : f.log) all += (all.empty() ? "" : "; ") + entry;
+  f.log.clear();
+  return all;
+}
+
+class QtView : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ensureApplication();
+    korvena::ResetComponent();
+    korvena::UsePlatform(korvena::Platform::Qt);
+    ASSERT_EQ(korvena::CurrentPlatform(), korvena::Platform::Qt);
+  }
+  void TearDown() override {
+    korvena::ResetComponent();
+    korvena::UsePlatform(korvena::Platform::Headless);
+    pump();
+  }
+  // Shows the form and lets the view apply it.
+  void showForm(Form& f) {
+    f.show();
+    pump(20);
+  }
+  QWidget* widget(const Control& control) { return view().widget(control); }
+};
+
+}  // namespace
+
+// Runs first: a process that has no QApplication yet.
+TEST(QtViewPlatform, NeedsTheHostsApplication) {
+  EXPECT_THROW(korvena::UsePlatform(static_cast<korvena::Platform>(7)), korvena::RuntimeError);
+  if (QCoreApplication::instance()) GTEST_SKIP() << "an application object exists already";
+  try {
+    korvena::UsePlatform(korvena::Platform::Qt);
+    FAIL() << "no error without a QApplication";
+  } catch (const korvena::RuntimeError& e) {
+    EXPECT_EQ(e.number(), 5);
+  }
+  EXPECT_EQ(korvena::CurrentPlatform(), korvena::Platform::Headless);
+  EXPECT_EQ(platform().backend(), nullptr);
+}
+
+TEST_F(QtView, ControlsBecomeTheirQtCounterparts) {
+  TestForm f;
+  f.c().check.setValue(1);
+  f.c().hbar.setVisible(false);
+  showForm(f);
+  Controls& k = f.c();
+  // Hidden before its window showed, and still hidden.
+  EXPECT_FALSE(widget(k.hbar)->property("visible").toBool());
+  k.hbar.setVisible(true);
+  pump();
+
+  QWidget* window = view().window(f);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->property("visible").toBool());
+  EXPECT_EQ(window->objectName(), "frmTest");
+
+  QWidget* first = view().toolButton(k.bar, "MoveFirst");
+  QWidget* details = view().toolButton(k.bar, "Details");
+  EXPECT_EQ(className(first), "QToolButton");
+  EXPECT_EQ(view().toolButton(k.bar, "Sep"), nullptr);
+  EXPECT_EQ(first->geometry(), QRect(0, 0, 26, 26));
+  EXPECT_EQ(details->geometry(), QRect(34, 0, 39, 26));
+  EXPECT_EQ(details->property("popupMode").toInt(), 1);  // MenuButtonPopup: the drop-down arrow
+  EXPECT_EQ(first->property("iconSize").toSize(), QSize(24, 24));
+  EXPECT_FALSE(first->property("icon").value<QIcon>().isNull());
+  EXPECT_EQ(first->property("toolTip").toString(), "First");
+
+  QWidget* zoom = widget(k.zoom);
+  EXPECT_EQ(className(zoom), "QComboBox");
+  EXPECT_TRUE(zoom->property("editable").toBool());
+  EXPECT_EQ(zoom->property("insertPolicy").toInt(), 0);  // NoInsert
+  EXPECT_EQ(zoom->parentWidget(), widget(k.bar));
+  EXPECT_EQ(zoom->geometry(), QRect(80, 2, 87, 21));
+  EXPECT_EQ(zoom->property("count").toInt(), 3);
+  QWidget* list = widget(k.list);
+  EXPECT_FALSE(list->property("editable").toBool());
+
+  QObject* tabBar = widget(k.tabs)->findChild<QObject*>("tabs");
+  EXPECT_EQ(className(tabBar), "QTabBar");
+  EXPECT_EQ(tabBar->property("count").toInt(), 4);
+  EXPECT_EQ(tabBar->property("currentIndex").toInt(), 0);
+  // The page sits in the strip's page area, below the tabs.
+  QWidget* page = widget(k.page);
+  EXPECT_EQ(className(page), "QGroupBox");
+  EXPECT_EQ(page->parentWidget()->objectName(), "page");
+  EXPECT_EQ(page->parentWidget()->parentWidget(), widget(k.tabs));
+  EXPECT_EQ(page->geometry().topLeft(), QPoint(1, 1));
+  EXPECT_EQ(widget(k.check)->parentWidget(), page);
+  EXPECT_TRUE(widget(k.check)->property("checked").toBool());
+
+  EXPECT_EQ(className(widget(k.opt1)), "QRadioButton");
+  EXPECT_FALSE(widget(k.opt1)->property("autoExclusive").toBool());
+  EXPECT_EQ(className(widget(k.text)), "QLineEdit");
+  EXPECT_EQ(widget(k.text)->property("text").toString(), "0");
+  EXPECT_EQ(widget(k.updown)->findChildren<QObject*>().size(), 2);
+  EXPECT_EQ(className(widget(k.command)), "QPushButton");
+  EXPECT_EQ(className(widget(k.hbar)), "QScrollBar");
+  EXPECT_EQ(widget(k.hbar)->property("maximum").toInt(), 100);
+  EXPECT_EQ(widget(k.hbar)->property("pageStep").toInt(), 10);
+  EXPECT_EQ(className(widget(k.label)), "QLabel");
+  EXPECT_EQ(widget(k.label)->property("text").toString(), "Label");
+  // The image sits in its picture box, scrolled 20 pixels to the left.
+  EXPECT_EQ(widget(k.image)->parentWidget(), widget(k.picture));
+  EXPECT_EQ(widget(k.image)->geometry(), QRect(-20, 0, 120, 80));
+  // Timers, image lists and menus have no widget.
+  EXPECT_EQ(widget(k.timer), nullptr);
+  EXPECT_EQ(widget(k.menu), nullptr);
+}
+
+TEST_F(QtView, KitStateChangesReachTheWidgets) {
+  TestForm f;
+  showForm(f);
+  Controls& k = f.c();
+  k.bar.setButtonEnabled(k.bar.button("MoveFirst"), false);
+  k.bar.setButtonImage(k.bar.button("Details"), "LessDetails");
+  k.list.setListIndex(2);
+  k.tabs.select(3);
+  k.opt2.setValue(true);
+  k.check.setValue(2);
+  k.text.setText("42");
+  k.hbar.setValue(30);
+  k.label.setVisible(false);
+  k.command.setEnabled(false);
+  pump();
+  EXPECT_FALSE(view().toolButton(k.bar, "MoveFirst")->property("enabled").toBool());
+  EXPECT_EQ(widget(k.list)->property("currentText").toString(), "c.png");
+  EXPECT_EQ(widget(k.tabs)->findChild<QObject*>("tabs")->property("currentIndex").toInt(), 2);
+  EXPECT_TRUE(widget(k.opt2)->property("checked").toBool());
+  EXPECT_FALSE(widget(k.opt1)->property("checked").toBool());
+  EXPECT_TRUE(widget(k.check)->property("tristate").toBool());  // greyed
+  EXPECT_TRUE(widget(k.check)->property("checked").toBool());
+  EXPECT_EQ(widget(k.text)->property("text").toString(), "42");
+  EXPECT_EQ(widget(k.hbar)->property("value").toInt(), 30);
+  EXPECT_FALSE(widget(k.label)->property("visible").toBool());
+  EXPECT_FALSE(widget(k.command)->property("enabled").toBool());
+
+  // The zoom box: a code write selects the matching entry; the caret goes to the end.
+  k.zoom.setText("100%");
+  pump();
+  EXPECT_EQ(widget(k.zoom)->property("currentIndex").toInt(), 2);
+  QObject* edit = lineEditOf(widget(k.zoom));
+  ASSERT_NE(edit, nullptr);
+  EXPECT_EQ(edit->property("text").toString(), "100%");
+  EXPECT_EQ(edit->property("cursorPosition").toInt(), 4);
+  k.zoom.setSelStart(1);
+  k.zoom.setSelLength(2);
+  pump();
+  EXPECT_EQ(edit->property("selectedText").toString(), "00");
+}
+
+TEST_F(QtView, UserActionsOnRealWidgetsReachTheHandlers) {
+  TestForm f;
+  showForm(f);
+  Controls& k = f.c();
+
+  QWidget* first = view().toolButton(k.bar, "MoveFirst");
+  click(first);
+  mouse(first, QPoint(13, 13));
+  EXPECT_EQ(takeLog(f), "click MoveFirst; click MoveFirst");
+  // The arrow part of the drop-down button drops down; the rest clicks.
+  QWidget* details = view().toolButton(k.bar, "Details");
+  mouse(details, QPoint(details->width() - 3, details->height() / 2));
+  mouse(details, QPoint(6, details->height() / 2));
+  EXPECT_EQ(takeLog(f), "dropdown Details; click Details");
+  // A disabled button is not clicked.
+  k.bar.setButtonEnabled(k.bar.button("MoveFirst"), false);
+  pump();
+  mouse(first, QPoint(13, 13));
+  EXPECT_EQ(takeLog(f), "");
+
+  click(widget(k.check));
+  EXPECT_EQ(k.check.value(), 1);
+  click(widget(k.opt1));
+  click(widget(k.opt2));
+  EXPECT_FALSE(k.opt1.value());
+  EXPECT_TRUE(widget(k.opt2)->property("checked").toBool());
+  EXPECT_FALSE(widget(k.opt1)->property("checked").toBool());
+  // Clicking the selected option again keeps it selected (and clicks it).
+  click(widget(k.opt2));
+  EXPECT_TRUE(widget(k.opt2)->property("checked").toBool());
+  EXPECT_EQ(takeLog(f), "check 1; opt 1; opt 2; opt 2");
+
+  QObject* up = widget(k.updown)->findChild<QObject*>("up");
+  click(up);
+  click(up);
+  click(widget(k.updown)->findChild<QObject*>("down"));
+  EXPECT_EQ(k.text.text(), "1");
+  EXPECT_EQ(widget(k.text)->property("text").toString(), "1");
+  EXPECT_EQ(takeLog(f), "updown; text 1; updown; text 2; updown; text 1");
+
+  click(widget(k.command));
+  ASSERT_TRUE(QMetaObject::invokeMethod(widget(k.tabs)->findChild<QObject*>("tabs"), "tabBarClicked", Q_ARG(int, 1)));
+  EXPECT_EQ(k.tabs.selectedIndex(), 2);
+  EXPECT_EQ(takeLog(f), "command; tab 2");
+
+  // Dragging the thumb scrolls; a page step changes.
+  widget(k.hbar)->setProperty("sliderPosition", 7);
+  key(widget(k.hbar), Qt::Key_PageDown);
+  EXPECT_EQ(k.hbar.value(), 17);
+  EXPECT_EQ(takeLog(f), "scroll 7; change 7; keydown 34; scroll 17; change 17");
+
+  // Picking from the list.
+  key(widget(k.list), Qt::Key_Down);
+  EXPECT_EQ(k.list.listIndex(), 0);
+  EXPECT_EQ(takeLog(f), "keydown 40; list click 0");
+
+  // A right-button release on the picture, in twips of the picture.
+  mouse(widget(k.image), QPoint(10, 4), Qt::RightButton);
+  EXPECT_EQ(takeLog(f), "mouseup 2 150,60");
+}
+
+TEST_F(QtView, TypedKeysReachTheComboBoxKeyPress) {
+  TestForm f;
+  showForm(f);
+  ComboBox& zoom = f.c().zoom;
+  QWidget* box = widget(zoom);
+  QObject* edit = lineEditOf(box);
+  ASSERT_NE(edit, nullptr);
+
+  typeText(box, "1x5");
+  EXPECT_EQ(zoom.text(), "15");
+  EXPECT_EQ(zoom.listIndex(), -1);
+  EXPECT_EQ(edit->property("text").toString(), "15");
+  EXPECT_EQ(takeLog(f), "keydown 49; key 49; keydown 88; key 120; keydown 53; key 53");
+  // No completion: "1" alone stays "1" though "10%" is listed.
+  key(box, Qt::Key_Backspace);
+  EXPECT_EQ(edit->property("text").toString(), "1");
+  // Typing where the user put the caret.
+  edit->setProperty("cursorPosition", 0);
+  typeText(edit, "9");
+  EXPECT_EQ(zoom.text(), "91");
+  EXPECT_EQ(edit->property("cursorPosition").toInt(), 1);
+  // Enter reaches the handler, which selects the whole text.
+  takeLog(f);
+  key(box, Qt::Key_Return, "\r");
+  EXPECT_EQ(takeLog(f), "keydown 13; key 13");
+  EXPECT_EQ(edit->property("selectedText").toString(), "91");
+  // Text the kit does not type itself (pasted, non-ASCII) arrives as the edited text.
+  ASSERT_TRUE(QMetaObject::invokeMethod(edit, "textEdited", Q_ARG(QString, QString::fromUtf8("9é"))));
+  EXPECT_EQ(zoom.text(), "9\xC3\xA9");
+  // Picking from its list clicks.
+  ASSERT_TRUE(QMetaObject::invokeMethod(box, "activated", Q_ARG(int, 2)));
+  EXPECT_EQ(zoom.text(), "100%");
+  EXPECT_EQ(takeLog(f), "zoom click 100%");
+}
+
+TEST_F(QtView, TextBoxTypingRaisesChange) {
+  TestForm f;
+  showForm(f);
+  TextBox& text = f.c().text;
+  QWidget* edit = widget(text);
+  typeText(edit, "12");
+  EXPECT_EQ(text.text(), "012");
+  EXPECT_EQ(takeLog(f), "keydown 49; text 01; keydown 50; text 012");
+  // Editing in the middle is done by the line edit; the kit takes the text.
+  edit->setProperty("cursorPosition", 1);
+  ASSERT_TRUE(QMetaObject::invokeMethod(edit, "textEdited", Q_ARG(QString, "0712")));
+  EXPECT_EQ(text.text(), "0712");
+}
+
+TEST_F(QtView, MovingAndResizingTheWindowReachTheForm) {
+  TestForm f;
+  showForm(f);
+  QWidget* window = view().window(f);
+  const QRect start = window->geometry();
+
+  window->setProperty("geometry", QRect(start.x() + 40, start.y() + 30, start.width(), start.height()));
+  pump();
+  EXPECT_EQ(f.left(), 1500 + 40 * 15);
+  EXPECT_EQ(f.top(), 1500 + 30 * 15);
+  EXPECT_EQ(f.width(), 7500);
+  const int resizes = f.resizes;
+
+  window->setProperty("geometry", QRect(start.x() + 40, start.y() + 30, 300, 200));
+  pump();
+  EXPECT_EQ(f.width(), 300 * 15 + f.frameWidth());
+  EXPECT_EQ(f.height(), 200 * 15 + f.frameHeight());
+  EXPECT_EQ(f.resizes, resizes + 1);
+
+  // The close box asks the form; a cancel keeps the window.
+  f.cancelMode = 0;
+  ASSERT_TRUE(QMetaObject::invokeMethod(window, "close"));
+  pump();
+  EXPECT_TRUE(f.loaded());
+  EXPECT_TRUE(window->property("visible").toBool());
+  f.cancelMode = -1;
+  QPointer<QWidget> closing(window);
+  ASSERT_TRUE(QMetaObject::invokeMethod(window, "close"));
+  pump();
+  EXPECT_FALSE(f.loaded());
+  EXPECT_TRUE(closing.isNull() || !closing->property("visible").toBool());
+  EXPECT_EQ(takeLog(f), "queryunload 0; queryunload 0");
+}
+
+namespace {
+// Counts the geometry and visibility events a widget receives.
+struct EventCounter : QObject {
+  std::map<QEvent::Type, int> counts;
+  bool eventFilter(QObject*, QEvent* event) override {
+    ++counts[event->type()];
+    return false;
+  }
+};
+}  // namespace
+
+TEST_F(QtView, KitChangesReachTheWindowOnceWithoutEcho) {
+  TestForm f;
+  showForm(f);
+  QWidget* window = view().window(f);
+  EventCounter counter;
+  window->installEventFilter(&counter);
+  // One handler's worth of changes: only the last state reaches the window.
+  f.hide();
+  f.move(9007, 1507, 6007, 4507);
+  f.move(9008, 1508, 6008, 4508);
+  f.show();
+  f.setCaption("Moved");
+  const int resizes = f.resizes;
+  pump(30);
+  EXPECT_EQ(counter.counts[QEvent::Move], 1);
+  EXPECT_EQ(counter.counts[QEvent::Resize], 1);
+  EXPECT_EQ(counter.counts[QEvent::Hide], 0);
+  EXPECT_EQ(window->property("windowTitle").toString(), "Moved");
+  const QMargins insets = view().loop().insets(f);
+  EXPECT_EQ(window->geometry(), QRect(601 + insets.left(), 101 + insets.top(), qRound(f.scaleWidth() / 15),
+                                      qRound(f.scaleHeight() / 15)));
+  // The echo changed nothing in the kit: no rounding to whole pixels, no Resize.
+  EXPECT_EQ(f.left(), 9008);
+  EXPECT_EQ(f.top(), 1508);
+  EXPECT_EQ(f.width(), 6008);
+  EXPECT_EQ(f.height(), 4508);
+  EXPECT_EQ(f.resizes, resizes);
+  counter.counts.clear();
+  pump(20);
+  EXPECT_TRUE(counter.counts[QEvent::Move] == 0 && counter.counts[QEvent::Resize] == 0);
+  window->removeEventFilter(&counter);
+}
+
+TEST_F(QtView, WindowFlagsFollowTheStyleWords) {
+  TestForm photo("frmPhotoLike");
+  TestForm palette("frmPaletteLike", 4);
+  showForm(photo);
+  ASSERT_EQ(platform().activeForm(), &photo);
+
+  palette.load();
+  palette.setExStyle(0x188);
+  palette.setTopmost(true);
+  showForm(palette);
+  pump(30);
+  QWidget* bar = view().window(palette);
+  EXPECT_TRUE(bar->windowFlags() & Qt::Tool);
+  EXPECT_TRUE(bar->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  // What the window system is told: show without activating.
+  ASSERT_NE(windowHandle("frmPaletteLike"), nullptr);
+  EXPECT_TRUE(windowHandle("frmPaletteLike")->property("_q_showWithoutActivating").toBool());
+  // The palette does not take the kit's activation, whatever the window system did.
+  EXPECT_EQ(platform().activeForm(), &photo);
+  EXPECT_TRUE(view().window(photo)->property("isActiveWindow").toBool());
+
+  // Dropping the caption bits makes a shown window frameless, and it stays shown.
+  QWidget* window = view().window(photo);
+  EXPECT_FALSE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
+  photo.setStyle(photo.style() & ~ws::Caption);
+  pump();
+  EXPECT_TRUE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
+  EXPECT_TRUE(window->property("visible").toBool());
+  EXPECT_EQ(window->geometry(), QRect(100, 100, 500, 400));
+
+  TestForm background("frmBackGround", 0);
+  showForm(background);
+  QWidget* black = view().window(background);
+  EXPECT_TRUE(black->windowFlags().testFlag(Qt::FramelessWindowHint));
+  EXPECT_EQ(black->property("palette").value<QPalette>().color(QPalette::Window), QColor(Qt::black));
+}
+
+TEST_F(QtView, ClickingAWindowActivatesItsForm) {
+  TestForm a("frmA"), b("frmB");
+  showForm(a);
+  showForm(b);
+  ASSERT_EQ(platform().activeForm(), &b);
+  mouse(widget(a.c().label), QPoint(2, 2));
+  EXPECT_EQ(platform().activeForm(), &a);
+  // After the view's own showing has settled, the window system's activation is the user's.
+  pump(450);
+  ASSERT_NE(windowHandle("frmB"), nullptr);
+  windowHandle("frmB")->requestActivate();
+  pump(30);
+  EXPECT_EQ(platform().activeForm(), &b);
+}
+
+TEST_F(QtView, TheHiddenCursorIsOneOverrideEntry) {
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  platform().showCursor(false);
+  platform().showCursor(false);
+  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::BlankCursor);
+  platform().setMousePointer(11);
+  platform().showCursor(true);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::BlankCursor);
+  platform().showCursor(true);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  platform().setMousePointer(0);
+  // One entry only: nothing is left once the cursor is back.
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(QtView, TimersRunOnTheRealClock) {
+  EXPECT_EQ(platform().virtualClock(), nullptr);
+  TestForm f;
+  f.load();
+  Timer& timer = f.c().timer;
+  timer.setInterval(0);
+  timer.setTimerEnabled(true);
+  pump(60);
+  EXPECT_EQ(f.ticks, 0);  // interval 0 never fires
+  EXPECT_FALSE(view().clock().scheduled(timer));
+  timer.setInterval(15);
+  pump(300);
+  EXPECT_GE(f.ticks, 3);
+  timer.setTimerEnabled(false);
+  const int ticks = f.ticks;
+  pump(60);
+  EXPECT_EQ(f.ticks, ticks);
+
+  // No tick while a message box is open.
+  timer.setTimerEnabled(true);
+  pump(40);
+  int during = -1;
+  QTimer::singleShot(150, [&] {
+    during = f.ticks;
+    answerMessageBox();
+  });
+  const int before = f.ticks;
+  EXPECT_EQ(platform().msgBox("Wait", "Title", 0), 1);
+  EXPECT_EQ(during, before);
+  pump(60);
+  EXPECT_GT(f.ticks, before);
+}
+
+TEST_F(QtView, TimersMoveBetweenClocks) {
+  TestForm f;
+  f.load();
+  f.c().timer.setInterval(20);
+  f.c().timer.setTimerEnabled(true);
+  EXPECT_TRUE(view().clock().scheduled(f.c().timer));
+  korvena::UsePlatform(korvena::Platform::Headless);
+  ASSERT_NE(platform().virtualClock(), nullptr);
+  EXPECT_TRUE(platform().virtualClock()->scheduled(f.c().timer));
+  platform().virtualClock()->advance(45);
+  EXPECT_EQ(f.ticks, 2);
+  korvena::UsePlatform(korvena::Platform::Qt);
+  EXPECT_TRUE(view().clock().scheduled(f.c().timer));
+}
+
+TEST_F(QtView, RuntimeErrorsInHandlersBecomeMessageBoxes) {
+  TestForm f;
+  showForm(f);
+  f.c().command.onClick = [] { throw korvena::RuntimeError(91, "Object variable or With block variable not set"); };
+  platform().takeEvents();
+  QString title;
+  answerMessageBox(&title);
+  click(widget(f.c().command));
+  auto events = platform().takeEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, PlatformEvent::Kind::MessageBox);
+  EXPECT_EQ(events[0].text, "Object variable or With block variable not set");
+  EXPECT_EQ(events[0].flags, 16);
+  EXPECT_EQ(title, "Error");
+  // The view goes on working.
+  click(widget(f.c().check));
+  EXPECT_EQ(f.c().check.value(), 1);
+}
+
+TEST_F(QtView, MessageBoxLooksFollowTheFlags) {
+  using B = QMessageBox;
+  EXPECT_EQ(qt::messageBoxLook(0).buttons, B::Ok);
+  EXPECT_EQ(qt::messageBoxLook(16).icon, B::Critical);
+  EXPECT_EQ(qt::messageBoxLook(32).icon, B::Question);
+  EXPECT_EQ(qt::messageBoxLook(48).icon, B::Warning);
+  EXPECT_EQ(qt::messageBoxLook(64).icon, B::Information);
+  EXPECT_EQ(qt::messageBoxLook(4 + 32).buttons, B::Yes | B::No);
+  EXPECT_EQ(qt::messageBoxLook(3 + 256).defaultButton, B::No);
+  EXPECT_EQ(qt::messageBoxLook(2 + 512).defaultButton, B::Ignore);
+  EXPECT_EQ(qt::messageBoxLook(1 + 512).defaultButton, B::Cancel);  // past the last: the last
+  EXPECT_EQ(qt::messageBoxAnswer(B::Yes), 6);
+  EXPECT_EQ(qt::messageBoxAnswer(B::No), 7);
+  EXPECT_EQ(qt::messageBoxAnswer(B::Retry), 4);
+  // A real box answers with the default button on Enter.
+  answerMessageBox();
+  EXPECT_EQ(platform().msgBox("Sure?", "Question", 4 + 32 + 256), 7);
+}
+
+TEST_F(QtView, PopupMenuItemsRunTheirHandlers) {
+  TestForm f;
+  showForm(f);
+  f.c().command.onClick = [&f] { f.popupMenu(f.c().menu, 150, 150); };
+  pickFirstPopupItem();
+  click(widget(f.c().command));
+  EXPECT_EQ(takeLog(f), "menu item");
+  // An item that unloads its own form is safe.
+  f.c().item.onClick = [&f] { f.unload(); };
+  pickFirstPopupItem();
+  click(widget(f.c().command));
+  pump();
+  EXPECT_FALSE(f.loaded());
+  EXPECT_EQ(view().window(f), nullptr);
+}
+
+TEST_F(QtView, ScreenAndFrameExtentsComeFromTheWindowSystem) {
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  EXPECT_EQ(platform().screenWidth(), screen.width() * 15.0f);
+  EXPECT_EQ(platform().screenHeight(), screen.height() * 15.0f);
+  // Seeded with the headless extents.
+  TestForm f;
+  f.load();
+  EXPECT_EQ(f.frameWidth(), 90);
+  EXPECT_EQ(f.frameHeight(), 405);
+  EXPECT_EQ(view().loop().insets(f), QMargins(3, 24, 3, 3));
+  showForm(f);
+  pump(20);
+  QWidget* window = view().window(f);
+  const QRect frame = window->property("frameGeometry").toRect(), client = window->geometry();
+  if (frame == client) GTEST_SKIP() << "this window system reports no frames";
+  EXPECT_EQ(f.frameWidth(), (frame.width() - client.width()) * 15.0f);
+  EXPECT_EQ(f.frameHeight(), (frame.height() - client.height()) * 15.0f);
+  EXPECT_EQ(view().loop().insets(f).top(), client.top() - frame.top());
+}
+
+TEST_F(QtView, SurvivesAComponentReset) {
+  TestForm f;
+  showForm(f);
+  QPointer<QWidget> window = view().window(f);
+  korvena::ResetComponent();
+  EXPECT_EQ(korvena::CurrentPlatform(), korvena::Platform::Headless);
+  pump();
+  EXPECT_TRUE(window.isNull() || !window->property("visible").toBool());
+  korvena::UsePlatform(korvena::Platform::Qt);
+  EXPECT_EQ(korvena::CurrentPlatform(), korvena::Platform::Qt);
+  showForm(f);
+  ASSERT_NE(view().window(f), nullptr);
+  EXPECT_TRUE(view().window(f)->property("visible").toBool());
+  takeLog(f);
+  click(widget(f.c().command));
+  EXPECT_EQ(takeLog(f), "command");
+}
+
+// ---- Painting ----
+
+namespace {
+// A 4 x 2 picture: left half red, right half blue.
+QImage halves() {
+  QImage image(4, 2, QImage::Format_RGB32);
+  image.fill(Qt::red);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 2; x < 4; ++x) image.setPixel(x, y, qRgb(0, 0, 255));
+  return image;
+}
+}  // namespace
+
+TEST(QtViewPhoto, PaintsOnlyTheExposedPartAtTheShownScale) {
+  QImage target(8, 4, QImage::Format_RGB32);
+  target.fill(Qt::white);
+  {
+    QPainter painter(&target);
+    qt::paintPicture(painter, halves(), QSize(8, 4), QRect(2, 0, 4, 2), false);
+  }
+  EXPECT_EQ(target.pixel(0, 0), qRgb(255, 255, 255));  // not exposed
+  EXPECT_EQ(target.pixel(2, 0), qRgb(255, 0, 0));
+  EXPECT_EQ(target.pixel(3, 1), qRgb(255, 0, 0));
+  EXPECT_EQ(target.pixel(4, 0), qRgb(0, 0, 255));
+  EXPECT_EQ(target.pixel(5, 1), qRgb(0, 0, 255));
+  EXPECT_EQ(target.pixel(6, 0), qRgb(255, 255, 255));
+  EXPECT_EQ(target.pixel(4, 2), qRgb(255, 255, 255));
+  // Nothing to paint outside the picture.
+  qt::paintPicture(*std::make_unique<QPainter>(&target), halves(), QSize(8, 4), QRect(20, 20, 5, 5), false);
+}
+
+TEST(QtViewPhoto, ShrinkingIsSmoothUnlessScrolling) {
+  // Columns alternate black and white; at half size they blend when smooth.
+  QImage stripes(8, 8, QImage::Format_RGB32);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+  auto paint = [&](bool fast) {
+    QImage target(4, 4, QImage::Format_RGB32);
+    target.fill(Qt::red);
+    QPainter painter(&target);
+    qt::paintPicture(painter, stripes, QSize(4, 4), QRect(0, 0, 4, 4), fast);
+    painter.end();
+    return qGray(target.pixel(1, 1));
+  };
+  const int smooth = paint(false), fast = paint(true);
+  EXPECT_GT(smooth, 40);
+  EXPECT_LT(smooth, 215);
+  EXPECT_TRUE(fast == 0 || fast == 255) << fast;
+}
+
+// ---- The component through real windows ----
+
+namespace {
+class QtViewComponent : public fixture::ComponentTest {
+ protected:
+  void SetUp() override {
+    ensureApplication();
+    ComponentTest::SetUp();
+    korvena::UsePlatform(korvena::Platform::Qt);
+  }
+  void TearDown() override {
+    ComponentTest::TearDown();
+    korvena::UsePlatform(korvena::Platform::Headless);
+    pump();
+  }
+};
+}  // namespace
+
+TEST_F(QtViewComponent, ToolbarButtonsAndZoomBoxDriveTheComponent) {
+  host.files = {picture("a.png", 64, 48), picture("b.png", 80, 40, Qt::darkRed)};
+  start();
+  host.open(0);
+  pump(20);
+  ASSERT_NE(view().window(toolbar()), nullptr);
+  EXPECT_TRUE(view().window(toolbar())->property("visible").toBool());
+  EXPECT_TRUE(view().window(photo(1))->property("visible").toBool());
+  EXPECT_TRUE(view().window(toolbar())->windowFlags() & Qt::Tool);
+
+  QWidget* next = view().toolButton(bar().Toolbar, "MoveNext");
+  ASSERT_EQ(className(next), "QToolButton");
+  host.requests.clear();
+  mouse(next, QPoint(next->width() / 2, next->height() / 2));
+  EXPECT_EQ(host.requests, std::vector<int>{korvena::MoveNext});
+  pump();
+  EXPECT_EQ(bar().cboImageName.text(), "b.png");
+  EXPECT_EQ(view().widget(bar().cboImageName)->property("currentText").toString(), "b.png");
+  EXPECT_EQ(view().widget(photo(1).c().picPhoto)->geometry().size(), QSize(80, 40));
+
+  // Typed into the zoom box: letters are refused, Enter applies the rate.
+  QWidget* zoom = view().widget(bar().cboZoomRate);
+  bar().cboZoomRate.setText("");
+  pump();
+  typeText(zoom, "5a0");
+  key(zoom, Qt::Key_Return, "\r");
+  pump();
+  EXPECT_EQ(bar().cboZoomRate.text(), "50%");
+  EXPECT_EQ(view().widget(photo(1).c().picPhoto)->geometry().size(), QSize(40, 20));
+
+  // The drop-down arrow opens the options menu; starting a slideshow without
+  // a time says so in a message box.
+  platform().takeEvents();
+  QWidget* details = view().toolButton(bar().Toolbar, "Details");
+  pickFirstPopupItem();
+  QTimer::singleShot(100, [] { answerMessageBox(); });
+  mouse(details, QPoint(details->width() - 3, details->height() / 2));
+  auto events = platform().takeEvents();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].kind, PlatformEvent::Kind::Popup);
+  EXPECT_EQ(events[0].menu, "mnuPopOption");
+  EXPECT_EQ(events[1].kind, PlatformEvent::Kind::MessageBox);
+  EXPECT_EQ(events[1].flags, 64);
+}
