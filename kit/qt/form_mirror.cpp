@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QMenuBar>
 #include <QPalette>
+#include <QWindow>
 #include <algorithm>
 #include <set>
 
@@ -79,13 +80,21 @@ void FormMirror::apply() {
 void FormMirror::applyFlags() {
   const Qt::WindowFlags flags = windowFlagsFor(form_);
   if (flagsApplied_ && flags == appliedFlags_) return;
-  const bool wasShown = window_->isVisible();
-  // This hides a shown window; the visibility step shows it again.
-  window_->setWindowFlags(flags);
+  if (QWindow* handle = window_->windowHandle()) {
+    // Changed on the live window: setWindowFlags would re-create it, which
+    // hides it, and some window managers then place the new one anew.
+    window_->overrideWindowFlags(flags);
+    handle->setFlags(flags);
+    loop_.noteVisibilityChange();
+  } else {
+    window_->setWindowFlags(flags);
+  }
   appliedFlags_ = flags;
   flagsApplied_ = true;
+  // The frame changes: the window's place is asked for again, and what the
+  // window manager does meanwhile is its own.
   asked_ = QRect();
-  if (wasShown) loop_.noteVisibilityChange();
+  placed_.start();
 }
 
 void FormMirror::applyControls() {
@@ -203,6 +212,7 @@ void FormMirror::applyGeometryAndState() {
     if (!window_->isVisible()) {
       window_->setAttribute(Qt::WA_ShowWithoutActivating, isPalette(form_) || platform().activeForm() != &form_);
       window_->show();
+      placed_.start();
       loop_.noteVisibilityChange();
     }
   } else if (window_->isVisible()) {
@@ -231,6 +241,7 @@ bool FormMirror::eventFilter(QObject* watched, QEvent* event) {
       takeGeometry();
       return false;
     case QEvent::Show:
+    case QEvent::Paint:  // by the first paint the window manager has framed the window
       learnFrame();
       return false;
     case QEvent::WindowActivate:
@@ -261,6 +272,12 @@ void FormMirror::takeGeometry() {
   if (dead_ || loop_.applying() || form_.windowState() != 0 || !window_->isVisible() || asked_.isNull()) return;
   const QRect now = window_->geometry();
   if (now == asked_) return;  // the echo of the kit's own request
+  // A window just shown or re-created passes through places of the window
+  // system's own; what it settles at is looked at afterwards.
+  if (placed_.isValid() && placed_.elapsed() < SyncLoop::kSettleMs) {
+    loop_.recheckAfter(SyncLoop::kSettleMs - placed_.elapsed());
+    return;
+  }
   const QRect before = asked_;
   asked_ = now;
   const QMargins insets = loop_.insets(form_);

@@ -4,6 +4,7 @@
 // menu bar. The window's moves, resizes, state changes, activation and close
 // requests come back to the form as the user's actions; what equals the
 // kit's own request is its echo and is ignored.
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QRect>
@@ -67,6 +68,7 @@ class FormMirror : public QObject {
   Qt::WindowFlags appliedFlags_;
   bool flagsApplied_ = false;
   QRect asked_;
+  QElapsedTimer placed_;  // since the view last showed or re-created the window
   bool dead_ = false;
 };
 

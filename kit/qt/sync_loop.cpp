@@ -13,16 +13,12 @@
 
 namespace kit::qt {
 
-namespace {
-// How long after the view shows or hides a window an activation the window
-// system reports is taken as its own doing rather than the user's.
-constexpr qint64 kSettleMs = 400;
-}  // namespace
-
 SyncLoop::SyncLoop(QtBackend& backend) : backend_(backend) {
   turn_.setSingleShot(true);
   turn_.setInterval(0);
   connect(&turn_, &QTimer::timeout, this, [this] { turn(); });
+  recheck_.setSingleShot(true);
+  connect(&recheck_, &QTimer::timeout, this, [this] { flush(); });
   qApp->installEventFilter(this);
   reset();
 }
@@ -40,6 +36,12 @@ bool SyncLoop::installed() const {
 
 void SyncLoop::schedule() {
   if (!abandoned_ && !turn_.isActive()) turn_.start();
+}
+
+void SyncLoop::recheckAfter(qint64 ms) {
+  if (abandoned_) return;
+  const int wait = static_cast<int>(std::max<qint64>(ms, 1));
+  if (!recheck_.isActive() || recheck_.remainingTime() < wait) recheck_.start(wait);
 }
 
 void SyncLoop::turn() {

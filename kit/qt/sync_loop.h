@@ -23,6 +23,10 @@ class QtBackend;
 
 class SyncLoop : public QObject {
  public:
+  // How long after the view shows, hides or re-creates a window what the
+  // window system reports is taken as its own settling, not the user's doing.
+  static constexpr qint64 kSettleMs = 400;
+
   // The view acts while `backend` is the kit platform's backend.
   explicit SyncLoop(QtBackend& backend);
   ~SyncLoop() override;
@@ -32,6 +36,8 @@ class SyncLoop : public QObject {
   void schedule();
   // A turn is due: state waits to be applied.
   bool pending() const { return turn_.isActive(); }
+  // Looks at the windows again after this long.
+  void recheckAfter(qint64 ms);
   // Applies the kit's state now (before a modal loop, after a user action).
   void flush();
   bool applying() const { return applying_; }
@@ -78,6 +84,7 @@ class SyncLoop : public QObject {
 
   QtBackend& backend_;
   QTimer turn_;
+  QTimer recheck_;
   std::map<const Form*, FormMirror*> mirrors_;
   std::vector<QPointer<QWidget>> retired_;
   std::vector<QPointer<QWidget>> pendingActivations_;
