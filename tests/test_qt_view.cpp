@@ -525,7 +525,10 @@ TEST_F(QtView, MovingAndResizingTheWindowReachTheForm) {
   f.show();
   pump();
   QWidget* window = view().window(f);
-  window->setProperty("geometry", window->geometry().translated(7, 7));
+  const QMargins insets = view().loop().insets(f);
+  const QRect asked(100 + insets.left(), 100 + insets.top(), 500 - insets.left() - insets.right(),
+                    400 - insets.top() - insets.bottom());
+  window->setProperty("geometry", asked.translated(7, 7));
   pump(30);
   EXPECT_EQ(f.left(), 1500);
   pump(qt::SyncLoop::kSettleMs);

@@ -374,6 +374,7 @@ class TabStripMirror : public ControlMirror {
     tabs_ = new QTabBar(widget_);
     tabs_->setObjectName("tabs");
     tabs_->setDrawBase(false);
+    tabs_->setExpanding(false);  // tabs as wide as their captions, as the layout expects
     tabs_->setFocusPolicy(Qt::NoFocus);
     page_ = new QFrame(widget_);
     page_->setObjectName("page");

@@ -1,6 +1,7 @@
 #include "kit/qt/form_mirror.h"
 
 #include <QEvent>
+#include <QFont>
 #include <QMenuBar>
 #include <QPalette>
 #include <QWindow>
@@ -39,6 +40,10 @@ constexpr Qt::WindowStates kStateMask = Qt::WindowMinimized | Qt::WindowMaximize
 
 FormMirror::FormMirror(SyncLoop& loop, Form& form) : loop_(loop), form_(form), window_(new QWidget) {
   window_->setObjectName(QString::fromStdString(form.name()));
+  // The layouts in twips were made for an 8-point dialog font (11 pixels).
+  QFont font = window_->font();
+  font.setPixelSize(11);
+  window_->setFont(font);
   if (form.name() == "frmBackGround") {
     QPalette palette = window_->palette();
     palette.setColor(QPalette::Window, Qt::black);
