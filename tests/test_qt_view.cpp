@@ -538,14 +538,14 @@ TEST_F(QtView, MovingAndResizingTheWindowReachTheForm) {
   const QRect start = window->geometry();
 
   window->setProperty("geometry", QRect(start.x() + 40, start.y() + 30, start.width(), start.height()));
-  pump();
+  pump(50);
   EXPECT_EQ(f.left(), 1500 + 40 * 15);
   EXPECT_EQ(f.top(), 1500 + 30 * 15);
   EXPECT_EQ(f.width(), 7500);
   const int resizes = f.resizes;
 
   window->setProperty("geometry", QRect(start.x() + 40, start.y() + 30, 300, 200));
-  pump();
+  pump(50);
   EXPECT_EQ(f.width(), 300 * 15 + f.frameWidth());
   EXPECT_EQ(f.height(), 200 * 15 + f.frameHeight());
   EXPECT_EQ(f.resizes, resizes + 1);

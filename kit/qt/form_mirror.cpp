@@ -54,7 +54,6 @@ FormMirror::FormMirror(SyncLoop& loop, Form& form) : loop_(loop), form_(form), w
 }
 
 FormMirror::~FormMirror() {
-  controls_.clear();
   if (window_) window_->deleteLater();
 }
 
@@ -84,7 +83,7 @@ void FormMirror::apply() {
 
 void FormMirror::applyFlags() {
   const Qt::WindowFlags flags = windowFlagsFor(form_);
-  if (flagsApplied_ && flags == appliedFlags_) return;
+  if (flags == appliedFlags_) return;
   if (QWindow* handle = window_->windowHandle()) {
     // Changed on the live window: setWindowFlags would re-create it, which
     // hides it, and some window managers then place the new one anew.
@@ -95,7 +94,6 @@ void FormMirror::applyFlags() {
     window_->setWindowFlags(flags);
   }
   appliedFlags_ = flags;
-  flagsApplied_ = true;
   // The frame changes: the window's place is asked for again, and what the
   // window manager does meanwhile is its own.
   asked_ = QRect();

@@ -11,6 +11,7 @@
 #include <QtWidgets/QWidget>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "kit/qt/control_mirrors.h"
@@ -65,8 +66,7 @@ class FormMirror : public QObject {
   std::map<Control*, std::unique_ptr<ControlMirror>> controls_;
   QPointer<QMenuBar> menuBar_;
   std::string menuSignature_;
-  Qt::WindowFlags appliedFlags_;
-  bool flagsApplied_ = false;
+  std::optional<Qt::WindowFlags> appliedFlags_;
   QRect asked_;
   QElapsedTimer placed_;  // since the view last showed or re-created the window
   bool dead_ = false;
