@@ -164,6 +164,7 @@ class CheckBox : public Control {
 class OptionButton : public Control {
  public:
   OptionButton(Form& owner, std::string name, int index, std::string caption);
+  const std::string& caption() const { return caption_; }
   bool value() const { return value_; }
   void setValue(bool v);  // Click when it becomes selected
   std::function<void(int index)> onClick;

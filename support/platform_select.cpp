@@ -6,6 +6,7 @@
 #include "kit/qt/qt_platform.h"
 #include "korvena/Platform.h"
 #include "korvena/RuntimeError.h"
+#include "support/help_launcher.h"
 
 namespace korvena {
 
@@ -37,6 +38,7 @@ void UsePlatform(Platform platform) {
       auto& instance = qtPlatform();
       if (!instance) {
         instance = std::make_unique<kit::qt::QtPlatform>();
+        instance->backend().onHelp = [](const std::string& file, int, long context) { LaunchHelp(file, context); };
         watchApplication(*instance);
       }
       instance->install();

@@ -77,10 +77,9 @@ int QtBackend::messageBox(const std::string& text, const std::string& title, lon
 }
 
 void QtBackend::htmlHelp(const std::string& file, int command, long data) {
-  if (!abandoned_) launchHelp(file, command, data);
+  if (!abandoned_ && onHelp) onHelp(file, command, data);
 }
 
-void QtBackend::launchHelp(const std::string& /*file*/, int /*command*/, long /*context*/) {}
 
 void QtBackend::popupMenu(Form& form, Menu& menu, float x, float y) {
   if (abandoned_ || !loop_) return;

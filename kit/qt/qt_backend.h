@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 // The presentation side of the kit platform in the Qt view: message boxes,
 // pop-up menus, the cursor, help requests, and the notices that send the
 // kit's changes to the sync loop.
@@ -40,10 +41,9 @@ class QtBackend : public Backend {
   void releaseCursor();
   void abandon() { abandoned_ = true; }
 
- protected:
-  // HOOK (help launcher): opens the help viewer for a request. The platform
-  // has already recorded the request; nothing is launched yet.
-  virtual void launchHelp(const std::string& file, int command, long context);
+  // Opens the help viewer for a request the platform has recorded; the host
+  // side sets it (the forms layer knows no help file format).
+  std::function<void(const std::string& file, int command, long context)> onHelp;
 
  private:
   SyncLoop* loop_ = nullptr;
