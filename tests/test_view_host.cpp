@@ -8,6 +8,8 @@
 
 #include "apps/view/options.h"
 #include "apps/view/photo_list.h"
+#include "apps/view/viewer_host.h"
+#include "tests/component_fixture.h"
 
 namespace korvena::host {
 namespace {
@@ -172,6 +174,122 @@ TEST(ViewPictureFormats, JpegAndPngAreReadable) {
   const QSet<QString> suffixes = PictureSuffixes();
   for (const char* s : {"jpg", "jpeg", "png", "bmp", "gif"}) EXPECT_TRUE(suffixes.contains(s)) << s;
   EXPECT_FALSE(suffixes.contains("txt"));
+}
+
+// The host on the component itself (headless): start-up options and the
+// answers to the toolbar's navigation.
+class ViewHostOnComponent : public fixture::ComponentTest {
+ protected:
+  void SetUp() override {
+    ComponentTest::SetUp();
+    // Named so that plain character order would differ: p1, p2, p10.
+    picture("p10.png", 30, 20, Qt::red);
+    picture("p2.png", 40, 30, Qt::green);
+    picture("p1.png", 50, 40, Qt::blue);
+    ASSERT_FALSE(list.addPath(QString::fromStdString(dir.string()), PictureSuffixes()).has_value());
+    ASSERT_EQ(list.size(), 3);
+  }
+  // The file the current photo window shows, as its image-list entry names it.
+  std::string shown() {
+    const kit::ComboBox& names = bar().cboImageName;
+    return names.listIndex() < 0 ? std::string() : names.itemText(names.listIndex());
+  }
+
+  PhotoList list;
+};
+
+TEST_F(ViewHostOnComponent, StartShowsTheFirstPictureUnderTheViewersName) {
+  ViewerHost viewer(app, list);
+  viewer.start(Options{});
+  EXPECT_EQ(state().sHostAppName, "korvena-view");
+  EXPECT_EQ(state().sViewStyle, "pbMDILoading");
+  EXPECT_EQ(state().CurrentIndex, 1);
+  EXPECT_EQ(shown(), "p1.png");
+  EXPECT_TRUE(toolbar().visible());
+  EXPECT_FALSE(app.newWindowMode());
+  EXPECT_EQ(bar().chkBlankBack.value(), 0);
+  EXPECT_EQ(bar().Toolbar.button("Details").image, "MoreDetails");
+  EXPECT_EQ(toolbar().tag(), "");
+}
+
+TEST_F(ViewHostOnComponent, ToolbarButtonsWalkTheListAndReportItsEnds) {
+  ViewerHost viewer(app, list);
+  viewer.start(Options{});
+  clickButton("MoveNext");
+  EXPECT_EQ(shown(), "p2.png");
+  clickButton("MoveLast");
+  EXPECT_EQ(shown(), "p10.png");
+  clickButton("MoveNext");  // nothing after the last: it stays
+  EXPECT_EQ(shown(), "p10.png");
+  clickButton("MovePrevious");
+  EXPECT_EQ(shown(), "p2.png");
+  clickButton("MoveFirst");
+  EXPECT_EQ(shown(), "p1.png");
+  EXPECT_EQ(bar().cboImageName.listCount(), 1) << "same-window mode keeps one window";
+  // The end flag as the slideshow reads it.
+  EXPECT_FALSE(app.FireEventThumbNav(MoveNext));
+  EXPECT_TRUE(app.FireEventThumbNav(MoveNext));
+  EXPECT_EQ(shown(), "p10.png");
+  EXPECT_TRUE(app.FireEventThumbNav(MoveNext));
+  EXPECT_TRUE(app.FireEventThumbNav(MoveFirst));
+  EXPECT_EQ(shown(), "p1.png");
+}
+
+TEST_F(ViewHostOnComponent, NewWindowOptionGivesEachPictureAWindow) {
+  ViewerHost viewer(app, list);
+  Options options;
+  options.newWindow = true;
+  viewer.start(options);
+  EXPECT_TRUE(app.newWindowMode());
+  EXPECT_EQ(bar().Toolbar.button("NewWindow").tag, "NewWindow");
+  clickButton("MoveNext");
+  clickButton("MoveNext");
+  EXPECT_EQ(bar().cboImageName.listCount(), 3);
+  EXPECT_EQ(state().CurrentIndex, 3);
+  EXPECT_EQ(shown(), "p10.png");
+}
+
+TEST_F(ViewHostOnComponent, BlankScreenAndDetailsOptionsSetTheToolbar) {
+  ViewerHost viewer(app, list);
+  Options options;
+  options.blankScreen = true;
+  options.details = true;
+  viewer.start(options);
+  EXPECT_EQ(bar().chkBlankBack.value(), 1);
+  EXPECT_TRUE(korvena::BackGround().visible());
+  EXPECT_EQ(bar().Toolbar.button("Details").image, "LessDetails");
+  EXPECT_EQ(shown(), "p1.png");
+}
+
+TEST_F(ViewHostOnComponent, SlideshowOptionRunsTheShowFromTheFirstPicture) {
+  ViewerHost viewer(app, list);
+  Options options;
+  options.slideshowSeconds = 2;
+  viewer.start(options);
+  EXPECT_EQ(toolbar().tag(), "Autoslide");
+  EXPECT_FALSE(toolbar().visible());
+  EXPECT_EQ(bar().txtMinute.text(), "0");
+  EXPECT_EQ(bar().txtSecond.text(), "2");
+  EXPECT_EQ(shown(), "p1.png");
+  advance(2000);
+  EXPECT_EQ(shown(), "p2.png");
+  advance(2000);
+  EXPECT_EQ(shown(), "p10.png");  // the end: the next tick wraps (Auto-Repeat is on)
+  advance(2000);
+  EXPECT_EQ(shown(), "p1.png");
+}
+
+TEST_F(ViewHostOnComponent, LongSlideshowIntervalsUseTheMinuteBox) {
+  ViewerHost viewer(app, list);
+  Options options;
+  options.slideshowSeconds = 90;
+  viewer.start(options);
+  EXPECT_EQ(bar().txtMinute.text(), "1");
+  EXPECT_EQ(bar().txtSecond.text(), "30");
+  advance(60000);
+  EXPECT_EQ(shown(), "p1.png");
+  advance(30000);
+  EXPECT_EQ(shown(), "p2.png");
 }
 
 }  // namespace

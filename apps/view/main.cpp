@@ -21,13 +21,13 @@
 
 #include "apps/view/options.h"
 #include "apps/view/photo_list.h"
-#include "apps/view/toolbar_actions.h"
+#include "apps/view/viewer_host.h"
 #include "korvena/Application.h"
 #include "korvena/Platform.h"
 
 namespace {
 
-constexpr const char* kAppName = "korvena-view";
+using korvena::host::kAppName;
 
 void Fail(const std::string& message) { std::fprintf(stderr, "%s: %s\n", kAppName, message.c_str()); }
 
@@ -165,26 +165,13 @@ int main(int argc, char** argv) {
   try {
     korvena::UsePlatform(korvena::Platform::Qt);
     korvena::Application app;
-    auto open = [&](qsizetype index) {
-      const QString& file = list.files().at(index);
-      app.OpenImage(file.toStdString(), QFileInfo(file).fileName().toStdString());
-    };
-    app.setThumbNavHandler([&](uint8_t direction, bool& bFirstLast) {
-      if (auto index = list.move(direction, bFirstLast)) open(*index);
-    });
+    korvena::host::ViewerHost host(app, list);
     // The start runs inside the event loop, so that a message box it raises
     // (a first picture that does not decode) runs as a nested loop that the
     // screenshot and the exit can end.
     QTimer::singleShot(0, qApp, [&] {
       try {
-        app.srcAppName(kAppName);
-        app.Style(std::string("pbMDILoading"));
-        app.ShowForm();
-        if (options.newWindow) korvena::host::SwitchToNewWindowMode();
-        if (options.blankScreen) korvena::host::CheckBlankScreen();
-        if (options.details) korvena::host::ExpandDetails();
-        open(0);
-        if (options.slideshowSeconds) korvena::host::StartSlideshow(*options.slideshowSeconds);
+        host.start(options);
         if (options.screenshot.empty()) QuitWhenNoWindowIsLeft();
       } catch (const std::exception& e) {
         Fail(Describe(e));
