@@ -1,0 +1,386 @@
+// korvena-view end to end: the program runs on a virtual X screen with a
+// window manager, takes a screenshot of the whole screen, and the test
+// looks at the pixels: the first photo where the top-left position puts it,
+// the toolbar beside it, the black background with "Blank Screen".
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QColor>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace {
+
+const QString kSamples = QDir(QStringLiteral(KORVENA_TEST_DATA "/../../samples")).absolutePath();
+const QString kFirstSample = kSamples + QStringLiteral("/1-sunset.jpg");
+constexpr int kScreenWidth = 1280, kScreenHeight = 1024;
+// The toolbar's design place: 9000 x 300 twips, at 15 twips a pixel.
+constexpr int kToolbarLeft = 600, kToolbarTop = 20;
+
+QString ViewProgram() {
+  if (const char* env = std::getenv("KORVENA_VIEW"); env && *env) return QString::fromLocal8Bit(env);
+#ifdef KORVENA_VIEW
+  return QStringLiteral(KORVENA_VIEW);
+#else
+  // The test program is built in <build>/tests, the viewer in <build>.
+  return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section('/', 0, -3) +
+         QStringLiteral("/korvena-view");
+#endif
+}
+
+struct ViewRun {
+  int status = -1;  // exit code, -1 when it crashed or timed out
+  QByteArray out, err;
+};
+
+ViewRun RunView(const QStringList& args, const QProcessEnvironment& env, int timeoutMs = 60000) {
+  QProcess process;
+  process.setProcessEnvironment(env);
+  process.start(ViewProgram(), args);
+  if (!process.waitForStarted(10000)) return {-1, {}, "did not start"};
+  if (!process.waitForFinished(timeoutMs)) {
+    process.kill();
+    process.waitForFinished(5000);
+    return {-1, process.readAllStandardOutput(), process.readAllStandardError() + "\n(timed out)"};
+  }
+  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
+          process.readAllStandardError()};
+}
+
+int ColourDistance(QRgb a, QRgb b) {
+  return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+}
+
+// Where the picture stands on the screen: the offset within the first
+// maxDx x maxDy pixels at which the screen shows it, judged on a grid of
+// points across the picture.
+std::optional<QPoint> FindPicture(const QImage& screen, const QImage& picture, int maxDx, int maxDy) {
+  auto meanDistance = [&](int dx, int dy, int steps) {
+    long total = 0;
+    int count = 0;
+    for (int i = 0; i < steps; ++i) {
+      for (int j = 0; j < steps; ++j) {
+        const int x = (picture.width() - 1) * i / (steps - 1), y = (picture.height() - 1) * j / (steps - 1);
+        if (x + dx >= screen.width() || y + dy >= screen.height()) return 1000.0;
+        total += ColourDistance(screen.pixel(x + dx, y + dy), picture.pixel(x, y));
+        ++count;
+      }
+    }
+    return static_cast<double>(total) / count;
+  };
+  for (int dy = 0; dy <= maxDy; ++dy)
+    for (int dx = 0; dx <= maxDx; ++dx)
+      if (meanDistance(dx, dy, 9) < 15 && meanDistance(dx, dy, 41) < 12) return QPoint(dx, dy);
+  return std::nullopt;
+}
+
+// Share of the pixels in a rectangle within `tolerance` of a colour.
+double ShareOf(const QImage& image, const QRect& area, QRgb colour, int tolerance = 6) {
+  int hits = 0, total = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x, ++total)
+      if (ColourDistance(image.pixel(x, y), colour) <= tolerance) ++hits;
+  return total ? static_cast<double>(hits) / total : 0;
+}
+
+int DistinctColours(const QImage& image, const QRect& area) {
+  QSet<QRgb> colours;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x) colours.insert(image.pixel(x, y) & 0xF0F0F0);
+  return static_cast<int>(colours.size());
+}
+
+// Under LeakSanitizer the viewer, a whole Qt program on X, meets the
+// process-lifetime allocations of the system's D-Bus library, which Qt's
+// platform plugin loads: they are added to whatever suppressions the run
+// already uses.
+void SuppressSystemLeaks(QProcessEnvironment& env, const QTemporaryDir& dir) {
+  QStringList options;
+  QByteArray suppressions;
+  const QString prefix = QStringLiteral("suppressions=");
+  for (const QString& option : env.value(QStringLiteral("LSAN_OPTIONS")).split(':', Qt::SkipEmptyParts)) {
+    if (!option.startsWith(prefix)) {
+      options << option;
+      continue;
+    }
+    QFile given(option.mid(prefix.size()));
+    if (given.open(QIODevice::ReadOnly)) suppressions += given.readAll() + '\n';
+  }
+  suppressions += "leak:libdbus-1\n";
+  const QString path = dir.filePath(QStringLiteral("lsan.supp"));
+  QFile file(path);
+  if (file.open(QIODevice::WriteOnly)) file.write(suppressions);
+  options << prefix + path;
+  env.insert(QStringLiteral("LSAN_OPTIONS"), options.join(':'));
+}
+
+// A virtual screen (white root window) with openbox managing it, for the
+// tests of one suite.
+class VirtualScreen {
+ public:
+  static std::unique_ptr<VirtualScreen> Start(QString& whyNot) {
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()) {
+      whyNot = QStringLiteral("Xvfb is not installed");
+      return nullptr;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("openbox")).isEmpty()) {
+      whyNot = QStringLiteral("openbox is not installed");
+      return nullptr;
+    }
+    auto screen = std::unique_ptr<VirtualScreen>(new VirtualScreen);
+    if (!screen->start(whyNot)) return nullptr;
+    return screen;
+  }
+  ~VirtualScreen() {
+    for (QProcess* p : {&wm_, &server_}) {
+      if (p->state() == QProcess::NotRunning) continue;
+      p->terminate();
+      if (!p->waitForFinished(5000)) {
+        p->kill();
+        p->waitForFinished(2000);
+      }
+    }
+  }
+  QString display() const { return display_; }
+
+ private:
+  VirtualScreen() = default;
+  bool start(QString& whyNot) {
+    // -displayfd 1: the server picks a free display and writes its number
+    // to standard output once it accepts clients.
+    server_.start(QStringLiteral("Xvfb"),
+                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+                   QStringLiteral("%1x%2x24").arg(kScreenWidth).arg(kScreenHeight), QStringLiteral("-wr"),
+                   QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")});
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray number;
+    while (!number.contains('\n') && clock.elapsed() < 15000) {
+      if (!server_.waitForReadyRead(500) && server_.state() == QProcess::NotRunning) break;
+      number += server_.readAllStandardOutput();
+    }
+    if (!number.contains('\n')) {
+      whyNot = QStringLiteral("Xvfb did not start: ") + QString::fromLocal8Bit(server_.readAllStandardError());
+      return false;
+    }
+    display_ = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+
+    const QString ready = dir_.filePath(QStringLiteral("wm-ready"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display_);
+    env.insert(QStringLiteral("HOME"), dir_.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
+    wm_.setProcessEnvironment(env);
+    wm_.start(QStringLiteral("openbox"),
+              {QStringLiteral("--sm-disable"), QStringLiteral("--startup"), QStringLiteral("touch ") + ready});
+    while (!QFile::exists(ready) && clock.elapsed() < 20000 && wm_.state() != QProcess::NotRunning)
+      QThread::msleep(50);
+    if (!QFile::exists(ready)) {
+      whyNot = QStringLiteral("openbox did not start: ") + QString::fromLocal8Bit(wm_.readAllStandardError());
+      return false;
+    }
+    return true;
+  }
+
+  QTemporaryDir dir_;
+  QProcess server_, wm_;
+  QString display_;
+};
+
+class ViewOnScreen : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!QFileInfo(ViewProgram()).isExecutable()) {
+      whyNot_ = QStringLiteral("korvena-view is not built: ") + ViewProgram();
+      return;
+    }
+    screen_ = VirtualScreen::Start(whyNot_).release();
+  }
+  static void TearDownTestSuite() {
+    delete screen_;
+    screen_ = nullptr;
+  }
+  void SetUp() override {
+    if (!screen_) GTEST_SKIP() << whyNot_.toStdString();
+    ASSERT_TRUE(dir_.isValid());
+  }
+
+  // Runs the viewer on the virtual screen with a settings store of its own
+  // and returns its screenshot.
+  QImage screenshot(const QStringList& args) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), screen_->display());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("KORVENA_REGISTRY_DIR"), dir_.filePath(QStringLiteral("settings")));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
+    env.insert(QStringLiteral("HOME"), dir_.path());
+    SuppressSystemLeaks(env, dir_);
+    const QString file = dir_.filePath(QStringLiteral("shot.png"));
+    QFile::remove(file);
+    const ViewRun run = RunView(QStringList{QStringLiteral("--screenshot"), file} + args, env);
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out.trimmed(), file.toLocal8Bit()) << "the viewer prints where the screenshot is";
+    QImage image(file);
+    EXPECT_FALSE(image.isNull()) << "no screenshot";
+    return image.convertToFormat(QImage::Format_RGB32);
+  }
+
+  static QImage picture(const QString& file) { return QImage(file).convertToFormat(QImage::Format_RGB32); }
+
+  // The collapsed toolbar stands at its design place, right of a photo at
+  // the top left: a light window with several colours (its icons).
+  void expectToolbar(const QImage& shot, QRgb background) {
+    const QRect bar(kToolbarLeft + 4, kToolbarTop + 4, 150, 30);
+    EXPECT_LT(ShareOf(shot, bar, background), 0.2) << "no toolbar where it opens";
+    EXPECT_GE(DistinctColours(shot, bar), 12) << "the toolbar shows no icons";
+  }
+
+  // Below the button row, right of the buttons: the zoom box, the image
+  // list and the option pages stand there once the panel is open.
+  static QRect detailsArea() { return QRect(kToolbarLeft + 200, kToolbarTop + 60, 200, 80); }
+
+  static VirtualScreen* screen_;
+  static QString whyNot_;
+  QTemporaryDir dir_;
+};
+
+VirtualScreen* ViewOnScreen::screen_ = nullptr;
+QString ViewOnScreen::whyNot_;
+
+TEST_F(ViewOnScreen, FirstPhotoAtTopLeftAndTheToolbarBesideIt) {
+  const QImage shot = screenshot({kSamples});
+  ASSERT_EQ(shot.size(), QSize(kScreenWidth, kScreenHeight));
+  const QImage first = picture(kFirstSample);
+  ASSERT_FALSE(first.isNull());
+  // Position 11 puts the window's outer corner at the screen's: only the
+  // frame lies between the screen's corner and the picture.
+  const auto at = FindPicture(shot, first, 40, 60);
+  ASSERT_TRUE(at.has_value()) << "the first photo is not at the top left, at 100%";
+  // The rest of the desktop shows the root window: no blank background.
+  const QRect free(900, 700, 360, 300);
+  EXPECT_GT(ShareOf(shot, free, qRgb(255, 255, 255)), 0.98);
+  expectToolbar(shot, qRgb(255, 255, 255));
+  // Collapsed: nothing of the toolbar below its button row.
+  EXPECT_GT(ShareOf(shot, detailsArea(), qRgb(255, 255, 255)), 0.98) << "the toolbar does not start collapsed";
+  // Any other sample is not what is shown there.
+  EXPECT_FALSE(FindPicture(shot, picture(kSamples + "/2-meadow.jpg"), 40, 60).has_value());
+}
+
+TEST_F(ViewOnScreen, BlankScreenPutsBlackBehindThePhoto) {
+  const QImage shot = screenshot({QStringLiteral("--blank-screen"), kSamples});
+  ASSERT_EQ(shot.size(), QSize(kScreenWidth, kScreenHeight));
+  EXPECT_TRUE(FindPicture(shot, picture(kFirstSample), 40, 60).has_value()) << "the photo is not in front";
+  for (const QRect& area : {QRect(900, 700, 360, 300), QRect(0, 600, 300, 400), QRect(1000, 200, 270, 200)})
+    EXPECT_GT(ShareOf(shot, area, qRgb(0, 0, 0), 0), 0.999) << "not black at " << area.x() << "," << area.y();
+  expectToolbar(shot, qRgb(0, 0, 0));
+}
+
+TEST_F(ViewOnScreen, DetailsPanelWidensTheToolbar) {
+  const QImage shot = screenshot({QStringLiteral("--details"), kSamples});
+  ASSERT_EQ(shot.size(), QSize(kScreenWidth, kScreenHeight));
+  EXPECT_LT(ShareOf(shot, detailsArea(), qRgb(255, 255, 255)), 0.2) << "no option pages";
+  EXPECT_GE(DistinctColours(shot, detailsArea()), 4) << "the pages show nothing";
+  // The zoom box and the image list sit right of the buttons.
+  EXPECT_LT(ShareOf(shot, QRect(kToolbarLeft + 200, kToolbarTop + 25, 250, 20), qRgb(255, 255, 255)), 0.9);
+  EXPECT_TRUE(FindPicture(shot, picture(kFirstSample), 40, 60).has_value());
+}
+
+TEST_F(ViewOnScreen, FolderOpensWithItsFirstPictureInNaturalOrder) {
+  // By plain character order "pic10" comes first; read as numbers, "pic9"
+  // does. Files that are not pictures are left out.
+  const QString folder = dir_.filePath(QStringLiteral("pictures"));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  auto paint = [&](const QString& name, QColor colour) {
+    QImage image(240, 180, QImage::Format_RGB32);
+    image.fill(colour);
+    for (int y = 0; y < 180; y += 20)
+      for (int x = 0; x < 240; ++x) image.setPixel(x, y, qRgb(255, 255, 255));
+    ASSERT_TRUE(image.save(folder + "/" + name));
+  };
+  paint(QStringLiteral("pic10.png"), QColor(200, 30, 30));
+  paint(QStringLiteral("pic9.png"), QColor(30, 160, 60));
+  QFile notes(folder + QStringLiteral("/a-notes.txt"));
+  ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+  notes.write("not a picture");
+  notes.close();
+  const QImage shot = screenshot({folder});
+  EXPECT_TRUE(FindPicture(shot, picture(folder + "/pic9.png"), 40, 60).has_value()) << "pic9 is not shown first";
+  EXPECT_FALSE(FindPicture(shot, picture(folder + "/pic10.png"), 40, 60).has_value());
+}
+
+TEST_F(ViewOnScreen, UndecodableFirstPictureShowsTheErrorBox) {
+  // The component reports the file in a message box; the viewer neither
+  // crashes nor hangs on it, and the screenshot shows the box.
+  const QString folder = dir_.filePath(QStringLiteral("broken"));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  QFile bad(folder + QStringLiteral("/0-broken.jpg"));
+  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+  bad.write("this is not a JPEG file");
+  bad.close();
+  ASSERT_TRUE(QFile::copy(kFirstSample, folder + QStringLiteral("/1-sunset.jpg")));
+  const QImage shot = screenshot({folder});
+  ASSERT_EQ(shot.size(), QSize(kScreenWidth, kScreenHeight));
+  const QRect centre(kScreenWidth / 2 - 60, kScreenHeight / 2 - 40, 120, 60);
+  EXPECT_LT(ShareOf(shot, centre, qRgb(255, 255, 255)), 0.5) << "no message box in the middle of the screen";
+}
+
+// Command lines that fail before any window opens.
+class ViewCommandLine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!QFileInfo(ViewProgram()).isExecutable()) GTEST_SKIP() << "korvena-view is not built: " << ViewProgram().toStdString();
+  }
+  static QProcessEnvironment withoutDisplay() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(QString::fromLatin1(name));
+    return env;
+  }
+};
+
+TEST_F(ViewCommandLine, MistakesGetAMessageAndNoWindow) {
+  ViewRun run = RunView({QStringLiteral("/no/such/folder")}, withoutDisplay());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.err.contains("no such file or folder: /no/such/folder")) << run.err.toStdString();
+
+  run = RunView({}, withoutDisplay());
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(run.err.contains("no folder or picture given"));
+  EXPECT_TRUE(run.err.contains("Usage: korvena-view"));
+
+  run = RunView({QStringLiteral("--slideshow"), QStringLiteral("0"), kSamples}, withoutDisplay());
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(run.err.contains("--slideshow needs whole seconds")) << run.err.toStdString();
+
+  run = RunView({QStringLiteral("--zoom"), kSamples}, withoutDisplay());
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(run.err.contains("unknown option --zoom"));
+}
+
+TEST_F(ViewCommandLine, NoDisplayIsExplainedNotACrash) {
+  const ViewRun run = RunView({kSamples}, withoutDisplay());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(run.err.contains("no display")) << run.err.toStdString();
+}
+
+TEST_F(ViewCommandLine, HelpListsTheOptions) {
+  const ViewRun run = RunView({QStringLiteral("--help")}, withoutDisplay());
+  EXPECT_EQ(run.status, 0);
+  for (const char* option : {"--new-window", "--slideshow", "--blank-screen", "--screenshot"})
+    EXPECT_TRUE(run.out.contains(option)) << option;
+}
+
+}  // namespace
