@@ -3,7 +3,10 @@
 // looks at the pixels: the first photo where the top-left position puts it,
 // the toolbar beside it, the black background with "Blank Screen".
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <QColor>
 #include <QDir>
@@ -160,6 +163,10 @@ class VirtualScreen {
  private:
   VirtualScreen() = default;
   bool start(QString& whyNot) {
+    // The server and the window manager end with the test program, also
+    // when it is killed.
+    for (QProcess* p : {&server_, &wm_})
+      p->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     // -displayfd 1: the server picks a free display and writes its number
     // to standard output once it accepts clients.
     server_.start(QStringLiteral("Xvfb"),
