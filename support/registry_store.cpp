@@ -402,7 +402,8 @@ std::vector<Key> parseStore(std::string_view text) {
   }
   std::vector<Key> keys;
   bool header = false;
-  std::optional<size_t> current;  // the key that values go to
+  constexpr size_t kNoKey = static_cast<size_t>(-1);
+  size_t current = kNoKey;  // the key that values go to
   std::unordered_map<std::string, size_t> seen;  // key index and folded name -> value index
   for (size_t i = 0; i < lines.size(); ++i) {
     std::string_view line = trim(lines[i]);
@@ -413,7 +414,7 @@ std::vector<Key> parseStore(std::string_view text) {
     } else if (line[0] == '[') {
       if (line.back() != ']') bad(i + 1, "a key line without its closing bracket");
       std::string_view name = line.substr(1, line.size() - 2);
-      current.reset();
+      current = kNoKey;
       if (sameText(name, kRoot)) continue;  // the root itself holds no values
       if (!startsWith(name, kRoot) || name.size() <= kRoot.size() + 1 || name[kRoot.size()] != '\\')
         bad(i + 1, "a key outside " + std::string(kRoot));
@@ -423,7 +424,7 @@ std::vector<Key> parseStore(std::string_view text) {
       bool added = false;
       current = static_cast<size_t>(&ensureKey(keys, path, added) - keys.data());
     } else if (line[0] == '"' || line[0] == '@') {
-      if (!current) bad(i + 1, "a value outside a key");
+      if (current == kNoKey) bad(i + 1, "a value outside a key");
       std::string name;
       size_t pos = 1;
       if (line[0] == '"') {
@@ -435,9 +436,9 @@ std::vector<Key> parseStore(std::string_view text) {
       std::string_view rest = trim(line.substr(pos));
       if (rest.empty() || rest[0] != '=') bad(i + 1, "a value name without =");
       Value value = readData(trim(rest.substr(1)), lines, i);
-      std::string folded = std::to_string(*current) + '\n';
+      std::string folded = std::to_string(current) + '\n';
       for (char c : name) folded += lower(c);
-      auto& values = keys[*current].values;
+      auto& values = keys[current].values;
       auto [at, fresh] = seen.emplace(std::move(folded), values.size());
       if (fresh)
         values.emplace_back(std::move(name), std::move(value));

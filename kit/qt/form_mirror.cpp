@@ -74,7 +74,10 @@ void FormMirror::dispatch(const std::function<void()>& action) {
 void FormMirror::apply() {
   if (dead_) return;
   applyFlags();
-  const QString caption = QString::fromStdString(form_.caption());
+  // Qt shows the application's name for an empty title; a blank keeps the
+  // title bar as empty as the form's caption.
+  QString caption = QString::fromStdString(form_.caption());
+  if (caption.isEmpty()) caption = QStringLiteral(" ");
   if (window_->windowTitle() != caption) window_->setWindowTitle(caption);
   applyControls();
   applyMenuBar();
