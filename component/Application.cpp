@@ -50,6 +50,10 @@ void Application::srcAppName(const std::string& sAppName) { view().sHostAppName 
 
 void Application::OpenImage(const std::string& FolderFile, const std::string& FileName) {
   ViewState& v = view();
+  // The toolbar holds the image list and loads on first use. Its load fails
+  // when the host has not called ShowForm yet; that must happen before a slot
+  // is handed out, or the slot would be neither open nor free.
+  kit::ComboBox& list = NavToolbar().c().cboImageName;
   const SlotChoice choice = ChooseSlot(bNewWindow);
   int16_t slot = choice.slot;
   {
@@ -59,7 +63,6 @@ void Application::OpenImage(const std::string& FolderFile, const std::string& Fi
     struct Restore {
       ~Restore() { view().bFillingList = false; }
     } restore;
-    kit::ComboBox& list = NavToolbar().c().cboImageName;
     if (choice.newEntry) {
       const int index = list.addItem(FileName);
       list.setItemData(index, slot);

@@ -126,7 +126,19 @@ void Form::load() {
   focused_ = nullptr;
   controls_set_ = std::shared_ptr<ControlSet>(createControls());
   platform().formLoaded(*this);
-  Form_Load();
+  try {
+    Form_Load();
+  } catch (...) {
+    // A load handler that fails leaves the form unloaded, not half set up:
+    // the next use loads it afresh and runs the whole handler again.
+    visible_ = false;
+    loaded_ = false;
+    hwnd_ = 0;
+    focused_ = nullptr;
+    platform().formUnloaded(*this);
+    platform().bury(std::move(controls_set_));
+    throw;
+  }
 }
 
 bool Form::unload(int unloadMode) {

@@ -1,0 +1,103 @@
+// Fuzz target: picture loading through a photo window's SetImage.
+//
+// The input's first byte picks the file name's extension (the reader must go
+// by the content, whatever the name says); the rest is the file. Each load
+// either shows a picture with a positive natural size or leaves exactly one
+// "Error" message box and the window's earlier picture, and the busy cursor
+// is always put back.
+#include <QImageReader>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "component/basView.h"
+#include "kit/controls.h"
+#include "kit/picture.h"
+#include "kit/platform.h"
+#include "korvena/Application.h"
+#include "photo/frmPhoto.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void fault(const char* what) {
+  std::fprintf(stderr, "fuzz_picture: %s\n", what);
+  std::abort();
+}
+
+struct Setup {
+  fs::path dir;
+  std::unique_ptr<korvena::Application> app;
+};
+
+Setup& setup() {
+  static Setup s;
+  return s;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  char pattern[] = "/tmp/korvena-fuzz-picture-XXXXXX";
+  if (!mkdtemp(pattern)) std::abort();
+  Setup& s = setup();
+  s.dir = pattern;
+  // A smaller decoding limit than the default keeps each run quick; the
+  // budget logic is the same at any limit.
+  QImageReader::setAllocationLimit(32);
+  korvena::ResetComponent();
+  s.app = std::make_unique<korvena::Application>();
+  s.app->srcAppName("KorvenaFuzz");
+  s.app->Style("pbMDILoading");
+  s.app->ShowForm();
+  // The window the inputs are loaded into.
+  const std::string missing = (s.dir / "none.png").string();
+  s.app->OpenImage(missing, "none.png");
+  kit::platform().takeEvents();
+  std::atexit([] {
+    setup().app.reset();
+    korvena::ResetComponent();
+    std::error_code ignored;
+    fs::remove_all(setup().dir, ignored);
+  });
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const char* const extensions[] = {".png", ".jpg", ".gif", ".bmp", ".ppm", ".pgm", ".pbm",
+                                           ".tif", ".webp", ".ico", ".txt", ""};
+  if (size == 0) return 0;
+  const std::string name = std::string("input") + extensions[data[0] % std::size(extensions)];
+  const std::string path = (setup().dir / name).string();
+  {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
+  }
+
+  korvena::frmPhoto* window = korvena::loadedPhotoWindow(1);
+  if (!window) fault("the photo window is gone");
+  kit::ImageControl& pic = window->c().picPhoto;
+  const auto before = pic.picture();
+  const bool shown = window->SetImage(path);
+  int errorBoxes = 0, otherBoxes = 0;
+  for (const kit::PlatformEvent& e : kit::platform().takeEvents())
+    if (e.kind == kit::PlatformEvent::Kind::MessageBox) (e.title == "Error" && !e.text.empty() ? errorBoxes : otherBoxes)++;
+  if (otherBoxes != 0) fault("a message box other than an error");
+  if (kit::platform().mousePointer() != 0 && !shown) fault("the busy cursor stays after a failure");
+  if (shown) {
+    if (errorBoxes != 0) fault("an error box for a picture that shows");
+    const auto now = pic.picture();
+    if (!now || now->widthPixels() <= 0 || now->heightPixels() <= 0) fault("a shown picture without a size");
+  } else {
+    if (errorBoxes != 1) fault("a failed load without exactly one error box");
+    if (pic.picture() != before) fault("a failed load changed the picture");
+  }
+  fs::remove(path);
+  return 0;
+}

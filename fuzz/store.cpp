@@ -1,0 +1,59 @@
+// Fuzz target: the settings store's file parser.
+//
+// Any text either parses or raises the store's "does not parse" error (1009);
+// nothing else may escape. What parses is written back by the formatter, and
+// that text parses again into the same keys and values and formats to the
+// same text: a rewrite of the store never changes or drops what it read.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/registry_store.h"
+
+namespace {
+
+using korvena::reg::Key;
+
+[[noreturn]] void fault(const char* what) {
+  std::fprintf(stderr, "fuzz_store: %s\n", what);
+  std::abort();
+}
+
+bool sameKeys(const std::vector<Key>& a, const std::vector<Key>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i].path != b[i].path || a[i].values != b[i].values) return false;
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  std::vector<Key> keys;
+  try {
+    keys = korvena::reg::parseStore(text);
+  } catch (const korvena::reg::Error& error) {
+    if (error.code() != korvena::reg::code::BadDatabase) fault("a parse error with another code");
+    if (std::string_view(error.what()).empty()) fault("a parse error without a text");
+    return 0;
+  }
+  for (const Key& key : keys)
+    if (key.path.empty()) fault("a key without a path");
+
+  const std::string written = korvena::reg::formatStore(keys);
+  std::vector<Key> again;
+  try {
+    again = korvena::reg::parseStore(written);
+  } catch (const korvena::reg::Error& error) {
+    std::fprintf(stderr, "%s\n--- written ---\n%s\n", error.what(), written.c_str());
+    fault("the store's own text does not parse");
+  }
+  if (!sameKeys(keys, again)) fault("a rewrite changes the keys or values");
+  if (korvena::reg::formatStore(again) != written) fault("formatting is not stable");
+  return 0;
+}

@@ -1,0 +1,362 @@
+// Hostile picture files opened through the component: truncated, bit-flipped,
+// zeroed, misnamed, not pictures at all, and headers that claim a giant size.
+// Every open ends in one "Error" box (the window keeps its earlier picture)
+// or a shown picture; never a crash, a hang or unbounded memory. The files are
+// made here: PNG, JPEG, BMP and PPM by Qt's writers, GIF by a small encoder.
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QImageWriter>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "component_fixture.h"
+#include "fuzz/component_invariants.h"
+#include "kit/picture.h"
+#include "kit/picture_impl.h"
+
+namespace {
+
+// ---- making pictures ----
+
+QImage pattern(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) image.setPixel(x, y, qRgb((x * 9) & 255, (y * 13) & 255, ((x ^ y) * 5) & 255));
+  return image;
+}
+
+QByteArray encode(const QImage& image, const char* format) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
+  EXPECT_TRUE(writer.write(image)) << format;
+  return bytes;
+}
+
+void put16le(QByteArray& out, unsigned v) {
+  out.append(static_cast<char>(v & 0xFF)).append(static_cast<char>((v >> 8) & 0xFF));
+}
+void put32le(QByteArray& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.append(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+void put32be(QByteArray& out, uint32_t v) {
+  for (int i = 3; i >= 0; --i) out.append(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+// A GIF with a four-colour table whose LZW data holds only literal codes: a
+// clear code before every second pixel keeps the code width at three bits.
+// The logical screen may claim another size than the image.
+QByteArray makeGif(int width, int height, int screenWidth, int screenHeight, int pixels) {
+  QByteArray gif("GIF89a");
+  put16le(gif, static_cast<unsigned>(screenWidth));
+  put16le(gif, static_cast<unsigned>(screenHeight));
+  gif.append('\x81').append('\0').append('\0');  // a global table of 4 colours
+  gif.append(QByteArray::fromHex("000000ff000000ff000000ff"));
+  gif.append(',');
+  put16le(gif, 0);
+  put16le(gif, 0);
+  put16le(gif, static_cast<unsigned>(width));
+  put16le(gif, static_cast<unsigned>(height));
+  gif.append('\0');
+  gif.append('\x02');  // minimum code size
+  QByteArray lzw;
+  uint32_t bits = 0;
+  int count = 0;
+  auto putCode = [&](unsigned code) {
+    bits |= code << count;
+    count += 3;
+    while (count >= 8) {
+      lzw.append(static_cast<char>(bits & 0xFF));
+      bits >>= 8;
+      count -= 8;
+    }
+  };
+  for (int i = 0; i < pixels; ++i) {
+    if (i % 2 == 0) putCode(4);  // clear
+    putCode(static_cast<unsigned>((i / 3 + i / width) % 4));
+  }
+  putCode(5);  // end of information
+  if (count > 0) lzw.append(static_cast<char>(bits & 0xFF));
+  for (qsizetype at = 0; at < lzw.size(); at += 255) {
+    const QByteArray block = lzw.mid(at, 255);
+    gif.append(static_cast<char>(block.size())).append(block);
+  }
+  gif.append('\0').append(';');
+  return gif;
+}
+
+uint32_t crc32(const QByteArray& bytes) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for (char c : bytes) {
+    crc ^= static_cast<uint8_t>(c);
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+QByteArray pngChunk(const char* type, const QByteArray& data) {
+  QByteArray out;
+  put32be(out, static_cast<uint32_t>(data.size()));
+  const QByteArray body = QByteArray(type) + data;
+  out.append(body);
+  put32be(out, crc32(body));
+  return out;
+}
+
+// Headers that claim a giant picture over a few bytes of data. PNG and BMP
+// hold 32-bit sizes (100000 x 100000); JPEG and GIF at most 16 bits, so they
+// claim the largest the format allows.
+QByteArray giantPng() {
+  QByteArray header;
+  put32be(header, 100000);
+  put32be(header, 100000);
+  header.append(QByteArray::fromHex("0802000000"));  // 8-bit RGB
+  const QByteArray rows(2 * (1 + 3 * 100000), '\0');
+  return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) +
+         pngChunk("IDAT", qCompress(rows).mid(4)) + pngChunk("IEND", {});
+}
+
+QByteArray giantBmp() {
+  QByteArray bmp("BM");
+  put32le(bmp, 54 + 64);
+  put32le(bmp, 0);
+  put32le(bmp, 54);
+  put32le(bmp, 40);
+  put32le(bmp, 100000);
+  put32le(bmp, 100000);
+  put16le(bmp, 1);
+  put16le(bmp, 24);
+  for (uint32_t v : {0u, 0u, 2835u, 2835u, 0u, 0u}) put32le(bmp, v);
+  return bmp + QByteArray(64, '\x40');
+}
+
+QByteArray giantPpm() { return QByteArray("P6\n100000 100000\n255\n") + QByteArray(64, '\x7f'); }
+
+QByteArray giantJpeg() {
+  QByteArray jpeg = encode(pattern(48, 32), "jpeg");
+  // The frame header (SOF0 or SOF2): length, precision, then height and width.
+  for (qsizetype i = 2; i + 9 < jpeg.size(); ++i) {
+    const auto marker = static_cast<uint8_t>(jpeg[i + 1]);
+    if (static_cast<uint8_t>(jpeg[i]) == 0xFF && (marker == 0xC0 || marker == 0xC2)) {
+      jpeg[i + 5] = static_cast<char>(0xFF);
+      jpeg[i + 6] = static_cast<char>(0xDC);  // 65500, the decoder's own ceiling
+      jpeg[i + 7] = static_cast<char>(0xFF);
+      jpeg[i + 8] = static_cast<char>(0xDC);
+      return jpeg;
+    }
+  }
+  ADD_FAILURE() << "no frame header in the JPEG";
+  return jpeg;
+}
+
+QByteArray giantGif() { return makeGif(65535, 65535, 65535, 65535, 64); }
+
+// ---- memory ----
+
+long statusKilobytes(const char* field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
+  return -1;
+}
+
+// Resets the peak resident size to the current one, so that the next reading
+// of VmHWM is the peak since now. Whether the kernel allowed it.
+bool resetPeakMemory() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+  clear.flush();
+  return static_cast<bool>(clear);
+}
+
+// ---- the fixture ----
+
+struct Sample {
+  const char* extension;
+  QByteArray bytes;
+};
+
+class Hostile : public fixture::ComponentTest {
+ protected:
+  void SetUp() override {
+    ComponentTest::SetUp();
+    start();
+    // A good picture first: every hostile file is opened in its place.
+    app.OpenImage(picture("good.png", 30, 20), "good.png");
+    messageBoxes();
+  }
+
+  std::vector<Sample> samples() const {
+    const QImage image = pattern(48, 32);
+    return {{"png", encode(image, "png")},
+            {"jpg", encode(image, "jpeg")},
+            {"bmp", encode(image, "bmp")},
+            {"ppm", encode(image, "ppm")},
+            {"gif", makeGif(48, 32, 48, 32, 48 * 32)}};
+  }
+
+  std::string write(const std::string& name, const QByteArray& bytes) {
+    const std::string path = (dir / name).string();
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.constData(), bytes.size());
+    return path;
+  }
+
+  // Opens a file in the current window. Either it shows (no message box, a
+  // new picture with a positive size) or it fails with one "Error" box and
+  // the window keeps what it showed. Whether it showed.
+  bool openChecked(const std::string& path, const std::string& trace) {
+    SCOPED_TRACE(trace);
+    // A same-window open replaces the current window's picture; a new
+    // window starts with none.
+    const korvena::frmPhoto* current = korvena::loadedPhotoWindow(state().CurrentIndex);
+    const auto before = current && !app.newWindowMode() ? current->peek()->picPhoto.picture() : nullptr;
+    const auto started = std::chrono::steady_clock::now();
+    app.OpenImage(path, trace);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_EQ(korvena::invariants::inconsistency(), "");
+    const auto boxes = messageBoxes();
+    const auto now = photo(state().CurrentIndex).c().picPhoto.picture();
+    EXPECT_EQ(kit::platform().mousePointer(), 0);
+    if (boxes.empty()) {
+      EXPECT_NE(now, before);
+      EXPECT_TRUE(now && now->widthPixels() > 0 && now->heightPixels() > 0);
+      return true;
+    }
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].title, "Error");
+    EXPECT_EQ(boxes[0].flags, 48);
+    EXPECT_FALSE(boxes[0].text.empty());
+    EXPECT_EQ(now, before);
+    return false;
+  }
+
+  bool openBytes(const QByteArray& bytes, const std::string& name) { return openChecked(write(name, bytes), name); }
+};
+
+TEST_F(Hostile, SamplesOfEachFormatOpen) {
+  // The untouched samples are what the damaged ones are made from.
+  for (const Sample& s : samples()) {
+    ASSERT_TRUE(openBytes(s.bytes, std::string("sample.") + s.extension)) << s.extension;
+    EXPECT_EQ(photo(1).c().picPhoto.picture()->widthPixels(), 48);
+    EXPECT_EQ(photo(1).c().picPhoto.picture()->heightPixels(), 32);
+  }
+}
+
+TEST_F(Hostile, TruncatedAtManyOffsets) {
+  for (const Sample& s : samples()) {
+    const qsizetype size = s.bytes.size();
+    std::vector<qsizetype> cuts;
+    for (qsizetype n = 0; n < std::min<qsizetype>(size, 64); ++n) cuts.push_back(n);  // every header byte
+    for (qsizetype n = 64; n < size; n += std::max<qsizetype>(1, size / 40)) cuts.push_back(n);
+    cuts.push_back(size - 1);
+    for (const qsizetype n : cuts) {
+      const bool shown = openBytes(s.bytes.left(n), "cut" + std::to_string(n) + "." + s.extension);
+      if (n < 8) {
+        EXPECT_FALSE(shown) << "a picture from " << n << " bytes";
+      }
+    }
+  }
+}
+
+TEST_F(Hostile, BitFlipsAndZeroedRuns) {
+  std::mt19937 random(20240611);
+  for (const Sample& s : samples()) {
+    const auto size = static_cast<uint32_t>(s.bytes.size());
+    for (int i = 0; i < 40; ++i) {
+      QByteArray damaged = s.bytes;
+      const uint32_t at = random() % size;
+      damaged[at] = static_cast<char>(damaged[at] ^ (1 << (random() % 8)));
+      if (i % 4 == 0) {  // and a second flip somewhere else
+        const uint32_t other = random() % size;
+        damaged[other] = static_cast<char>(damaged[other] ^ 0x80);
+      }
+      openBytes(damaged, "flip" + std::to_string(i) + "." + s.extension);
+    }
+    for (int i = 0; i < 8; ++i) {
+      QByteArray damaged = s.bytes;
+      const uint32_t at = random() % size;
+      for (uint32_t k = at; k < std::min(size, at + 24); ++k) damaged[k] = '\0';
+      openBytes(damaged, "zeroed" + std::to_string(i) + "." + s.extension);
+    }
+  }
+}
+
+TEST_F(Hostile, EmptyZeroAndTextFilesFailWithOneError) {
+  const std::pair<QByteArray, std::string> files[] = {
+      {QByteArray(), "empty.png"},
+      {QByteArray(1, '\0'), "zero.jpg"},
+      {QByteArray(4096, '\0'), "zeros.gif"},
+      {QByteArray(4096, '\xFF'), "ones.bmp"},
+      {QByteArray("P6\n"), "header-only.ppm"},
+      {QByteArray("This is a text file, not a picture.\n"), "notes.png"},
+      {QByteArray("GIF89a"), "signature-only.gif"},
+      {QByteArray("BM") + QByteArray(60, '\0'), "zero-header.bmp"},
+  };
+  for (const auto& [bytes, name] : files) EXPECT_FALSE(openBytes(bytes, name));
+  // The window still shows the good picture it had.
+  EXPECT_EQ(photo(1).PictureWidth, 30 * 15);
+}
+
+TEST_F(Hostile, ContentDecidesWhateverTheExtensionSays) {
+  for (const Sample& s : samples()) {
+    for (const char* name : {"misnamed.png", "misnamed.jpg", "misnamed.gif", "misnamed.bmp", "misnamed.ppm",
+                             "misnamed.txt", "no-extension"}) {
+      ASSERT_TRUE(openBytes(s.bytes, name)) << s.extension << " as " << name;
+      EXPECT_EQ(photo(1).c().picPhoto.picture()->widthPixels(), 48);
+    }
+  }
+}
+
+TEST_F(Hostile, GiantClaimedSizeIsRefusedQuicklyWithBoundedMemory) {
+  const bool peakReset = resetPeakMemory();
+  const long baseline = statusKilobytes(peakReset ? "VmRSS:" : "VmHWM:");
+  ASSERT_GT(baseline, 0);
+  const std::pair<QByteArray, const char*> giants[] = {
+      {giantPng(), "giant.png"}, {giantJpeg(), "giant.jpg"}, {giantGif(), "giant.gif"},
+      {giantBmp(), "giant.bmp"}, {giantPpm(), "giant.ppm"},
+  };
+  for (const auto& [bytes, name] : giants) {
+    const auto started = std::chrono::steady_clock::now();
+    const bool shown = openBytes(bytes, name);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), 3.0) << name;
+    if (shown) {
+      // Decoded at a reduced size within the budget; the natural size stays.
+      const auto& picture = *photo(1).c().picPhoto.picture();
+      EXPECT_GE(picture.widthPixels(), 65500) << name;
+      EXPECT_LE(int64_t{picture.impl().image.width()} * picture.impl().image.height() * 4, 128LL << 20) << name;
+    }
+    photo(1).c().picPhoto.setPicture(nullptr);  // no earlier picture held across the cases
+  }
+  // A full decode of any of them would need at least 16 GB.
+  const long growth = statusKilobytes("VmHWM:") - baseline;
+  EXPECT_LT(growth, 512L * 1024) << "peak grew by " << growth << " kB";
+}
+
+TEST_F(Hostile, GiantSizeInTheGifImageBehindASmallScreen) {
+  // The logical screen is small, the image inside it claims the largest size.
+  openBytes(makeGif(65535, 65535, 16, 16, 64), "inner-giant.gif");
+  openBytes(makeGif(16, 16, 65535, 65535, 256), "screen-giant.gif");
+}
+
+TEST_F(Hostile, NewWindowsForHostileFilesStayListed) {
+  // In new-window mode every open gets a listed window, whether it shows or not.
+  clickButton("NewWindow");
+  const auto sample = samples();
+  openBytes(sample[0].bytes.left(40), "cut.png");
+  openBytes(giantBmp(), "giant.bmp");
+  openBytes(sample[1].bytes, "fine.jpg");
+  EXPECT_EQ(bar().cboImageName.listCount(), 4);
+  EXPECT_EQ(photo(2).c().picPhoto.picture(), nullptr);
+  EXPECT_EQ(photo(3).c().picPhoto.picture(), nullptr);
+  ASSERT_NE(photo(4).c().picPhoto.picture(), nullptr);
+}
+
+}  // namespace
