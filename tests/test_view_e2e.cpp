@@ -249,11 +249,14 @@ class ViewOnScreen : public ::testing::Test {
   static QImage picture(const QString& file) { return QImage(file).convertToFormat(QImage::Format_RGB32); }
 
   // The collapsed toolbar stands at its design place, right of a photo at
-  // the top left: a light window with several colours (its icons).
+  // the top left: a light window with several colours (its icons), and its
+  // frame's top edge where the toolbar's top is, not above it.
   void expectToolbar(const QImage& shot, QRgb background) {
     const QRect bar(kToolbarLeft + 4, kToolbarTop + 4, 150, 30);
     EXPECT_LT(ShareOf(shot, bar, background), 0.2) << "no toolbar where it opens";
     EXPECT_GE(DistinctColours(shot, bar), 12) << "the toolbar shows no icons";
+    const QRect above(kToolbarLeft + 4, 1, 150, kToolbarTop - 3);
+    EXPECT_GT(ShareOf(shot, above, background), 0.98) << "the toolbar stands above its place";
   }
 
   // Below the button row, right of the buttons: the zoom box, the image

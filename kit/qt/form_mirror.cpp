@@ -60,6 +60,7 @@ FormMirror::~FormMirror() {
 QPointer<QWidget> FormMirror::detach() {
   dead_ = true;
   QPointer<QWidget> window = window_;
+  if (handle_) handle_->removeEventFilter(this);
   if (window_) window_->removeEventFilter(this);
   window_ = nullptr;
   return window;
@@ -93,14 +94,15 @@ void FormMirror::applyFlags() {
     window_->overrideWindowFlags(flags);
     handle->setFlags(flags);
     loop_.noteVisibilityChange();
+    // A mapped window keeps its place while the window manager frames it
+    // anew, and may pass through the asked place moved by the frame.
+    if (window_->isVisible()) reframing_ = true;
   } else {
     window_->setWindowFlags(flags);
   }
   appliedFlags_ = flags;
-  // The frame changes: the window's place is asked for again, and what the
-  // window manager does meanwhile is its own.
+  // The frame changes: the window's place is asked for again.
   asked_ = QRect();
-  placed_.start();
 }
 
 void FormMirror::applyControls() {
@@ -206,10 +208,7 @@ void FormMirror::applyGeometryAndState() {
   const int state = form_.windowState();
   if (state == 0) {
     const QRect rect = clientRect();
-    if (rect != asked_) {
-      asked_ = rect;
-      window_->setGeometry(rect);
-    }
+    if (rect != asked_) ask(rect);
   }
   const Qt::WindowStates want = state == 1 ? Qt::WindowMinimized : state == 2 ? Qt::WindowMaximized : Qt::WindowNoState;
   if ((window_->windowState() & kStateMask) != want) window_->setWindowState(want);
@@ -217,20 +216,65 @@ void FormMirror::applyGeometryAndState() {
   if (form_.visible()) {
     if (!window_->isVisible()) {
       window_->setAttribute(Qt::WA_ShowWithoutActivating, isPalette(form_) || platform().activeForm() != &form_);
+      // What the window manager answered before the window went is
+      // delivered before it is mapped again: only this place is in flight.
+      requests_.clear();
+      if (!asked_.isNull()) requests_.ask(asked_);
+      reframing_ = false;
+      mapping_ = true;
       window_->show();
-      placed_.start();
       loop_.noteVisibilityChange();
     }
   } else if (window_->isVisible()) {
     window_->hide();
     loop_.noteVisibilityChange();
   }
+  watchHandle();
+}
+
+void FormMirror::ask(const QRect& rect) {
+  asked_ = rect;
+  requests_.ask(rect);
+  window_->setGeometry(rect);
+}
+
+bool FormMirror::mapped() const {
+  const QWindow* handle = window_ ? window_->windowHandle() : nullptr;
+  return handle && handle->isExposed();
+}
+
+void FormMirror::watchHandle() {
+  QWindow* handle = window_->windowHandle();
+  if (handle == handle_) return;
+  if (handle_) handle_->removeEventFilter(this);
+  handle_ = handle;
+  if (handle_) handle_->installEventFilter(this);
+}
+
+void FormMirror::windowMapped() {
+  learnFrame();
+  if (!mapping_) return;
+  mapping_ = false;
+  // Until now X reported the places the window manager passed through while
+  // it framed the window; the window's idea of its place may be one of them.
+  // The place is asked for again, and what the window manager answers from
+  // now on counts.
+  if (!asked_.isNull() && form_.windowState() == 0 && window_->geometry() != asked_) {
+    asked_ = QRect();
+    loop_.schedule();
+  }
 }
 
 // ---- Window to kit ----
 
 bool FormMirror::eventFilter(QObject* watched, QEvent* event) {
-  if (dead_ || watched != window_) return false;
+  if (dead_) return false;
+  if (watched == handle_ && watched != window_) {
+    // The window system mapped the window, or showed more of it.
+    if (event->type() == QEvent::Expose && mapped()) windowMapped();
+    return false;
+  }
+  if (watched != window_) return false;
   switch (event->type()) {
     case QEvent::Close: {
       // The kit decides: its QueryUnload may cancel; an unload retires the window.
@@ -244,7 +288,7 @@ bool FormMirror::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Move:
     case QEvent::Resize:
       learnFrame();
-      takeGeometry();
+      takeGeometry(true);
       return false;
     case QEvent::Show:
     case QEvent::Paint:  // by the first paint the window manager has framed the window
@@ -263,27 +307,44 @@ bool FormMirror::eventFilter(QObject* watched, QEvent* event) {
 
 void FormMirror::reconcile() {
   learnFrame();
-  takeGeometry();
+  takeGeometry(false);
 }
 
 void FormMirror::learnFrame() {
   if (dead_ || !form_.framed() || !window_->isVisible()) return;
-  const QRect frame = window_->frameGeometry(), client = window_->geometry();
-  if (frame == client) return;
-  loop_.learnFrame(form_, QMargins(client.left() - frame.left(), client.top() - frame.top(),
-                                   frame.right() - client.right(), frame.bottom() - client.bottom()));
+  // Until the window is mapped the window manager is still building the
+  // frame; while it frames a mapped window anew, the frame is half built.
+  if (!mapped() || reframing_ || !appliedFlags_ || (*appliedFlags_ & Qt::FramelessWindowHint)) return;
+  // A maximised or minimised window has another frame, or none; a window
+  // on its way to another place may be read half moved.
+  if (form_.windowState() != 0 || (window_->windowState() & kStateMask) || window_->geometry() != asked_) return;
+  if (const auto insets = builtFrame(window_->windowHandle()->frameMargins())) loop_.learnFrame(form_, *insets);
 }
 
-void FormMirror::takeGeometry() {
+void FormMirror::takeGeometry(bool reported) {
   if (dead_ || loop_.applying() || form_.windowState() != 0 || !window_->isVisible() || asked_.isNull()) return;
+  // Before the window is mapped, X reports where the window manager has got
+  // to in framing it (a corner at 0,0, say): no place of the window's.
+  if (!mapped()) return;
   const QRect now = window_->geometry();
-  if (now == asked_) return;  // the echo of the kit's own request
-  // A window just shown or re-created passes through places of the window
-  // system's own; what it settles at is looked at afterwards.
-  if (placed_.isValid() && placed_.elapsed() < SyncLoop::kSettleMs) {
-    loop_.recheckAfter(SyncLoop::kSettleMs - placed_.elapsed());
+  if (now == asked_) {
+    // The answer to the last request: those before it were answered first.
+    if (reported) {
+      requests_.settle(asked_);
+      reframing_ = false;
+    }
     return;
   }
+  // The window manager on its way to the last request.
+  std::optional<QPoint> frameOffset;
+  if (reframing_) {
+    const QMargins insets = loop_.frameInsets(form_);
+    frameOffset = QPoint(insets.left(), insets.top());
+  }
+  if (requests_.answering(now, frameOffset)) return;
+  // A place the window manager imposed, or the user's.
+  requests_.settle(now);
+  reframing_ = false;
   const QRect before = asked_;
   asked_ = now;
   const QMargins insets = loop_.insets(form_);

@@ -4,10 +4,22 @@
 // menu bar. The window's moves, resizes, state changes, activation and close
 // requests come back to the form as the user's actions; what equals the
 // kit's own request is its echo and is ignored.
-#include <QElapsedTimer>
+//
+// Echoes are told apart by what they report, never by how late they come:
+// - until the window system has mapped (exposed) a window, the window
+//   manager is still framing it, and the places X reports meanwhile (a
+//   corner at 0,0, a frame one pixel wide) are not places at all;
+// - the window manager answers the view's requests in order, so a report
+//   made of a place and a size that the view asked for and that may still be
+//   in flight is an answer on its way to the last request;
+// - while a window's frame is added or taken away, the window manager may
+//   report the asked place moved by the frame's offset;
+// - anything else, once the window is mapped, is a place the window manager
+//   (or the user, through it) imposed, and the form takes it.
 #include <QObject>
 #include <QPointer>
 #include <QRect>
+#include <QWindow>
 #include <QtWidgets/QWidget>
 #include <map>
 #include <memory>
@@ -15,6 +27,7 @@
 #include <string>
 
 #include "kit/qt/control_mirrors.h"
+#include "kit/qt/placement.h"
 
 class QMenuBar;
 
@@ -55,7 +68,17 @@ class FormMirror : public QObject {
   void applyControls();
   void applyMenuBar();
   void applyGeometryAndState();
-  void takeGeometry();
+  // Asks the window system for a client rectangle and remembers it as in flight.
+  void ask(const QRect& rect);
+  // The window system's window is mapped: what it reports is a real place.
+  bool mapped() const;
+  // Watches the window-system window, which exists once the window is created.
+  void watchHandle();
+  // The window system mapped the window (the first time since it was shown)
+  // or showed more of it.
+  void windowMapped();
+  // reported: a move or resize the window system delivered, not a look of the view's own.
+  void takeGeometry(bool reported);
   void takeWindowState();
   void learnFrame();
   QWidget* parentFor(const Control& control, float& left, float& top) const;
@@ -67,8 +90,13 @@ class FormMirror : public QObject {
   QPointer<QMenuBar> menuBar_;
   std::string menuSignature_;
   std::optional<Qt::WindowFlags> appliedFlags_;
+  QPointer<QWindow> handle_;
   QRect asked_;
-  QElapsedTimer placed_;  // since the view last showed or re-created the window
+  PlaceRequests requests_;  // asked_ and the requests before it still in flight
+  // The window's frame is being added or taken away by the window manager.
+  bool reframing_ = false;
+  // Shown, and not mapped by the window system yet.
+  bool mapping_ = false;
   bool dead_ = false;
 };
 

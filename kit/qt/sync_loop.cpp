@@ -17,8 +17,6 @@ SyncLoop::SyncLoop(QtBackend& backend) : backend_(backend) {
   turn_.setSingleShot(true);
   turn_.setInterval(0);
   connect(&turn_, &QTimer::timeout, this, [this] { turn(); });
-  recheck_.setSingleShot(true);
-  connect(&recheck_, &QTimer::timeout, this, [this] { flush(); });
   qApp->installEventFilter(this);
   reset();
 }
@@ -36,12 +34,6 @@ bool SyncLoop::installed() const {
 
 void SyncLoop::schedule() {
   if (!abandoned_ && !turn_.isActive()) turn_.start();
-}
-
-void SyncLoop::recheckAfter(qint64 ms) {
-  if (abandoned_) return;
-  const int wait = static_cast<int>(std::max<qint64>(ms, 1));
-  if (!recheck_.isActive() || recheck_.remainingTime() < wait) recheck_.start(wait);
 }
 
 void SyncLoop::turn() {
@@ -212,7 +204,6 @@ void SyncLoop::reset() {
     const Platform::Extent extent = platform().frameExtent(ws::Caption, k == 1 ? ws::ExToolWindow : 0);
     const int side = toPixels(extent.width / 2);
     insets_[k] = QMargins(side, std::max(0, toPixels(extent.height) - side), side, side);
-    learned_[k] = false;
   }
   schedule();
 }
@@ -241,8 +232,6 @@ QMargins SyncLoop::insets(const Form& form) const { return form.framed() ? inset
 
 void SyncLoop::learnFrame(const Form& form, const QMargins& insets) {
   const int k = kind(form);
-  if (learned_[k]) return;
-  learned_[k] = true;
   if (insets == insets_[k]) return;
   insets_[k] = insets;
   platform().setFrameExtent(k == 1, {toTwips(insets.left() + insets.right()), toTwips(insets.top() + insets.bottom())});

@@ -23,8 +23,8 @@ class QtBackend;
 
 class SyncLoop : public QObject {
  public:
-  // How long after the view shows, hides or re-creates a window what the
-  // window system reports is taken as its own settling, not the user's doing.
+  // How long after the view shows, hides or re-flags a window an activation
+  // that the kit did not ask for is taken as the window system's own.
   static constexpr qint64 kSettleMs = 400;
 
   // The view acts while `backend` is the kit platform's backend.
@@ -36,8 +36,6 @@ class SyncLoop : public QObject {
   void schedule();
   // A turn is due: state waits to be applied.
   bool pending() const { return turn_.isActive(); }
-  // Looks at the windows again after this long.
-  void recheckAfter(qint64 ms);
   // Applies the kit's state now (before a modal loop, after a user action).
   void flush();
   bool applying() const { return applying_; }
@@ -58,8 +56,11 @@ class SyncLoop : public QObject {
   FormMirror* mirrorOfWindow(const QWidget* window) const;
 
   // Frame insets (pixels) of a window of this form's kind: seeded from the
-  // platform's extents, then taken from the first decorated window.
+  // platform's extents, then taken from the decorated windows the window
+  // manager has finished framing.
   QMargins insets(const Form& form) const;
+  // The same, whether the form is framed now or not.
+  QMargins frameInsets(const Form& form) const { return insets_[kind(form)]; }
   void learnFrame(const Form& form, const QMargins& insets);
 
   // Activation the window system reports for a form's window.
@@ -84,14 +85,12 @@ class SyncLoop : public QObject {
 
   QtBackend& backend_;
   QTimer turn_;
-  QTimer recheck_;
   std::map<const Form*, FormMirror*> mirrors_;
   std::vector<QPointer<QWidget>> retired_;
   std::vector<QPointer<QWidget>> pendingActivations_;
   std::vector<Form*> appliedZOrder_;
   Form* appliedActive_ = nullptr;
   QMargins insets_[2];
-  bool learned_[2] = {false, false};
   QElapsedTimer settle_;
   int busy_ = 0;
   bool applying_ = false;
