@@ -122,13 +122,40 @@ void frmPhoto::StopSlideshowFromPhoto() {
 
 void frmPhoto::SetID(int16_t& ControlIndex) { setTag(std::to_string(ControlIndex)); }
 
+namespace {
+
+// The size (twips) ResizeImage will show a picture at, reckoned before the
+// picture is taken: the rate as the zoom box, a slideshow or borderless mode
+// give it, and the picture's sizes as SetImage records them. A rate that does
+// not fit 16 bits is left for ResizeImage to report; the natural size stands in.
+PictureSize prospectiveSize(const kit::Picture& picture, float widthFitPercent) {
+  frmNavToolbar& toolbar = NavToolbar();
+  const float height = picture.heightTwips();
+  const float width = picture.widthTwips();
+  int16_t rate = 0;
+  try {
+    rate = num::round16(num::leadingNumber(toolbar.c().cboZoomRate.text()));
+  } catch (const RuntimeError&) {
+    return {height, width, 100, widthFitPercent};
+  }
+  if (toolbar.tag() == "Autoslide" || toolbar.c().chkNoBorder.value() != 0) rate = 0;
+  return ShownPictureSize(rate, num::round32(height), num::round32(width), num::toSingle(height / 100.0),
+                          num::toSingle(width / 100.0), kit::screenHeight(), kit::screenWidth(), widthFitPercent);
+}
+
+}  // namespace
+
 bool frmPhoto::SetImage(const std::string& sFileName) {
   kit::platform().setMousePointer(11);
   kit::ImageControl& pic = c().picPhoto;
   std::string failure;
   try {
-    // Decode first: a file that does not decode leaves the earlier picture.
-    auto picture = kit::Picture::load(sFileName);
+    // Read the header, then decode only what the window will show, before
+    // anything changes: a file that does not decode leaves the earlier picture.
+    auto picture = kit::Picture::open(sFileName);
+    const PictureSize shown = prospectiveSize(*picture, WidthFitPercent);
+    if (!picture->ensureDecodedTwips(shown.width, shown.height))
+      throw RuntimeError(kit::kInvalidPictureError, picture->lastError());
     pic.setStretch(false);
     pic.setPicture(std::move(picture));
     PictureHeight = num::round32(pic.height());

@@ -15,6 +15,18 @@ int32_t AlignOffset(int32_t screenExtent, int32_t windowExtent, uint8_t digit);
 // The offset that centres an extent of size inner in one of size outer.
 int32_t CentreOffset(int32_t inner, int32_t outer);
 
+// The size (twips) a picture is shown at for a zoom rate (0 or less: fit to
+// the screen), and the zoom factors that go with it. WidthFitPercent comes
+// back unchanged unless the rate fits the picture.
+struct PictureSize {
+  float height;
+  float width;
+  float ZoomPercent;
+  float WidthFitPercent;
+};
+PictureSize ShownPictureSize(int16_t rate, int32_t PictureHeight, int32_t PictureWidth, float HeightPercent,
+                             float WidthPercent, double screenHeight, double screenWidth, float WidthFitPercent);
+
 class frmPhoto : public kit::Form {
  public:
   struct Controls : kit::ControlSet {

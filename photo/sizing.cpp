@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "component/basView.h"
+#include "kit/picture.h"
 #include "photo/frmPhoto.h"
 #include "support/numbers.h"
 #include "toolbar/frmNavToolbar.h"
@@ -38,22 +39,9 @@ void frmPhoto::PlaceOnScreen() {
   setLeft(static_cast<float>(AlignOffset(num::round32(kit::screenWidth()), num::round32(width()), horizontal)));
 }
 
-void frmPhoto::ResizeImage() {
-  frmNavToolbar& toolbar = NavToolbar();
-  Controls& k = c();
-  hide();
-  k.picPhoto.move(0, 0, k.picPhoto.width(), k.picPhoto.height());
-
-  int16_t rate = num::round16(num::leadingNumber(toolbar.c().cboZoomRate.text()));
-  const bool slideshow = toolbar.tag() == "Autoslide";
-  const bool noBorder = toolbar.c().chkNoBorder.value() != 0;
-  if (slideshow || noBorder) rate = 0;
-  ResizeGuard = 1;
-  const double bh = noBorder ? 0 : FrameHeight;
-  const double bw = noBorder ? 0 : FrameWidth;
-
-  const double Sh = kit::screenHeight();
-  const double Sw = kit::screenWidth();
+PictureSize ShownPictureSize(int16_t rate, int32_t PictureHeight, int32_t PictureWidth, float HeightPercent,
+                             float WidthPercent, double Sh, double Sw, float WidthFitPercent) {
+  float ZoomPercent;
   float picHeight, picWidth;
   if (rate <= 0) {
     ZoomPercent = 100;
@@ -77,7 +65,36 @@ void frmPhoto::ResizeImage() {
     picHeight = num::toSingle(static_cast<double>(rate) * HeightPercent);
     picWidth = num::toSingle(static_cast<double>(rate) * WidthPercent);
   }
+  return {picHeight, picWidth, ZoomPercent, WidthFitPercent};
+}
+
+void frmPhoto::ResizeImage() {
+  frmNavToolbar& toolbar = NavToolbar();
+  Controls& k = c();
+  hide();
+  k.picPhoto.move(0, 0, k.picPhoto.width(), k.picPhoto.height());
+
+  int16_t rate = num::round16(num::leadingNumber(toolbar.c().cboZoomRate.text()));
+  const bool slideshow = toolbar.tag() == "Autoslide";
+  const bool noBorder = toolbar.c().chkNoBorder.value() != 0;
+  if (slideshow || noBorder) rate = 0;
+  ResizeGuard = 1;
+  const double bh = noBorder ? 0 : FrameHeight;
+  const double bw = noBorder ? 0 : FrameWidth;
+
+  const double Sh = kit::screenHeight();
+  const double Sw = kit::screenWidth();
+  const PictureSize shown =
+      ShownPictureSize(rate, PictureHeight, PictureWidth, HeightPercent, WidthPercent, Sh, Sw, WidthFitPercent);
+  ZoomPercent = shown.ZoomPercent;
+  WidthFitPercent = shown.WidthFitPercent;
+  const float picHeight = shown.height;
+  const float picWidth = shown.width;
   k.picPhoto.move(k.picPhoto.left(), k.picPhoto.top(), picWidth, picHeight);
+  // The picture decodes what this size shows; if that fails it keeps the
+  // pixels it has, which the view scales.
+  if (const std::shared_ptr<kit::Picture>& picture = k.picPhoto.picture())
+    picture->ensureDecodedTwips(picWidth, picHeight);
 
   // Window height, then width, each at most the screen; a bar's thickness is
   // added where the other direction overflows.

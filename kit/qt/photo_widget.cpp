@@ -7,6 +7,16 @@
 
 namespace kit::qt {
 
+namespace {
+
+void drawPiece(QPainter& painter, const QImage& image, const QRectF& source, const QRectF& target, bool fast) {
+  const bool shrinking = source.width() > target.width() || source.height() > target.height();
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, shrinking && !fast);
+  painter.drawImage(target, image, source);
+}
+
+}  // namespace
+
 void paintPicture(QPainter& painter, const QImage& image, QSize shown, const QRect& exposed, bool fast) {
   if (image.isNull() || shown.isEmpty()) return;
   const QRect target = exposed & QRect(QPoint(0, 0), shown);
@@ -17,6 +27,12 @@ void paintPicture(QPainter& painter, const QImage& image, QSize shown, const QRe
   const bool shrinking = sx > 1 || sy > 1;
   painter.setRenderHint(QPainter::SmoothPixmapTransform, shrinking && !fast);
   painter.drawImage(QRectF(target), image, source);
+}
+
+void paintPicture(QPainter& painter, Picture& picture, QSize shown, const QRect& exposed, bool fast) {
+  if (shown.isEmpty()) return;
+  for (const PicturePiece& piece : picture.impl().pieces(shown, exposed, fast))
+    drawPiece(painter, piece.image, piece.source, piece.target, fast);
 }
 
 PhotoWidget::PhotoWidget(QWidget* parent) : QWidget(parent) {
@@ -39,11 +55,10 @@ void PhotoWidget::setFast(bool fast) {
 void PhotoWidget::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   const QRect exposed = event->rect() & visibleRegion().boundingRect();
-  if (!picture_ || picture_->impl().image.isNull()) {
-    painter.fillRect(exposed, palette().window());
-    return;
-  }
-  paintPicture(painter, picture_->impl().image, size(), exposed, fast_);
+  // A picture with nothing decoded, or a tile that did not decode with no
+  // overview behind it, leaves the background.
+  if (!picture_ || picture_->impl().image.isNull() || picture_->tiled()) painter.fillRect(exposed, palette().window());
+  if (picture_) paintPicture(painter, *picture_, size(), exposed, fast_);
 }
 
 }  // namespace kit::qt

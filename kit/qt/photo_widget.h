@@ -1,7 +1,7 @@
 #pragma once
 // Paints a picture at the size of its image control. Only the part the
-// window shows is drawn, scaled from the matching part of the decoded image:
-// no scaled copy of the whole picture is ever made.
+// window shows is drawn, from the picture's decoded pixels or from its tiles
+// at the current scale: no scaled copy of the whole picture is ever made.
 #include <QImage>
 #include <QtWidgets/QWidget>
 #include <memory>
@@ -13,6 +13,10 @@ namespace kit::qt {
 // Draws the part `exposed` (widget pixels) of `image` shown at size `shown`.
 // Smooth when the image is shrunk, unless `fast` (while the view scrolls).
 void paintPicture(QPainter& painter, const QImage& image, QSize shown, const QRect& exposed, bool fast);
+// The same for a picture: it hands out the pieces that show `exposed`,
+// decoding the tiles of a huge picture on demand (unless `fast`: then what is
+// held already, or its overview, is drawn).
+void paintPicture(QPainter& painter, Picture& picture, QSize shown, const QRect& exposed, bool fast);
 
 class PhotoWidget : public QWidget {
  public:

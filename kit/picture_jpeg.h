@@ -1,0 +1,58 @@
+#pragma once
+// JPEG files read with libjpeg: the header with the EXIF orientation, and the
+// pixels of the whole picture or of one region, decoded at a DCT scale of 1,
+// 1/2, 1/4 or 1/8 and turned by the EXIF orientation as they are written.
+//
+// All rectangles and sizes here are in displayed orientation (the EXIF
+// transformation applied), in pixels of the picture at the decoding scale.
+#include <QImage>
+#include <QRect>
+#include <QSize>
+#include <cstdint>
+#include <string>
+
+namespace kit::jpeg {
+
+// True when the bytes begin with a JPEG start-of-image marker.
+bool hasSignature(const unsigned char* bytes, std::size_t size);
+
+struct Header {
+  int storedWidth = 0;
+  int storedHeight = 0;
+  int orientation = 1;  // EXIF orientation 1 to 8; 1 when the file has none
+  bool quarterTurn() const { return orientation >= 5; }
+  // The picture's size decoded at 1/denominator, EXIF orientation applied.
+  QSize size(int denominator = 1) const;
+  // The largest of 8, 4, 2, 1 whose decoded size covers `shown` both ways.
+  int coveringDenominator(QSize shown) const;
+};
+
+// Reads the header and checks the decoder can turn it into pixels. False
+// with the decoder's description in `error` when it cannot.
+bool readHeader(const std::string& path, Header& header, std::string& error);
+
+struct Decoded {
+  QImage image;          // Format_RGB32; null when nothing decoded
+  bool partial = false;  // the data ended early: the part after it is grey
+  std::string error;     // why nothing decoded
+};
+
+// Decodes `region` (the whole picture when null) at 1/denominator and shrinks
+// it smoothly to `size` when that is smaller (a null size keeps the region's
+// size). Shrinking goes band by band as the rows decode: the region is never
+// held at its decoded size. Neither the result nor a band's rows may need
+// more than `maxBytes`.
+Decoded decode(const std::string& path, const Header& header, int denominator, QRect region, QSize size,
+               std::int64_t maxBytes);
+
+// Where a point or rectangle of the stored picture (size `stored`) shows
+// once the EXIF orientation is applied, and back.
+QPoint toDisplayed(int orientation, QSize stored, QPoint point);
+QRect toDisplayed(int orientation, QSize stored, QRect rect);
+QRect toStored(int orientation, QSize stored, QRect displayed);
+
+// The orientation read from the payload of an APP1 segment ("Exif\0\0" and a
+// TIFF structure); 1 when it holds none or it is malformed.
+int exifOrientation(const unsigned char* data, std::size_t size);
+
+}  // namespace kit::jpeg

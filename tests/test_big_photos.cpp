@@ -1,0 +1,617 @@
+// Big photos: decoding only what is shown, the EXIF turn on every path,
+// truncated and failed decodes, tiles for pictures over the decoding budget,
+// and the memory a window gives back when it unloads. The pictures are
+// written at run time with Qt's JPEG writer.
+#include <QBuffer>
+#include <QByteArray>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "component_fixture.h"
+#include "kit/picture.h"
+#include "kit/picture_impl.h"
+#include "kit/picture_jpeg.h"
+#include "kit/picture_tiles.h"
+#include "kit/qt/photo_widget.h"
+#include "korvena/RuntimeError.h"
+
+namespace {
+
+// Smooth gradients (so differently scaled decodes compare closely) and a dark
+// block near the top-left corner (so a wrong turn or place shows).
+QImage scene(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < width; ++x)
+      line[x] = qRgb(255 * x / width, 255 * y / height,
+                     static_cast<int>(128 + 90 * std::sin(x / 41.0) * std::cos(y / 29.0)));
+  }
+  QPainter(&image).fillRect(width / 8, height / 8, width / 8, height / 8, QColor(20, 20, 20));
+  return image;
+}
+
+QByteArray jpegOf(const QImage& image, bool progressive = false) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, "jpeg");
+  writer.setQuality(92);
+  writer.setProgressiveScanWrite(progressive);
+  EXPECT_TRUE(writer.write(image)) << writer.errorString().toStdString();
+  return bytes;
+}
+
+// An APP1 "Exif" segment after the start-of-image marker: a big-endian TIFF
+// header and one IFD entry, Orientation (0x0112), SHORT.
+QByteArray withOrientation(const QByteArray& jpeg, int orientation) {
+  const unsigned char payload[] = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12,
+                                   0,   3,   0,   0,   0, 1, 0,   static_cast<unsigned char>(orientation),
+                                   0,   0,   0,   0,   0, 0};
+  QByteArray segment("\xFF\xE1", 2);
+  const int length = static_cast<int>(sizeof payload) + 2;
+  segment.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF));
+  segment.append(reinterpret_cast<const char*>(payload), sizeof payload);
+  return jpeg.left(2) + segment + jpeg.mid(2);
+}
+
+// The bytes up to the end of the start-of-scan segment: a header with no data.
+QByteArray headerOnly(const QByteArray& jpeg) {
+  for (qsizetype i = 2; i + 3 < jpeg.size(); ++i) {
+    if (static_cast<uint8_t>(jpeg[i]) == 0xFF && static_cast<uint8_t>(jpeg[i + 1]) == 0xDA) {
+      const int length = (static_cast<uint8_t>(jpeg[i + 2]) << 8) | static_cast<uint8_t>(jpeg[i + 3]);
+      return jpeg.left(i + 2 + length);
+    }
+  }
+  ADD_FAILURE() << "no start of scan";
+  return jpeg;
+}
+
+QImage qtRead(const std::string& path) {
+  QImageReader reader(QString::fromStdString(path));
+  reader.setAutoTransform(true);
+  return reader.read().convertToFormat(QImage::Format_RGB32);
+}
+
+// The mean difference per channel of two images of one size (255 when the
+// sizes differ).
+double meanDifference(const QImage& a, const QImage& b) {
+  if (a.size() != b.size() || a.isNull()) return 255;
+  const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+  double total = 0;
+  for (int row = 0; row < x.height(); ++row) {
+    const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+    const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+    for (int col = 0; col < x.width(); ++col)
+      total += std::abs(qRed(p[col]) - qRed(q[col])) + std::abs(qGreen(p[col]) - qGreen(q[col])) +
+               std::abs(qBlue(p[col]) - qBlue(q[col]));
+  }
+  return total / (3.0 * x.width() * x.height());
+}
+
+// What a view shows of `region` with the picture at `shown`, painted from
+// the picture's pieces as the Qt view paints it.
+QImage viewOf(kit::Picture& picture, QSize shown, QRect region, bool fast = false) {
+  QImage canvas(region.size(), QImage::Format_RGB32);
+  canvas.fill(Qt::magenta);
+  QPainter painter(&canvas);
+  painter.translate(-region.topLeft());
+  kit::qt::paintPicture(painter, picture, shown, region, fast);
+  return canvas;
+}
+
+// The same view painted from a whole image.
+QImage viewOf(const QImage& image, QSize shown, QRect region) {
+  QImage canvas(region.size(), QImage::Format_RGB32);
+  QPainter painter(&canvas);
+  painter.translate(-region.topLeft());
+  kit::qt::paintPicture(painter, image, shown, region, false);
+  return canvas;
+}
+
+// Lowers Qt's allocation limit (and with it the decoding budget) for a scope.
+class AllocationLimit {
+ public:
+  explicit AllocationLimit(int megabytes) : saved_(QImageReader::allocationLimit()) {
+    QImageReader::setAllocationLimit(megabytes);
+  }
+  ~AllocationLimit() { QImageReader::setAllocationLimit(saved_); }
+
+ private:
+  int saved_;
+};
+
+class BigPhotoFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("korvena-big-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string write(const std::string& name, const QByteArray& bytes) {
+    const std::string path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.constData(), bytes.size());
+    return path;
+  }
+  std::filesystem::path dir_;
+};
+
+// ---- decoding what is shown ----
+
+class BigPhotoDecode : public BigPhotoFiles {};
+
+TEST_F(BigPhotoDecode, OpeningReadsTheHeaderAndDecodesNothing) {
+  const auto picture = kit::Picture::open(write("a.jpg", jpegOf(scene(1000, 600))));
+  EXPECT_EQ(picture->widthPixels(), 1000);
+  EXPECT_EQ(picture->heightPixels(), 600);
+  EXPECT_EQ(picture->decodedWidth(), 0);
+  EXPECT_EQ(picture->heldBytes(), 0);
+}
+
+TEST_F(BigPhotoDecode, ShownSizeDecidesThePixelsHeld) {
+  const std::string path = write("a.jpg", jpegOf(scene(1000, 600)));
+  const QImage full = qtRead(path);
+  const auto picture = kit::Picture::open(path);
+  struct Case {
+    QSize shown;
+    QSize held;
+  };
+  // Below the natural size: exactly the shown size, from the covering DCT
+  // scale; a smaller size shrinks what is held; above it: the natural size.
+  for (const Case c : {Case{{250, 150}, {250, 150}}, Case{{400, 240}, {400, 240}}, Case{{130, 78}, {130, 78}},
+                       Case{{2000, 1200}, {1000, 600}}, Case{{1000, 600}, {1000, 600}}, Case{{999, 599}, {999, 599}}}) {
+    SCOPED_TRACE(c.shown.width());
+    ASSERT_TRUE(picture->ensureDecoded(c.shown.width(), c.shown.height())) << picture->lastError();
+    EXPECT_EQ(QSize(picture->decodedWidth(), picture->decodedHeight()), c.held);
+    EXPECT_FALSE(picture->tiled());
+    EXPECT_EQ(picture->heldBytes(), int64_t{c.held.width()} * c.held.height() * 4);
+    const QImage expected = full.scaled(c.held, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    EXPECT_LT(meanDifference(picture->impl().image, expected), 3.0);
+  }
+}
+
+TEST_F(BigPhotoDecode, EveryOrientationMatchesQtsReaderAtEveryScale) {
+  const QByteArray plain = jpegOf(scene(160, 96));
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    SCOPED_TRACE(orientation);
+    const std::string path = write("o" + std::to_string(orientation) + ".jpg", withOrientation(plain, orientation));
+    const QImage reference = qtRead(path);
+    const auto picture = kit::Picture::open(path);
+    const QSize natural(picture->widthPixels(), picture->heightPixels());
+    EXPECT_EQ(natural, reference.size());
+    EXPECT_EQ(natural, orientation >= 5 ? QSize(96, 160) : QSize(160, 96));
+    for (const int divisor : {1, 2, 3, 8}) {
+      const QSize shown = natural / divisor;
+      ASSERT_TRUE(picture->ensureDecoded(shown.width(), shown.height()));
+      const QImage expected = reference.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+      EXPECT_LT(meanDifference(picture->impl().image, expected), divisor == 1 ? 1.0 : 4.0) << divisor;
+    }
+  }
+}
+
+TEST_F(BigPhotoDecode, LoadKeepsItsWholeDecodeWithinTheBudget) {
+  const AllocationLimit limit(1);  // budget 768 kB: 1000 x 600 decodes at 1/2
+  const auto picture = kit::Picture::load(write("a.jpg", withOrientation(jpegOf(scene(1000, 600)), 8)));
+  EXPECT_EQ(QSize(picture->widthPixels(), picture->heightPixels()), QSize(600, 1000));
+  EXPECT_EQ(QSize(picture->decodedWidth(), picture->decodedHeight()), QSize(300, 500));
+}
+
+TEST_F(BigPhotoDecode, ShrinkingPastTheBudgetGoesBandByBand) {
+  // 1/2 of 1200 x 900 needs 1.08 MB, over the 768 kB budget; 500 x 375 is
+  // within it: the decode shrinks in bands and never holds the 1/2 picture.
+  const AllocationLimit limit(1);
+  for (const int orientation : {1, 6}) {
+    SCOPED_TRACE(orientation);
+    const std::string path =
+        write("b" + std::to_string(orientation) + ".jpg", withOrientation(jpegOf(scene(1200, 900)), orientation));
+    const QImage full = [&] {
+      const AllocationLimit lifted(0);
+      return qtRead(path);
+    }();
+    const auto picture = kit::Picture::open(path);
+    const QSize shown = orientation == 6 ? QSize(375, 500) : QSize(500, 375);
+    ASSERT_TRUE(picture->ensureDecoded(shown.width(), shown.height())) << picture->lastError();
+    EXPECT_FALSE(picture->tiled());
+    EXPECT_EQ(picture->impl().image.size(), shown);
+    EXPECT_LT(meanDifference(picture->impl().image, full.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)),
+              4.0);
+  }
+}
+
+TEST_F(BigPhotoDecode, TruncatedFileShowsWhatDecodedAndGreyAfter) {
+  const QByteArray jpeg = jpegOf(scene(400, 400));
+  const std::string whole = write("whole.jpg", jpeg);
+  const QImage full = qtRead(whole);
+  const auto cut = kit::Picture::open(write("cut.jpg", jpeg.left(jpeg.size() * 55 / 100)));
+  ASSERT_TRUE(cut->ensureDecoded(400, 400)) << cut->lastError();
+  EXPECT_TRUE(cut->partial());
+  const QImage& shown = cut->impl().image;
+  EXPECT_LT(meanDifference(shown.copy(0, 0, 400, 100), full.copy(0, 0, 400, 100)), 1.0);
+  for (int x = 0; x < 400; x += 37) {
+    const QRgb bottom = shown.pixel(x, 399);
+    EXPECT_NEAR(qRed(bottom), 128, 2);
+    EXPECT_NEAR(qGreen(bottom), 128, 2);
+    EXPECT_NEAR(qBlue(bottom), 128, 2);
+  }
+  // The same holds at a reduced scale.
+  ASSERT_TRUE(cut->ensureDecoded(100, 100));
+  EXPECT_TRUE(cut->partial());
+  const auto complete = kit::Picture::open(whole);
+  ASSERT_TRUE(complete->ensureDecoded(400, 400));
+  EXPECT_FALSE(complete->partial());
+}
+
+TEST_F(BigPhotoDecode, AHeaderWithNoPictureDataDoesNotOpen) {
+  const QByteArray jpeg = jpegOf(scene(200, 100));
+  for (const qsizetype length : {qsizetype{3}, qsizetype{60}, headerOnly(jpeg).size() - 3, headerOnly(jpeg).size()}) {
+    SCOPED_TRACE(length);
+    try {
+      kit::Picture::open(write("short.jpg", jpeg.left(length)));
+      ADD_FAILURE() << "opened";
+    } catch (const korvena::RuntimeError& e) {
+      EXPECT_EQ(e.number(), kit::kInvalidPictureError);
+      EXPECT_FALSE(e.description().empty());
+    }
+  }
+  // One byte of data is a picture that stops early.
+  const auto picture = kit::Picture::open(write("one.jpg", jpeg.left(headerOnly(jpeg).size() + 1)));
+  ASSERT_TRUE(picture->ensureDecoded(200, 100));
+  EXPECT_TRUE(picture->partial());
+}
+
+TEST_F(BigPhotoDecode, AFailedDecodeKeepsThePixelsHeld) {
+  const std::string path = write("a.jpg", jpegOf(scene(1000, 600)));
+  const auto picture = kit::Picture::open(path);
+  ASSERT_TRUE(picture->ensureDecoded(300, 180));
+  const QImage before = picture->impl().image;
+  // The file goes bad, then turns into another picture: neither decodes.
+  write("a.jpg", "no longer a picture");
+  EXPECT_FALSE(picture->ensureDecoded(1000, 600));
+  EXPECT_FALSE(picture->lastError().empty());
+  write("a.jpg", jpegOf(scene(640, 480)));
+  EXPECT_FALSE(picture->ensureDecoded(1000, 600));
+  EXPECT_EQ(picture->impl().image, before);
+  EXPECT_EQ(picture->widthPixels(), 1000);
+  // A smaller size is made from the pixels held, with no file to read.
+  EXPECT_TRUE(picture->ensureDecoded(150, 90));
+  EXPECT_EQ(picture->decodedWidth(), 150);
+}
+
+TEST_F(BigPhotoDecode, GreyscaleBecomesRgb) {
+  const std::string path = write("grey.jpg", jpegOf(scene(64, 48).convertToFormat(QImage::Format_Grayscale8)));
+  const auto picture = kit::Picture::open(path);
+  ASSERT_TRUE(picture->ensureDecoded(64, 48));
+  EXPECT_EQ(picture->impl().image.format(), QImage::Format_RGB32);
+  EXPECT_LT(meanDifference(picture->impl().image, qtRead(path)), 1.0);
+}
+
+// ---- the geometry of the EXIF turn and the orientation tag ----
+
+TEST(BigPhotoOrientation, StoredAndDisplayedRectanglesMapBothWays) {
+  std::mt19937 random(7);
+  const QSize stored(37, 23);
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    const QSize shown = orientation >= 5 ? stored.transposed() : stored;
+    for (int i = 0; i < 50; ++i) {
+      const int x = static_cast<int>(random() % 37), y = static_cast<int>(random() % 23);
+      const QRect r(x, y, 1 + static_cast<int>(random() % (37 - x)), 1 + static_cast<int>(random() % (23 - y)));
+      const QRect d = kit::jpeg::toDisplayed(orientation, stored, r);
+      EXPECT_TRUE(QRect(QPoint(0, 0), shown).contains(d)) << orientation;
+      EXPECT_EQ(d.width() * d.height(), r.width() * r.height());
+      EXPECT_EQ(kit::jpeg::toStored(orientation, stored, d), r) << orientation;
+    }
+  }
+  // Orientation 6 (a quarter turn clockwise): the stored top-left corner
+  // shows at the top right.
+  EXPECT_EQ(kit::jpeg::toDisplayed(6, stored, QPoint(0, 0)), QPoint(22, 0));
+  EXPECT_EQ(kit::jpeg::toDisplayed(8, stored, QPoint(0, 0)), QPoint(0, 36));
+}
+
+TEST(BigPhotoOrientation, OnlyAWellFormedTagCounts) {
+  auto payload = [](bool little, unsigned tag, unsigned type, unsigned count, unsigned value) {
+    std::vector<unsigned char> p = {'E', 'x', 'i', 'f', 0, 0};
+    auto put16 = [&](unsigned v) {
+      if (little) p.insert(p.end(), {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)});
+      else p.insert(p.end(), {static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)});
+    };
+    auto put32 = [&](unsigned v) {
+      if (little) { put16(v & 0xFFFF); put16(v >> 16); } else { put16(v >> 16); put16(v & 0xFFFF); }
+    };
+    p.insert(p.end(), little ? std::initializer_list<unsigned char>{'I', 'I'} : std::initializer_list<unsigned char>{'M', 'M'});
+    put16(42);
+    put32(8);
+    put16(2);  // two entries: another tag first
+    put16(0x010F);
+    put16(2);
+    put32(4);
+    put32(0);
+    put16(tag);
+    put16(type);
+    put32(count);
+    put16(value);
+    put16(0);
+    put32(0);
+    return p;
+  };
+  auto read = [](const std::vector<unsigned char>& p) { return kit::jpeg::exifOrientation(p.data(), p.size()); };
+  EXPECT_EQ(read(payload(true, 0x0112, 3, 1, 8)), 8);
+  EXPECT_EQ(read(payload(false, 0x0112, 3, 1, 6)), 6);
+  EXPECT_EQ(read(payload(false, 0x0112, 3, 1, 0)), 1);   // out of range
+  EXPECT_EQ(read(payload(false, 0x0112, 3, 1, 9)), 1);
+  EXPECT_EQ(read(payload(false, 0x0112, 4, 1, 6)), 1);   // not a SHORT
+  EXPECT_EQ(read(payload(false, 0x0112, 3, 2, 6)), 1);   // not one value
+  EXPECT_EQ(read(payload(false, 0x0113, 3, 1, 6)), 1);   // another tag
+  // Cut anywhere before the value ends: upright, never a read past the end.
+  const auto whole = payload(false, 0x0112, 3, 1, 6);
+  for (std::size_t n = 0; n < whole.size() - 6; ++n) {
+    const std::vector<unsigned char> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+    EXPECT_EQ(read(cut), 1) << n;
+  }
+  auto badOrder = whole;
+  badOrder[6] = 'X';
+  EXPECT_EQ(read(badOrder), 1);
+  auto farIfd = whole;
+  farIfd[13] = 0xF0;  // the IFD lies past the end
+  EXPECT_EQ(read(farIfd), 1);
+  // 65000 entries claimed in a few bytes: those present are read, no more.
+  auto manyEntries = payload(false, 0x0113, 3, 1, 6);
+  manyEntries[14] = 0xFF;
+  manyEntries[15] = 0xE8;
+  EXPECT_EQ(read(manyEntries), 1);
+  manyEntries = whole;
+  manyEntries[14] = 0xFF;
+  EXPECT_EQ(read(manyEntries), 6);
+}
+
+// ---- tiles ----
+
+TEST(BigPhotoTileCache, KeepsItsBudgetLeastRecentlyUsedFirst) {
+  kit::TileCache cache(100000);
+  QImage tile(100, 100, QImage::Format_RGB32);  // 40 000 bytes
+  tile.fill(Qt::red);
+  const kit::TileKey a{1, 1, 0, 0}, b{1, 1, 1, 0}, c{1, 1, 2, 0}, other{2, 1, 0, 0};
+  cache.insert(a, tile);
+  cache.insert(b, tile);
+  EXPECT_FALSE(cache.find(a).isNull());  // a is now the most recent
+  cache.insert(c, tile);                 // over the budget: b goes
+  EXPECT_TRUE(cache.find(b).isNull());
+  EXPECT_FALSE(cache.find(a).isNull());
+  EXPECT_FALSE(cache.find(c).isNull());
+  EXPECT_EQ(cache.bytes(), 80000);
+  // A tile in use stays alive while its user holds it, though evicted.
+  const QImage held = cache.find(a);
+  cache.insert(other, tile);
+  cache.insert(b, tile);
+  EXPECT_FALSE(held.isNull());
+  EXPECT_LE(cache.bytes(), cache.budget());
+  // Dropping a picture forgets only its tiles.
+  cache.insert(other, tile);
+  cache.drop(1);
+  EXPECT_EQ(cache.count(), 1);
+  EXPECT_EQ(cache.bytes(2), 40000);
+  // One tile larger than the budget is kept alone.
+  QImage huge(200, 200, QImage::Format_RGB32);
+  cache.insert(a, huge);
+  EXPECT_EQ(cache.count(), 1);
+  EXPECT_FALSE(cache.find(a).isNull());
+}
+
+class BigPhotoTiles : public BigPhotoFiles {};
+
+TEST_F(BigPhotoTiles, OverBudgetPicturePaintsFromTilesLikeAWholeDecode) {
+  // Budget 768 kB: 1300 x 900 at 100 % (4.7 MB) is served from tiles.
+  const AllocationLimit limit(1);
+  for (const auto& [orientation, progressive] : {std::pair{1, false}, std::pair{6, false}, std::pair{3, true}}) {
+    SCOPED_TRACE(orientation);
+    const std::string path = write("t" + std::to_string(orientation) + ".jpg",
+                                   withOrientation(jpegOf(scene(1300, 900), progressive), orientation));
+    const QImage full = [&] {
+      const AllocationLimit lifted(0);
+      return qtRead(path);
+    }();
+    const auto picture = kit::Picture::open(path);
+    const QSize natural(picture->widthPixels(), picture->heightPixels());
+    ASSERT_TRUE(picture->ensureDecoded(natural.width(), natural.height())) << picture->lastError();
+    EXPECT_TRUE(picture->tiled());
+    EXPECT_LE(std::max(picture->decodedWidth(), picture->decodedHeight()), 1024);  // the overview
+    const int64_t overview = picture->heldBytes();
+
+    // 100 %: a region across tile edges, pixel for pixel.
+    const QRect region(300, 400, 500, 420);  // inside either way round
+    EXPECT_LT(meanDifference(viewOf(*picture, natural, region), full.copy(region)), 1.0);
+    EXPECT_GT(picture->heldBytes(), overview);  // tiles now held
+    // 400 %: the same tiles, enlarged.
+    const QSize zoomed = natural * 4;
+    ASSERT_TRUE(picture->ensureDecoded(zoomed.width(), zoomed.height()));
+    const QRect deep(2100, 1700, 700, 500);
+    EXPECT_LT(meanDifference(viewOf(*picture, zoomed, deep), viewOf(full, zoomed, deep)), 1.0);
+    // Below the natural size but still over the budget: tiles at 1/1, shrunk smoothly.
+    const QSize smaller = natural * 0.9;
+    ASSERT_TRUE(picture->ensureDecoded(smaller.width(), smaller.height()));
+    EXPECT_TRUE(picture->tiled());
+    const QRect part(100, 100, 500, 400);
+    EXPECT_LT(meanDifference(viewOf(*picture, smaller, part), viewOf(full, smaller, part)), 3.0);
+  }
+}
+
+TEST_F(BigPhotoTiles, FastPaintsDecodeNothingAndZoomingOutLetsTheTilesGo) {
+  const AllocationLimit limit(1);
+  const std::string path = write("f.jpg", jpegOf(scene(1300, 900)));
+  const auto picture = kit::Picture::open(path);
+  ASSERT_TRUE(picture->ensureDecoded(2600, 1800));
+  const int64_t overview = picture->heldBytes();
+  const QRect region(800, 600, 600, 400);
+  // While a scroll bar is dragged the overview stands in: nothing is decoded.
+  const QImage quick = viewOf(*picture, QSize(2600, 1800), region, true);
+  EXPECT_EQ(picture->heldBytes(), overview);
+  const QImage exact = viewOf(*picture, QSize(2600, 1800), region, false);
+  EXPECT_GT(picture->heldBytes(), overview);
+  EXPECT_LT(meanDifference(quick, exact), 12.0);  // the same scene, softer
+  // Every visible pixel is painted, whichever path.
+  for (const QImage* view : {&quick, &exact}) EXPECT_FALSE(view->pixelColor(0, 0) == QColor(Qt::magenta));
+  // A size within the budget needs no tiles: they are given back.
+  ASSERT_TRUE(picture->ensureDecoded(400, 277));
+  EXPECT_FALSE(picture->tiled());
+  EXPECT_EQ(picture->heldBytes(), 400 * 277 * 4);
+}
+
+TEST_F(BigPhotoTiles, APictureGoingAwayTakesItsTilesWithIt) {
+  const AllocationLimit limit(1);
+  const std::shared_ptr<kit::TileCache> cache = kit::TileCache::shared();
+  const int64_t before = cache->bytes();
+  {
+    const auto picture = kit::Picture::open(write("g.jpg", jpegOf(scene(1300, 900))));
+    ASSERT_TRUE(picture->ensureDecoded(1300, 900));
+    viewOf(*picture, QSize(1300, 900), QRect(0, 0, 1300, 900));
+    EXPECT_GT(cache->bytes(), before);
+  }
+  EXPECT_EQ(cache->bytes(), before);
+}
+
+// ---- photo windows ----
+
+class BigPhotoWindow : public fixture::ComponentTest {
+ protected:
+  std::string jpeg(const std::string& name, const QByteArray& bytes) {
+    const std::string path = (dir / name).string();
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.constData(), bytes.size());
+    return path;
+  }
+  void zoom(const std::string& rate) {
+    kit::ComboBox& box = bar().cboZoomRate;
+    for (int i = 0; i < box.listCount(); ++i)
+      if (box.itemText(i) == rate) return box.userPick(i);
+    ADD_FAILURE() << "no rate " << rate;
+  }
+  kit::Picture& shownPicture() { return *photo(state().CurrentIndex).c().picPhoto.picture(); }
+  QSize shownPixels() {
+    const auto& pic = photo(state().CurrentIndex).c().picPhoto;
+    return {kit::Picture::pixelsFromTwips(pic.width()), kit::Picture::pixelsFromTwips(pic.height())};
+  }
+  QSize held() { return {shownPicture().decodedWidth(), shownPicture().decodedHeight()}; }
+};
+
+TEST_F(BigPhotoWindow, FitDecodesOnlyTheShownPixelsAndZoomDecodesAgain) {
+  start();
+  bar().cboZoomRate.setText("Fit to Window");
+  const std::string path = jpeg("big.jpg", jpegOf(scene(3000, 2000)));
+  app.OpenImage(path, "big.jpg");
+  EXPECT_TRUE(messageBoxes().empty());
+  EXPECT_EQ(photo(1).PictureWidth, 45000);
+  EXPECT_EQ(photo(1).PictureHeight, 30000);
+  // Fitted to the 1024 x 768 screen: 1002 x 668 shown, and no more held.
+  EXPECT_EQ(shownPixels(), QSize(1002, 668));
+  EXPECT_EQ(held(), shownPixels());
+  zoom("100%");
+  EXPECT_EQ(held(), QSize(3000, 2000));
+  zoom("50%");
+  EXPECT_EQ(held(), QSize(1500, 1000));
+  zoom("Fit to Window");
+  EXPECT_EQ(held(), QSize(1002, 668));
+  EXPECT_EQ(shownPicture().heldBytes(), 1002 * 668 * 4);  // one copy, the shown size
+  zoom("400%");
+  EXPECT_EQ(held(), QSize(3000, 2000));  // the natural size; the view enlarges it
+  EXPECT_TRUE(messageBoxes().empty());
+}
+
+TEST_F(BigPhotoWindow, TurnedPhotoFitsUpright) {
+  start();
+  bar().cboZoomRate.setText("Fit to Window");
+  app.OpenImage(jpeg("turned.jpg", withOrientation(jpegOf(scene(1600, 1200)), 6)), "turned.jpg");
+  EXPECT_EQ(photo(1).PictureWidth, 1200 * 15);
+  EXPECT_EQ(photo(1).PictureHeight, 1600 * 15);
+  EXPECT_EQ(held(), shownPixels());
+  EXPECT_EQ(held(), QSize(501, 668));
+}
+
+TEST_F(BigPhotoWindow, TruncatedPhotoShowsAndAnUndecodableOneKeepsTheEarlier) {
+  start();
+  const QByteArray bytes = jpegOf(scene(800, 500));
+  app.OpenImage(jpeg("whole.jpg", bytes), "whole.jpg");
+  app.OpenImage(jpeg("cut.jpg", bytes.left(bytes.size() * 6 / 10)), "cut.jpg");
+  EXPECT_TRUE(messageBoxes().empty());
+  const auto cut = photo(1).c().picPhoto.picture();
+  ASSERT_NE(cut, nullptr);
+  EXPECT_EQ(cut->path(), (dir / "cut.jpg").string());
+  EXPECT_TRUE(cut->partial());
+  const QSize heldBefore = held();
+
+  app.OpenImage(jpeg("header.jpg", headerOnly(bytes)), "header.jpg");
+  const auto boxes = messageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].title, "Error");
+  EXPECT_FALSE(boxes[0].text.empty());
+  EXPECT_EQ(photo(1).c().picPhoto.picture(), cut);
+  EXPECT_EQ(held(), heldBefore);
+  EXPECT_EQ(photo(1).PictureWidth, 800 * 15);
+}
+
+TEST_F(BigPhotoWindow, AFailedLaterDecodeKeepsThePixelsSilently) {
+  start();
+  bar().cboZoomRate.setText("Fit to Window");
+  const std::string path = jpeg("big.jpg", jpegOf(scene(3000, 2000)));
+  app.OpenImage(path, "big.jpg");
+  const QSize fitted = held();
+  EXPECT_EQ(fitted, QSize(1002, 668));
+  jpeg("big.jpg", "the file was replaced");
+  zoom("100%");
+  EXPECT_TRUE(messageBoxes().empty());
+  EXPECT_EQ(held(), fitted);  // the view enlarges what it has
+  EXPECT_EQ(photo(1).PictureWidth, 45000);
+  EXPECT_EQ(photo(1).ZoomPercent, 100);
+  EXPECT_EQ(shownPixels(), QSize(3000, 2000));
+}
+
+TEST_F(BigPhotoWindow, PhotosOverTheBudgetOpenAtEveryRate) {
+  // Budget 768 kB and a 400 x 300 screen: the fitted picture is decoded
+  // whole; at 100 % and 1600 % the view is served from tiles.
+  const AllocationLimit limit(1);
+  kit::platform().setScreenSize(400 * 15, 300 * 15);
+  start();
+  const std::string path = jpeg("huge.jpg", jpegOf(scene(1300, 900)));
+  for (const std::string rate : {"Fit to Window", "100%", "1600%", "Fit to Window"}) {
+    SCOPED_TRACE(rate);
+    bar().cboZoomRate.setText(rate);
+    app.OpenImage(path, "huge.jpg");
+    EXPECT_TRUE(messageBoxes().empty());
+    EXPECT_EQ(shownPicture().tiled(), rate != "Fit to Window");
+    EXPECT_LE(shownPicture().heldBytes(), 768 * 1024);
+  }
+}
+
+TEST_F(BigPhotoWindow, UnloadGivesThePictureBack) {
+  const AllocationLimit limit(1);
+  start(true);
+  const std::shared_ptr<kit::TileCache> cache = kit::TileCache::shared();
+  const int64_t cached = cache->bytes();
+  bar().cboZoomRate.setText("400%");
+  app.OpenImage(jpeg("a.jpg", jpegOf(scene(1300, 900))), "a.jpg");
+  app.OpenImage(picture("b.png", 40, 30), "b.png");
+  std::weak_ptr<kit::Picture> first = photo(1).c().picPhoto.picture();
+  std::weak_ptr<kit::Picture> second = photo(2).c().picPhoto.picture();
+  ASSERT_FALSE(first.expired());
+  // Paint a part of the tiled photo, as the view would.
+  viewOf(*first.lock(), QSize(5200, 3600), QRect(0, 0, 1024, 768));
+  EXPECT_GT(cache->bytes(), cached);
+
+  photo(1).unload(1);
+  kit::platform().collectGarbage();  // the platform frees unloaded controls on its next round
+  EXPECT_TRUE(first.expired());
+  EXPECT_EQ(cache->bytes(), cached);
+  EXPECT_FALSE(second.expired());
+  photo(2).unload(1);
+  kit::platform().collectGarbage();
+  EXPECT_TRUE(second.expired());
+}
+
+}  // namespace
