@@ -22,8 +22,12 @@
 #include "kit/picture_tiles.h"
 #include "kit/qt/photo_widget.h"
 #include "korvena/RuntimeError.h"
+#include "picture_test_helpers.h"
 
 namespace {
+
+using picture_test::AllocationLimit;
+using picture_test::withExifOrientation;
 
 // Smooth gradients (so differently scaled decodes compare closely) and a dark
 // block near the top-left corner (so a wrong turn or place shows).
@@ -48,19 +52,6 @@ QByteArray jpegOf(const QImage& image, bool progressive = false) {
   writer.setProgressiveScanWrite(progressive);
   EXPECT_TRUE(writer.write(image)) << writer.errorString().toStdString();
   return bytes;
-}
-
-// An APP1 "Exif" segment after the start-of-image marker: a big-endian TIFF
-// header and one IFD entry, Orientation (0x0112), SHORT.
-QByteArray withOrientation(const QByteArray& jpeg, int orientation) {
-  const unsigned char payload[] = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12,
-                                   0,   3,   0,   0,   0, 1, 0,   static_cast<unsigned char>(orientation),
-                                   0,   0,   0,   0,   0, 0};
-  QByteArray segment("\xFF\xE1", 2);
-  const int length = static_cast<int>(sizeof payload) + 2;
-  segment.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF));
-  segment.append(reinterpret_cast<const char*>(payload), sizeof payload);
-  return jpeg.left(2) + segment + jpeg.mid(2);
 }
 
 // The bytes up to the end of the start-of-scan segment: a header with no data.
@@ -117,18 +108,6 @@ QImage viewOf(const QImage& image, QSize shown, QRect region) {
   return canvas;
 }
 
-// Lowers Qt's allocation limit (and with it the decoding budget) for a scope.
-class AllocationLimit {
- public:
-  explicit AllocationLimit(int megabytes) : saved_(QImageReader::allocationLimit()) {
-    QImageReader::setAllocationLimit(megabytes);
-  }
-  ~AllocationLimit() { QImageReader::setAllocationLimit(saved_); }
-
- private:
-  int saved_;
-};
-
 class BigPhotoFiles : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -184,7 +163,7 @@ TEST_F(BigPhotoDecode, EveryOrientationMatchesQtsReaderAtEveryScale) {
   const QByteArray plain = jpegOf(scene(160, 96));
   for (int orientation = 1; orientation <= 8; ++orientation) {
     SCOPED_TRACE(orientation);
-    const std::string path = write("o" + std::to_string(orientation) + ".jpg", withOrientation(plain, orientation));
+    const std::string path = write("o" + std::to_string(orientation) + ".jpg", withExifOrientation(plain, orientation));
     const QImage reference = qtRead(path);
     const auto picture = kit::Picture::open(path);
     const QSize natural(picture->widthPixels(), picture->heightPixels());
@@ -201,7 +180,7 @@ TEST_F(BigPhotoDecode, EveryOrientationMatchesQtsReaderAtEveryScale) {
 
 TEST_F(BigPhotoDecode, LoadKeepsItsWholeDecodeWithinTheBudget) {
   const AllocationLimit limit(1);  // budget 768 kB: 1000 x 600 decodes at 1/2
-  const auto picture = kit::Picture::load(write("a.jpg", withOrientation(jpegOf(scene(1000, 600)), 8)));
+  const auto picture = kit::Picture::load(write("a.jpg", withExifOrientation(jpegOf(scene(1000, 600)), 8)));
   EXPECT_EQ(QSize(picture->widthPixels(), picture->heightPixels()), QSize(600, 1000));
   EXPECT_EQ(QSize(picture->decodedWidth(), picture->decodedHeight()), QSize(300, 500));
 }
@@ -213,7 +192,7 @@ TEST_F(BigPhotoDecode, ShrinkingPastTheBudgetGoesBandByBand) {
   for (const int orientation : {1, 6}) {
     SCOPED_TRACE(orientation);
     const std::string path =
-        write("b" + std::to_string(orientation) + ".jpg", withOrientation(jpegOf(scene(1200, 900)), orientation));
+        write("b" + std::to_string(orientation) + ".jpg", withExifOrientation(jpegOf(scene(1200, 900)), orientation));
     const QImage full = [&] {
       const AllocationLimit lifted(0);
       return qtRead(path);
@@ -414,7 +393,7 @@ TEST_F(BigPhotoTiles, OverBudgetPicturePaintsFromTilesLikeAWholeDecode) {
   for (const auto& [orientation, progressive] : {std::pair{1, false}, std::pair{6, false}, std::pair{3, true}}) {
     SCOPED_TRACE(orientation);
     const std::string path = write("t" + std::to_string(orientation) + ".jpg",
-                                   withOrientation(jpegOf(scene(1300, 900), progressive), orientation));
+                                   withExifOrientation(jpegOf(scene(1300, 900), progressive), orientation));
     const QImage full = [&] {
       const AllocationLimit lifted(0);
       return qtRead(path);
@@ -527,7 +506,7 @@ TEST_F(BigPhotoWindow, FitDecodesOnlyTheShownPixelsAndZoomDecodesAgain) {
 TEST_F(BigPhotoWindow, TurnedPhotoFitsUpright) {
   start();
   bar().cboZoomRate.setText("Fit to Window");
-  app.OpenImage(jpeg("turned.jpg", withOrientation(jpegOf(scene(1600, 1200)), 6)), "turned.jpg");
+  app.OpenImage(jpeg("turned.jpg", withExifOrientation(jpegOf(scene(1600, 1200)), 6)), "turned.jpg");
   EXPECT_EQ(photo(1).PictureWidth, 1200 * 15);
   EXPECT_EQ(photo(1).PictureHeight, 1600 * 15);
   EXPECT_EQ(held(), shownPixels());

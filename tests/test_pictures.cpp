@@ -15,9 +15,13 @@
 #include <string>
 
 #include "kit/picture_impl.h"
+#include "picture_test_helpers.h"
 #include "korvena/RuntimeError.h"
 
 namespace {
+
+using picture_test::AllocationLimit;
+using picture_test::withExifOrientation;
 
 // A picture with some structure, so encoders produce real scan data.
 QImage testImage(int width, int height) {
@@ -37,36 +41,6 @@ QByteArray encode(const QImage& image, const char* format) {
   EXPECT_TRUE(writer.write(image)) << format << ": " << writer.errorString().toStdString();
   return bytes;
 }
-
-// Inserts an APP1 "Exif" segment after the start-of-image marker: a
-// big-endian TIFF header and one IFD entry, Orientation (0x0112), SHORT.
-QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
-  const unsigned char tiff[] = {'M', 'M', 0, 42, 0, 0, 0, 8,  // header, IFD at 8
-                                0, 1,                         // one entry
-                                0x01, 0x12, 0, 3, 0, 0, 0, 1,  // tag, type, count
-                                0, static_cast<unsigned char>(orientation), 0, 0,
-                                0, 0, 0, 0};                  // no next IFD
-  QByteArray payload("Exif\0\0", 6);
-  payload.append(reinterpret_cast<const char*>(tiff), sizeof tiff);
-  const int length = static_cast<int>(payload.size()) + 2;
-  QByteArray segment;
-  segment.append('\xFF').append('\xE1');
-  segment.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF));
-  segment.append(payload);
-  return jpeg.left(2) + segment + jpeg.mid(2);
-}
-
-// Lowers Qt's decoding allocation limit for one test.
-class AllocationLimit {
- public:
-  explicit AllocationLimit(int megabytes) : saved_(QImageReader::allocationLimit()) {
-    QImageReader::setAllocationLimit(megabytes);
-  }
-  ~AllocationLimit() { QImageReader::setAllocationLimit(saved_); }
-
- private:
-  int saved_;
-};
 
 class PictureTest : public ::testing::Test {
  protected:

@@ -12,6 +12,7 @@
 #include "korvena/RuntimeError.h"
 #include "support/basRegistry.h"
 #include "support/registry_store.h"
+#include "store_test_folder.h"
 
 namespace korvena {
 namespace {
@@ -60,26 +61,12 @@ class FaultyFileSystem : public reg::FileSystem {
   bool wrotePart = false;
 };
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public StoreFolderTest {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/korvena-registry-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir = name;
+    StoreFolderTest::SetUp();
     reg::setDefaultFolder(dir);
   }
-  void TearDown() override {
-    reg::resetDefaultStore();
-    fs::remove_all(dir);
-  }
-  std::string file() const { return dir + "/HKEY_LOCAL_MACHINE.reg"; }
-  std::string contents() const {
-    std::ifstream in(file(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  void writeFile(const std::string& text) const { std::ofstream(file(), std::ios::binary) << text; }
   reg::Store store() const { return reg::Store(dir); }
   std::shared_ptr<FaultyFileSystem> useFaults() {
     auto faults = std::make_shared<FaultyFileSystem>();
@@ -87,7 +74,6 @@ class RegistryTest : public ::testing::Test {
     return faults;
   }
 
-  std::string dir;
 };
 
 // Runs `action` and gives the number and description of the error it raises.

@@ -20,6 +20,7 @@
 #include "korvena/RuntimeError.h"
 #include "support/basRegistry.h"
 #include "support/registry_store.h"
+#include "store_test_folder.h"
 
 namespace korvena {
 namespace {
@@ -45,26 +46,8 @@ class NoSyncFileSystem : public reg::FileSystem {
   int fsync(int) override { return 0; }
 };
 
-class StoreFaults : public ::testing::Test {
+class StoreFaults : public StoreFolderTest {
  protected:
-  void SetUp() override {
-    char name[] = "/tmp/korvena-store-faults-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    dir = name;
-  }
-  void TearDown() override {
-    reg::resetDefaultStore();
-    fs::remove_all(dir);
-  }
-  std::string file() const { return dir + "/HKEY_LOCAL_MACHINE.reg"; }
-  std::string contents() const {
-    std::ifstream in(file(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  void writeFile(const std::string& text) const { std::ofstream(file(), std::ios::binary) << text; }
-
   // A child process that writes "r<round>-<i>" for i = 1, 2, ... into the
   // value Counter, telling the parent through `ack` after each write returned.
   pid_t startWriter(int round, bool slow, int ack) {
@@ -83,7 +66,6 @@ class StoreFaults : public ::testing::Test {
     }
   }
 
-  std::string dir;
 };
 
 TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
