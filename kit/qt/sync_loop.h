@@ -64,7 +64,8 @@ class SyncLoop : public QObject {
   QMargins frameInsets(const Form& form) const { return insets_[kind(form)]; }
   void learnFrame(const Form& form, const QMargins& insets);
 
-  // The icon every form's window carries (none: the application's).
+  // The icon every window of the view carries, its forms and message boxes
+  // (none: the application's).
   void setWindowIcon(const QIcon& icon) { windowIcon_ = icon; }
   const QIcon& windowIcon() const { return windowIcon_; }
 
