@@ -22,6 +22,20 @@ constexpr int kWidth = 760, kHeight = 600;
 
 QUrl TopicUrl(const QString& topic) { return QUrl(QStringLiteral("chm:/") + topic); }
 
+// Links written for other help viewers name the help file as well
+// ("ms-its:Help.chm::/topic.htm", "mk:@MSITStore:Help.chm::/topic.htm"):
+// they are read from the file shown.
+QUrl InFileUrl(const QUrl& link) {
+  const QString scheme = link.scheme().toLower();
+  if (scheme != QLatin1String("ms-its") && scheme != QLatin1String("its") && scheme != QLatin1String("mk")) return link;
+  const QString text = link.toString();
+  const qsizetype separator = text.indexOf(QLatin1String("::"));
+  if (separator < 0) return link;
+  QString path = text.mid(separator + 2);
+  if (!path.startsWith('/')) path.prepend('/');
+  return QUrl(QLatin1String(kScheme) + QLatin1Char(':') + path);
+}
+
 // Qt's rich text takes a linked style sheet only when the link names its
 // type, which help pages often leave out. Bytes pass through Latin-1 as
 // they are, whatever the page's encoding.
@@ -47,7 +61,8 @@ HelpBrowser::~HelpBrowser() = default;
 
 void HelpBrowser::setFile(std::unique_ptr<ChmFile> file) { file_ = std::move(file); }
 
-void HelpBrowser::follow(const QUrl& link) {
+void HelpBrowser::follow(const QUrl& given) {
+  const QUrl link = InFileUrl(given);
   if (link.scheme() == QLatin1String(kScheme))
     setSource(link);
   else if (!link.scheme().isEmpty())
@@ -55,7 +70,7 @@ void HelpBrowser::follow(const QUrl& link) {
 }
 
 QVariant HelpBrowser::loadResource(int type, const QUrl& name) {
-  const QUrl url = name.isRelative() ? source().resolved(name) : name;
+  const QUrl url = name.isRelative() ? source().resolved(name) : InFileUrl(name);
   if (url.scheme() != QLatin1String(kScheme)) return QTextBrowser::loadResource(type, url);
   if (!file_) return {};
   const auto data = file_->read(url.path().toStdString());

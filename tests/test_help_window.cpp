@@ -171,6 +171,9 @@ TEST_F(HelpWindowTest, ClickedLinksOpenTheirTopicsFromTheFile) {
   EXPECT_TRUE(desk_.window()->windowTitle().startsWith(QStringLiteral("Welcome")));
   browser.backward();
   EXPECT_EQ(browser.source(), QUrl(QStringLiteral("chm:/viewer.htm")));
+  // A link in the form other help viewers use is read from the file shown.
+  emit browser.anchorClicked(QUrl(QStringLiteral("ms-its:Lumastra.chm::/keys.htm#top")));
+  EXPECT_TRUE(desk_.window()->windowTitle().startsWith(QStringLiteral("Keys and mouse")));
 }
 
 TEST_F(HelpWindowTest, FilesThatCannotBeShownAreExplainedInTheWindow) {
