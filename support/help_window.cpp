@@ -52,7 +52,7 @@ QByteArray TypeStyleSheetLinks(const QByteArray& page) {
 
 HelpBrowser::HelpBrowser(QWidget* parent) : QTextBrowser(parent) {
   // Links are followed here: those inside the help file in this window,
-  // web and mail links by the desktop.
+  // web and mail links by the desktop, others not at all.
   setOpenLinks(false);
   connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl& link) { follow(link); });
 }
@@ -63,16 +63,17 @@ void HelpBrowser::setFile(std::unique_ptr<ChmFile> file) { file_ = std::move(fil
 
 void HelpBrowser::follow(const QUrl& given) {
   const QUrl link = InFileUrl(given);
-  if (link.scheme() == QLatin1String(kScheme))
+  const QString scheme = link.scheme();
+  if (scheme == QLatin1String(kScheme))
     setSource(link);
-  else if (!link.scheme().isEmpty())
+  else if (scheme == QLatin1String("http") || scheme == QLatin1String("https") || scheme == QLatin1String("mailto"))
     QDesktopServices::openUrl(link);
 }
 
 QVariant HelpBrowser::loadResource(int type, const QUrl& name) {
   const QUrl url = name.isRelative() ? source().resolved(name) : InFileUrl(name);
-  if (url.scheme() != QLatin1String(kScheme)) return QTextBrowser::loadResource(type, url);
-  if (!file_) return {};
+  // A page takes nothing from outside its help file.
+  if (url.scheme() != QLatin1String(kScheme) || !file_) return {};
   const auto data = file_->read(url.path().toStdString());
   if (!data) return {};
   const QByteArray bytes(data->data(), static_cast<qsizetype>(data->size()));
