@@ -22,7 +22,9 @@ if(NOT rc EQUAL 0)
 endif()
 
 set(entry "${prefix}/share/applications/korvena-view.desktop")
-foreach(file "${entry}" "${prefix}/share/icons/hicolor/scalable/apps/korvena-view.svg" "${prefix}/bin/korvena-view")
+set(icons "${prefix}/share/icons/hicolor")
+foreach(file "${entry}" "${icons}/scalable/apps/korvena-view.svg" "${icons}/48x48/apps/korvena-view.png"
+        "${prefix}/bin/korvena-view")
   if(NOT EXISTS "${file}")
     message(FATAL_ERROR "not installed: ${file}")
   endif()
