@@ -9,7 +9,6 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -33,44 +32,25 @@ std::string ReadAll(const fs::path& path) {
   return s.str();
 }
 
-// The product's own help, compiled from help/ as the build does, once.
+// The product's own help, as the build makes it beside the library.
 class ProductHelp : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (std::system("command -v chmcmd >/dev/null 2>&1") != 0) return;
-    dir_ = new fs::path(fs::temp_directory_path() / ("korvena-chm-test-" + std::to_string(::getpid())));
-    fs::create_directories(*dir_);
-    for (const auto& entry : fs::directory_iterator(kHelpSources))
-      if (entry.path().filename() != "CMakeLists.txt") fs::copy(entry.path(), *dir_ / entry.path().filename());
-    const std::string cmd = "cd '" + dir_->string() + "' && chmcmd --verbosity 0 Lumastra.hhp >/dev/null 2>&1";
-    if (std::system(cmd.c_str()) == 0) chm_ = (*dir_ / "Lumastra.chm").string();
-  }
-  static void TearDownTestSuite() {
-    if (!dir_) return;
-    std::error_code ec;
-    fs::remove_all(*dir_, ec);
-    delete dir_;
-    dir_ = nullptr;
-  }
   void SetUp() override {
-    if (!dir_) GTEST_SKIP() << "chmcmd (fp-utils) is not installed";
-    ASSERT_FALSE(chm_.empty()) << "chmcmd failed on the help sources";
+    if (!fs::exists(chm_)) GTEST_SKIP() << "the help file is not built (chmcmd, fp-utils)";
+    fs::create_directories(dir_);
   }
-  std::unique_ptr<ChmFile> open(const std::string& path) {
-    std::string error;
-    auto file = ChmFile::Open(path, error);
-    EXPECT_TRUE(file) << error;
-    return file;
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
   }
-  static fs::path* dir_;
-  static std::string chm_;
+  const std::string chm_ = (fs::path(KORVENA_LIBRARY_FILE).parent_path() / "Lumastra.chm").string();
+  const fs::path dir_ = fs::temp_directory_path() / ("korvena-chm-test-" + std::to_string(::getpid()));
 };
-fs::path* ProductHelp::dir_ = nullptr;
-std::string ProductHelp::chm_;
 
 TEST_F(ProductHelp, PagesReadBackAsTheirSourcesAndContextsMapToTopics) {
-  auto chm = open(chm_);
-  ASSERT_TRUE(chm);
+  std::string error;
+  auto chm = ChmFile::Open(chm_, error);
+  ASSERT_TRUE(chm) << error;
   for (const char* name : {"welcome.htm", "viewer.htm", "keys.htm", "help.css"})
     EXPECT_EQ(chm->read(std::string("/") + name), ReadAll(kHelpSources / name)) << name;
   EXPECT_EQ(chm->read("/VIEWER.HTM"), ReadAll(kHelpSources / "viewer.htm")) << "names match ignoring case";
@@ -91,7 +71,7 @@ TEST_F(ProductHelp, DamagedFilesAreRefusedCleanly) {
     std::string bad = round < 20 ? good.substr(0, good.size() * static_cast<size_t>(round) / 20) : good;
     for (int flips = 0; round >= 20 && flips < 4; ++flips)
       bad[std::uniform_int_distribution<size_t>(0, bad.size() - 1)(rng)] = static_cast<char>(rng());
-    const fs::path path = *dir_ / "damaged.chm";
+    const fs::path path = dir_ / "damaged.chm";
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bad;
     std::string error;
     auto chm = ChmFile::Open(path.string(), error);
@@ -177,11 +157,11 @@ TEST_F(HelpWindowTest, ClickedLinksOpenTheirTopicsFromTheFile) {
 }
 
 TEST_F(HelpWindowTest, FilesThatCannotBeShownAreExplainedInTheWindow) {
-  const fs::path fake = *dir_ / "fake.chm";
+  const fs::path fake = dir_ / "fake.chm";
   std::ofstream(fake) << "<html>not a help file</html>";
-  const std::pair<std::string, const char*> cases[] = {{(*dir_ / "nothere.chm").string(), "help file not found"},
+  const std::pair<std::string, const char*> cases[] = {{(dir_ / "nothere.chm").string(), "help file not found"},
                                                        {fake.string(), "not a compiled help file"},
-                                                       {dir_->string(), "help file not found"}};
+                                                       {dir_.string(), "help file not found"}};
   desk_.show(chm_, 15);
   for (const auto& [file, message] : cases) {
     desk_.show(file, 15);
