@@ -6,7 +6,8 @@
 #include "kit/qt/qt_platform.h"
 #include "korvena/Platform.h"
 #include "korvena/RuntimeError.h"
-#include "support/help_launcher.h"
+#include "support/help_window.h"
+#include "support/window_icon.h"
 
 namespace korvena {
 
@@ -38,7 +39,11 @@ void UsePlatform(Platform platform) {
       auto& instance = qtPlatform();
       if (!instance) {
         instance = std::make_unique<kit::qt::QtPlatform>();
-        instance->backend().onHelp = [](const std::string& file, int, long context) { LaunchHelp(file, context); };
+        // The help window lives as long as the view: the backend's hook owns it.
+        instance->backend().onHelp = [desk = std::make_shared<HelpDesk>()](const std::string& file, int, long context) {
+          desk->show(file, context);
+        };
+        instance->loop().setWindowIcon(ComponentIcon());
         watchApplication(*instance);
       }
       instance->install();

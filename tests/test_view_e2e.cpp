@@ -393,4 +393,108 @@ TEST_F(ViewCommandLine, HelpListsTheOptions) {
     EXPECT_TRUE(run.out.contains(option)) << option;
 }
 
+// ---- F1 help and the desktop: the viewer runs on while xdotool drives it ----
+
+class ViewDriven : public ViewOnScreen {
+ protected:
+  void SetUp() override {
+    ViewOnScreen::SetUp();
+    if (IsSkipped()) return;
+    for (const char* tool : {"xdotool", "xprop"})
+      if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) GTEST_SKIP() << tool << " is missing";
+    helpFoldersBefore_ = helpFoldersInTmp();
+    // Its own temporary and runtime folders, so that what it leaves there shows.
+    for (const char* name : {"TMPDIR", "XDG_RUNTIME_DIR"}) {
+      const QString folder = dir_.filePath(QString::fromLatin1(name));
+      ASSERT_TRUE(QDir().mkpath(folder));
+      QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+      env_.insert(QString::fromLatin1(name), folder);
+    }
+    env_.insert(QStringLiteral("DISPLAY"), screen_->display());
+    env_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env_.insert(QStringLiteral("KORVENA_REGISTRY_DIR"), dir_.filePath(QStringLiteral("settings")));
+    env_.insert(QStringLiteral("HOME"), dir_.path());
+    env_.insert(QStringLiteral("XDG_CONFIG_HOME"), dir_.path());
+    SuppressSystemLeaks(env_, dir_);
+    view_.setProcessEnvironment(env_);
+    view_.start(ViewProgram(), {kSamples});
+    ASSERT_TRUE(view_.waitForStarted(10000));
+  }
+  void TearDown() override {
+    view_.terminate();
+    if (!view_.waitForFinished(10000)) view_.kill();
+  }
+  // Runs a tool on the screen to its end; its standard output.
+  QString tool(const char* program, const QStringList& args) {
+    QProcess process;
+    process.setProcessEnvironment(env_);
+    process.start(QString::fromLatin1(program), args);
+    if (!process.waitForFinished(15000)) process.kill();
+    return QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+  }
+  // The visible windows whose title holds the text, once there is one.
+  QStringList windowsNamed(const QString& text) {
+    return tool("xdotool", {QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--onlyvisible"),
+                            QStringLiteral("--name"), text})
+        .split('\n', Qt::SkipEmptyParts);
+  }
+  void pressF1In(const QString& photo) {
+    tool("xdotool", {QStringLiteral("windowactivate"), QStringLiteral("--sync"), photo});
+    ASSERT_EQ(tool("xdotool", {QStringLiteral("getactivewindow")}), photo);
+    tool("xdotool", {QStringLiteral("key"), QStringLiteral("F1")});
+  }
+  // Watches the root window's _NET_ACTIVE_WINDOW until it names the window.
+  bool becomesActive(const QString& window) {
+    QProcess spy;
+    spy.setProcessEnvironment(env_);
+    spy.start(QStringLiteral("xprop"),
+              {QStringLiteral("-root"), QStringLiteral("-spy"), QStringLiteral("_NET_ACTIVE_WINDOW")});
+    const QByteArray id = "0x" + QByteArray::number(window.toULongLong(), 16);
+    QByteArray seen;
+    while (!seen.trimmed().split('\n').last().endsWith(id) && spy.waitForReadyRead(15000))
+      seen += spy.readAllStandardOutput();
+    spy.kill();
+    spy.waitForFinished(2000);
+    return seen.trimmed().split('\n').last().endsWith(id);
+  }
+  static QStringList helpFoldersInTmp() {
+    return QDir(QStringLiteral("/tmp")).entryList({QStringLiteral("korvena-help-*")}, QDir::AllEntries);
+  }
+
+  QProcessEnvironment env_ = QProcessEnvironment::systemEnvironment();
+  QProcess view_;
+  QStringList helpFoldersBefore_;
+};
+
+TEST_F(ViewDriven, F1ShowsTheTopicInOneHelpWindowThatComesToTheFront) {
+  const QStringList photos = windowsNamed(QStringLiteral("1-sunset.jpg"));
+  ASSERT_EQ(photos.size(), 1) << "no photo window";
+  const QString photo = photos.first();
+
+  pressF1In(photo);
+  const QStringList helps =
+      windowsNamed(QStringLiteral("The photo window and the toolbar - Korvena Photo Viewer Help"));
+  ASSERT_EQ(helps.size(), 1) << "no help window at the photo window's topic";
+  const QString help = helps.first();
+  EXPECT_TRUE(becomesActive(help)) << "the help window is not in front";
+
+  // A second F1 from the photo window, now in front, reuses the help window
+  // and brings it forward again.
+  pressF1In(photo);
+  EXPECT_TRUE(becomesActive(help)) << "the help window did not come to the front again";
+  EXPECT_EQ(windowsNamed(QStringLiteral("Korvena Photo Viewer Help")), QStringList{help});
+
+  // The windows carry the component's icon and the program's class.
+  for (const QString& window : {photo, help}) {
+    EXPECT_TRUE(tool("xprop", {QStringLiteral("-id"), window, QStringLiteral("_NET_WM_ICON")})
+                    .contains(QStringLiteral("Icon (48 x 48)")));
+    EXPECT_TRUE(tool("xprop", {QStringLiteral("-id"), window, QStringLiteral("WM_CLASS")})
+                    .contains(QStringLiteral("\"korvena-view\"")));
+  }
+  // Nothing was unpacked for the help.
+  const QDir tmp(env_.value(QStringLiteral("TMPDIR")));
+  EXPECT_EQ(tmp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).join(' '), QString());
+  EXPECT_EQ(helpFoldersInTmp(), helpFoldersBefore_);
+}
+
 }  // namespace

@@ -148,7 +148,11 @@ int main(int argc, char** argv) {
   }
 
   QApplication qapp(argc, argv);
+  // The name gives the windows their WM_CLASS and, with the desktop file's
+  // name, ties them to the installed desktop entry: the task switcher shows
+  // its name and icon.
   QApplication::setApplicationName(kAppName);
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppName));
   QApplication::setQuitOnLastWindowClosed(false);
 
   korvena::host::PhotoList list;

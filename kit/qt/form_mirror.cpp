@@ -40,6 +40,7 @@ constexpr Qt::WindowStates kStateMask = Qt::WindowMinimized | Qt::WindowMaximize
 
 FormMirror::FormMirror(SyncLoop& loop, Form& form) : loop_(loop), form_(form), window_(new QWidget) {
   window_->setObjectName(QString::fromStdString(form.name()));
+  if (!loop.windowIcon().isNull()) window_->setWindowIcon(loop.windowIcon());
   // The layouts in twips were made for an 8-point dialog font (11 pixels).
   QFont font = window_->font();
   font.setPixelSize(11);

@@ -66,6 +66,7 @@ int QtBackend::messageBox(const std::string& text, const std::string& title, lon
   const MessageBoxLook look = messageBoxLook(flags);
   QMessageBox box(look.icon, QString::fromStdString(title), QString::fromStdString(text), look.buttons);
   box.setDefaultButton(look.defaultButton);
+  if (!loop_->windowIcon().isNull()) box.setWindowIcon(loop_->windowIcon());
   box.setWindowModality(Qt::ApplicationModal);
   loop_->enterModal();
   box.exec();

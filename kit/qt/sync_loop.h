@@ -4,6 +4,7 @@
 // as kit events: a runtime error is shown as a message box, never unwound
 // through Qt, and the remains of unloaded forms are freed afterwards.
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QMargins>
 #include <QObject>
 #include <QPointer>
@@ -63,6 +64,11 @@ class SyncLoop : public QObject {
   QMargins frameInsets(const Form& form) const { return insets_[kind(form)]; }
   void learnFrame(const Form& form, const QMargins& insets);
 
+  // The icon every window of the view carries, its forms and message boxes
+  // (none: the application's).
+  void setWindowIcon(const QIcon& icon) { windowIcon_ = icon; }
+  const QIcon& windowIcon() const { return windowIcon_; }
+
   // Activation the window system reports for a form's window.
   void windowActivated(FormMirror& mirror);
   // A window was shown, hidden or re-created: activations the window system
@@ -84,6 +90,7 @@ class SyncLoop : public QObject {
   static int kind(const Form& form);
 
   QtBackend& backend_;
+  QIcon windowIcon_;
   QTimer turn_;
   std::map<const Form*, FormMirror*> mirrors_;
   std::vector<QPointer<QWidget>> retired_;

@@ -25,3 +25,9 @@ foreach(_kind IN ITEMS cmake pkgconfig)
   set_tests_properties(Package.${_kind} PROPERTIES
     TIMEOUT 300 SKIP_REGULAR_EXPRESSION "SKIPPED:")
 endforeach()
+
+# The desktop entry and icon of an install into a fresh prefix.
+add_test(NAME Package.desktop
+  COMMAND "${CMAKE_COMMAND}" "-DBUILD_DIR=${CMAKE_BINARY_DIR}" "-DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/package-desktop"
+    "-DCONFIG=$<CONFIG>" -P "${CMAKE_CURRENT_LIST_DIR}/desktop_entry.cmake")
+set_tests_properties(Package.desktop PROPERTIES TIMEOUT 120 SKIP_REGULAR_EXPRESSION "SKIPPED:")

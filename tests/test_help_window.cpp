@@ -1,0 +1,176 @@
+// The help window: the product's help file read through chmlib, a request's
+// context mapped to its topic, the topic rendered with its style sheet, links
+// followed inside the file, and one window for every request.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "support/chm_file.h"
+#include "support/help_window.h"
+
+namespace korvena {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kHelpSources = fs::path(KORVENA_TEST_DATA).parent_path().parent_path() / "help";
+constexpr const char* kHelpTitle = "Korvena Photo Viewer Help";
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The product's own help, as the build makes it beside the library.
+class ProductHelp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!fs::exists(chm_)) GTEST_SKIP() << "the help file is not built (chmcmd, fp-utils)";
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+  const std::string chm_ = (fs::path(KORVENA_LIBRARY_FILE).parent_path() / "Lumastra.chm").string();
+  const fs::path dir_ = fs::temp_directory_path() / ("korvena-chm-test-" + std::to_string(::getpid()));
+};
+
+TEST_F(ProductHelp, PagesReadBackAsTheirSourcesAndContextsMapToTopics) {
+  std::string error;
+  auto chm = ChmFile::Open(chm_, error);
+  ASSERT_TRUE(chm) << error;
+  for (const char* name : {"welcome.htm", "viewer.htm", "keys.htm", "help.css"})
+    EXPECT_EQ(chm->read(std::string("/") + name), ReadAll(kHelpSources / name)) << name;
+  EXPECT_EQ(chm->read("/VIEWER.HTM"), ReadAll(kHelpSources / "viewer.htm")) << "names match ignoring case";
+  EXPECT_EQ(chm->read("/missing.htm"), std::nullopt);
+  const std::pair<uint32_t, std::optional<std::string>> map[] = {
+      {15, "viewer.htm"}, {10, "welcome.htm"}, {50, "keys.htm"}, {16, std::nullopt}, {0, std::nullopt}};
+  for (const auto& [context, topic] : map) EXPECT_EQ(chm->topicForContext(context), topic) << context;
+  EXPECT_EQ(chm->defaultTopic(), "welcome.htm");
+  EXPECT_EQ(chm->title(), kHelpTitle);
+}
+
+// Damaged help files are refused or read as far as they hold, never a crash.
+TEST_F(ProductHelp, DamagedFilesAreRefusedCleanly) {
+  const std::string good = ReadAll(chm_);
+  std::mt19937 rng(5);
+  int refused = 0;
+  for (int round = 0; round < 120; ++round) {
+    std::string bad = round < 20 ? good.substr(0, good.size() * static_cast<size_t>(round) / 20) : good;
+    for (int flips = 0; round >= 20 && flips < 4; ++flips)
+      bad[std::uniform_int_distribution<size_t>(0, bad.size() - 1)(rng)] = static_cast<char>(rng());
+    const fs::path path = dir_ / "damaged.chm";
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bad;
+    std::string error;
+    auto chm = ChmFile::Open(path.string(), error);
+    if (!chm) {
+      EXPECT_NE(error.find("not a compiled help file"), std::string::npos) << error;
+      ++refused;
+      continue;
+    }
+    for (const char* name : {"/viewer.htm", "/help.css", "/#SYSTEM"}) (void)chm->read(name);
+    (void)chm->topicForContext(15);
+    (void)chm->title();
+  }
+  EXPECT_GT(refused, 0);
+}
+
+class HelpWindowTest : public ProductHelp {
+ protected:
+  void SetUp() override {
+    ProductHelp::SetUp();
+    if (QCoreApplication::instance()) return;
+    // The application lives to the end of the process, as a host's does.
+    static int argc = 1;
+    static char name[] = "korvena_tests";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);
+  }
+  static int helpWindows() {
+    int count = 0;
+    for (QWidget* w : QApplication::topLevelWidgets()) count += dynamic_cast<HelpWindow*>(w) && w->isVisible();
+    return count;
+  }
+  HelpDesk desk_;
+};
+
+TEST_F(HelpWindowTest, RequestShowsTheMappedTopicRenderedWithItsStyleSheet) {
+  desk_.show(chm_, 15);
+  HelpWindow* window = desk_.window();
+  ASSERT_TRUE(window && window->isVisible());
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("The photo window and the toolbar - ") + kHelpTitle);
+  const QTextDocument& page = *window->browser().document();
+  EXPECT_FALSE(page.toPlainText().contains(QStringLiteral("<p>"))) << "the page shows as its source";
+  // The heading takes its colour from help.css.
+  const QTextBlock h1 = page.findBlockByNumber(1);
+  EXPECT_EQ(h1.text(), QStringLiteral("The photo window and the toolbar"));
+  EXPECT_EQ(h1.charFormat().foreground().color(), QColor(0x1d, 0x3f, 0x72));
+  EXPECT_FALSE(window->windowIcon().isNull());
+}
+
+TEST_F(HelpWindowTest, LaterRequestsReuseTheOneWindow) {
+  desk_.show(chm_, 15);
+  HelpWindow* first = desk_.window();
+  first->hide();  // closed by the user
+  const std::pair<long, const char*> requests[] = {
+      {50, "Keys and mouse"}, {7, "Welcome"}, {-1, "Welcome"}, {15, "The photo window and the toolbar"}};
+  for (const auto& [context, title] : requests) {
+    desk_.show(chm_, context);
+    EXPECT_EQ(desk_.window(), first);
+    EXPECT_EQ(helpWindows(), 1);
+    EXPECT_TRUE(first->windowTitle().startsWith(QString::fromLatin1(title))) << context;
+  }
+}
+
+TEST_F(HelpWindowTest, ClickedLinksOpenTheirTopicsFromTheFile) {
+  desk_.show(chm_, 15);
+  HelpBrowser& browser = desk_.window()->browser();
+  desk_.window()->resize(900, 700);
+  QTextCursor link = browser.document()->find(QStringLiteral("Help contents"));
+  ASSERT_FALSE(link.isNull());
+  link.setPosition(link.selectionStart() + 2);
+  const QPoint at = browser.cursorRect(link).center();
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent click(type, at, browser.viewport()->mapToGlobal(at), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(browser.viewport(), &click);
+  }
+  EXPECT_EQ(browser.source(), QUrl(QStringLiteral("chm:/welcome.htm")));
+  EXPECT_TRUE(desk_.window()->windowTitle().startsWith(QStringLiteral("Welcome")));
+  browser.backward();
+  EXPECT_EQ(browser.source(), QUrl(QStringLiteral("chm:/viewer.htm")));
+  // A link in the form other help viewers use is read from the file shown.
+  emit browser.anchorClicked(QUrl(QStringLiteral("ms-its:Lumastra.chm::/keys.htm#top")));
+  EXPECT_TRUE(desk_.window()->windowTitle().startsWith(QStringLiteral("Keys and mouse")));
+}
+
+TEST_F(HelpWindowTest, FilesThatCannotBeShownAreExplainedInTheWindow) {
+  const fs::path fake = dir_ / "fake.chm";
+  std::ofstream(fake) << "<html>not a help file</html>";
+  const std::pair<std::string, const char*> cases[] = {{(dir_ / "nothere.chm").string(), "help file not found"},
+                                                       {fake.string(), "not a compiled help file"},
+                                                       {dir_.string(), "help file not found"}};
+  desk_.show(chm_, 15);
+  for (const auto& [file, message] : cases) {
+    desk_.show(file, 15);
+    EXPECT_TRUE(desk_.window()->isVisible());
+    EXPECT_TRUE(desk_.window()->browser().toPlainText().contains(QString::fromLatin1(message))) << file;
+  }
+  desk_.show(chm_, 15);  // the same topic as before the bad requests, shown again
+  EXPECT_TRUE(desk_.window()->browser().toPlainText().contains(QStringLiteral("photo window")));
+}
+
+}  // namespace
+}  // namespace korvena
