@@ -10,30 +10,24 @@
 // Left out so that a run stays quick and inside its folder: `registry` (it
 // names a folder to write), paths that leave the script's folder, and more
 // than 20 s of virtual time in one script.
+#include "apps/probe/driver.h"
+
 #include <QImage>
-#include <QImageReader>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <sstream>
 #include <string>
 
-#include "apps/probe/driver.h"
 #include "apps/probe/script.h"
 #include "fuzz/component_invariants.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-fs::path& pictures() {
-  static fs::path dir;
-  return dir;
-}
+std::filesystem::path pictures;
 
 bool insideFolder(const std::string& path) {
   return !path.empty() && path[0] != '/' && path.find("..") == std::string::npos;
@@ -59,19 +53,13 @@ bool allowed(const probe::Command& c, double& virtualTime) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // A folder of pictures for the scripts to open: good ones of each kind and
   // a text file named like a picture.
-  char pattern[] = "/tmp/korvena-fuzz-driver-XXXXXX";
-  if (!mkdtemp(pattern)) std::abort();
-  pictures() = pattern;
+  pictures = fuzz::scratchFolder("driver");
   QImage image(64, 48, QImage::Format_RGB32);
   image.fill(Qt::darkCyan);
-  image.save(QString::fromStdString((pictures() / "a.png").string()), "PNG");
-  image.scaled(300, 200).save(QString::fromStdString((pictures() / "b.jpg").string()), "JPEG");
-  image.scaled(20, 900).save(QString::fromStdString((pictures() / "c.bmp").string()), "BMP");
-  std::ofstream(pictures() / "bad.png") << "not a picture\n";
-  std::atexit([] {
-    std::error_code ignored;
-    fs::remove_all(pictures(), ignored);
-  });
+  image.save(QString::fromStdString((pictures / "a.png").string()), "PNG");
+  image.scaled(300, 200).save(QString::fromStdString((pictures / "b.jpg").string()), "JPEG");
+  image.scaled(20, 900).save(QString::fromStdString((pictures / "c.bmp").string()), "BMP");
+  std::ofstream(pictures / "bad.png") << "not a picture\n";
   return 0;
 }
 
@@ -81,16 +69,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   probe::ScriptReader reader(in);
   double virtualTime = 0;
   try {
-    probe::Driver driver(nowhere, pictures());
+    probe::Driver driver(nowhere, pictures);
     while (std::optional<probe::Command> command = reader.next()) {
       if (!allowed(*command, virtualTime)) continue;
       driver.run(*command);
       const std::string broken = korvena::invariants::inconsistency();
-      if (!broken.empty()) {
-        std::fprintf(stderr, "fuzz_driver: after line %d (%s): %s\n", command->line, command->source.c_str(),
-                     broken.c_str());
-        std::abort();
-      }
+      if (!broken.empty())
+        fuzz::fault("driver", "after line " + std::to_string(command->line) + " (" + command->source + "): " + broken);
     }
   } catch (const probe::ScriptError&) {
     // The script stops at a line the probe refuses, as korvena-probe does.

@@ -9,7 +9,8 @@
 //     significant digits, and the caption form of a float as the float
 //     rounded to 7 (when they are written without an exponent);
 //   - both forms use only their own characters.
-#include <cfenv>
+#include "support/numbers.h"
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -20,16 +21,15 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_support.h"
 #include "korvena/RuntimeError.h"
-#include "support/numbers.h"
 
 namespace {
 
 namespace num = korvena::num;
 
 [[noreturn]] void fault(const char* what, const std::string& detail) {
-  std::fprintf(stderr, "fuzz_numbers: %s: %s\n", what, detail.c_str());
-  std::abort();
+  fuzz::fault("numbers", std::string(what) + ": " + detail);
 }
 
 std::string show(double value) {
@@ -75,7 +75,8 @@ void checkPlain(double value) {
   std::snprintf(rounded, sizeof rounded, "%.14e", value);
   const double expected = std::strtod(rounded, nullptr);
   const double read = num::leadingNumber(text);
-  if (read != expected && !(read == 0 && expected == 0)) fault("plain decimal does not read back", show(value) + " -> " + text);
+  if (read != expected && !(read == 0 && expected == 0))
+    fault("plain decimal does not read back", show(value) + " -> " + text);
 }
 
 void checkCaption(float value) {
@@ -93,7 +94,8 @@ void checkCaption(float value) {
   std::snprintf(rounded, sizeof rounded, "%.6e", static_cast<double>(value));
   const float expected = static_cast<float>(std::strtod(rounded, nullptr));
   const float read = static_cast<float>(num::leadingNumber(text));
-  if (read != expected && !(read == 0 && expected == 0)) fault("caption does not read back", show(value) + " -> " + text);
+  if (read != expected && !(read == 0 && expected == 0))
+    fault("caption does not read back", show(value) + " -> " + text);
 }
 
 }  // namespace

@@ -5,10 +5,11 @@
 // either shows a picture with a positive natural size or leaves exactly one
 // "Error" message box and the window's earlier picture, and the busy cursor
 // is always put back.
+#include "kit/picture.h"
+
 #include <QImageReader>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,8 +17,8 @@
 #include <string>
 
 #include "component/basView.h"
+#include "fuzz/fuzz_support.h"
 #include "kit/controls.h"
-#include "kit/picture.h"
 #include "kit/platform.h"
 #include "korvena/Application.h"
 #include "photo/frmPhoto.h"
@@ -26,55 +27,39 @@ namespace {
 
 namespace fs = std::filesystem;
 
-[[noreturn]] void fault(const char* what) {
-  std::fprintf(stderr, "fuzz_picture: %s\n", what);
-  std::abort();
-}
+[[noreturn]] void fault(const char* what) { fuzz::fault("picture", what); }
 
-struct Setup {
-  fs::path dir;
-  std::unique_ptr<korvena::Application> app;
-};
-
-Setup& setup() {
-  static Setup s;
-  return s;
-}
+fs::path folder;
+std::unique_ptr<korvena::Application> app;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char pattern[] = "/tmp/korvena-fuzz-picture-XXXXXX";
-  if (!mkdtemp(pattern)) std::abort();
-  Setup& s = setup();
-  s.dir = pattern;
+  folder = fuzz::scratchFolder("picture");
   // A smaller decoding limit than the default keeps each run quick; the
   // budget logic is the same at any limit.
   QImageReader::setAllocationLimit(32);
   korvena::ResetComponent();
-  s.app = std::make_unique<korvena::Application>();
-  s.app->srcAppName("KorvenaFuzz");
-  s.app->Style("pbMDILoading");
-  s.app->ShowForm();
+  app = std::make_unique<korvena::Application>();
+  app->srcAppName("KorvenaFuzz");
+  app->Style("pbMDILoading");
+  app->ShowForm();
   // The window the inputs are loaded into.
-  const std::string missing = (s.dir / "none.png").string();
-  s.app->OpenImage(missing, "none.png");
+  app->OpenImage((folder / "none.png").string(), "none.png");
   kit::platform().takeEvents();
   std::atexit([] {
-    setup().app.reset();
+    app.reset();
     korvena::ResetComponent();
-    std::error_code ignored;
-    fs::remove_all(setup().dir, ignored);
   });
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const char* const extensions[] = {".png", ".jpg", ".gif", ".bmp", ".ppm", ".pgm", ".pbm",
-                                           ".tif", ".webp", ".ico", ".txt", ""};
+  static const char* const extensions[] = {".png", ".jpg", ".gif",  ".bmp", ".ppm", ".pgm",
+                                           ".pbm", ".tif", ".webp", ".ico", ".txt", ""};
   if (size == 0) return 0;
   const std::string name = std::string("input") + extensions[data[0] % std::size(extensions)];
-  const std::string path = (setup().dir / name).string();
+  const std::string path = (folder / name).string();
   {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
@@ -87,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool shown = window->SetImage(path);
   int errorBoxes = 0, otherBoxes = 0;
   for (const kit::PlatformEvent& e : kit::platform().takeEvents())
-    if (e.kind == kit::PlatformEvent::Kind::MessageBox) (e.title == "Error" && !e.text.empty() ? errorBoxes : otherBoxes)++;
+    if (e.kind == kit::PlatformEvent::Kind::MessageBox)
+      (e.title == "Error" && !e.text.empty() ? errorBoxes : otherBoxes)++;
   if (otherBoxes != 0) fault("a message box other than an error");
   if (kit::platform().mousePointer() != 0 && !shown) fault("the busy cursor stays after a failure");
   if (shown) {

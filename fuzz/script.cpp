@@ -3,20 +3,17 @@
 // Any text is read command by command until its end or the first line the
 // reader refuses. Only the reader's own error may escape, and it names the
 // line it stopped at; every command read carries its line and command word.
+#include "apps/probe/script.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <string>
 
-#include "apps/probe/script.h"
+#include "fuzz/fuzz_support.h"
 
 namespace {
-[[noreturn]] void fault(const char* what) {
-  std::fprintf(stderr, "fuzz_script: %s\n", what);
-  std::abort();
-}
+[[noreturn]] void fault(const char* what) { fuzz::fault("script", what); }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -4,30 +4,25 @@
 // nothing else may escape. What parses is written back by the formatter, and
 // that text parses again into the same keys and values and formats to the
 // same text: a rewrite of the store never changes or drops what it read.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "support/registry_store.h"
 
 namespace {
 
 using korvena::reg::Key;
 
-[[noreturn]] void fault(const char* what) {
-  std::fprintf(stderr, "fuzz_store: %s\n", what);
-  std::abort();
-}
+[[noreturn]] void fault(const std::string& what) { fuzz::fault("store", what); }
 
 bool sameKeys(const std::vector<Key>& a, const std::vector<Key>& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (a[i].path != b[i].path || a[i].values != b[i].values) return false;
-  return true;
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const Key& x, const Key& y) { return x.path == y.path && x.values == y.values; });
 }
 
 }  // namespace
@@ -50,8 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     again = korvena::reg::parseStore(written);
   } catch (const korvena::reg::Error& error) {
-    std::fprintf(stderr, "%s\n--- written ---\n%s\n", error.what(), written.c_str());
-    fault("the store's own text does not parse");
+    fault(std::string("the store's own text does not parse: ") + error.what() + "\n--- written ---\n" + written);
   }
   if (!sameKeys(keys, again)) fault("a rewrite changes the keys or values");
   if (korvena::reg::formatStore(again) != written) fault("formatting is not stable");

@@ -29,45 +29,29 @@ struct Host {
 
   void open(int index) {
     current = index;
-    app->OpenImage(files[static_cast<size_t>(index)], std::filesystem::path(files[static_cast<size_t>(index)]).filename());
+    app->OpenImage(files[static_cast<size_t>(index)],
+                   std::filesystem::path(files[static_cast<size_t>(index)]).filename());
   }
+  // First and last open their end; next and previous (any other direction
+  // counts as previous) open the neighbour, or from no current picture the
+  // first or last picture; at an end they open nothing and report the end.
   void attach(korvena::Application& a) {
     app = &a;
     a.setThumbNavHandler([this](uint8_t dir, bool& last) {
       requests.push_back(dir);
       const int n = static_cast<int>(files.size());
       if (n == 0) return;
-      const int last_index = n - 1;
-      switch (dir) {
-        case korvena::MoveFirst:
-          open(0);
-          last = true;
-          break;
-        case korvena::MoveLast:
-          open(last_index);
-          last = true;
-          break;
-        case korvena::MoveNext:
-          if (current < 0) {
-            open(0);
-          } else if (current < last_index) {
-            open(current + 1);
-            last = current == last_index;
-          } else {
-            last = true;
-          }
-          break;
-        default:
-          if (current < 0) {
-            open(last_index);
-          } else if (current > 0) {
-            open(current - 1);
-            last = current == 0;
-          } else {
-            last = true;
-          }
-          break;
+      const bool ends = dir == korvena::MoveFirst || dir == korvena::MoveLast, fresh = current < 0;
+      const int target = dir == korvena::MoveFirst  ? 0
+                         : dir == korvena::MoveLast ? n - 1
+                         : dir == korvena::MoveNext ? (fresh ? 0 : current + 1)
+                                                    : (fresh ? n - 1 : current - 1);
+      if (target < 0 || target >= n) {
+        last = true;
+        return;
       }
+      open(target);
+      if (ends || !fresh) last = ends || target == 0 || target == n - 1;
     });
   }
 };
@@ -76,9 +60,8 @@ class ComponentTest : public ::testing::Test {
  protected:
   void SetUp() override {
     korvena::ResetComponent();
-    dir = std::filesystem::temp_directory_path() /
-          ("korvena-test-" + std::to_string(::getpid()) + "-" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir = std::filesystem::temp_directory_path() / ("korvena-test-" + std::to_string(::getpid()) + "-" +
+                                                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir / "store");
     korvena::reg::setDefaultFolder((dir / "store").string());

@@ -1,26 +1,18 @@
 // The probe's script reader and JSON writer, and the probe binary end to end.
 #include <gtest/gtest.h>
 
-#include "probe_runner.h"
-
-using probe_runner::outputLine;
-using probe_runner::runProbe;
-using probe_runner::ProbeRun;
-
-#include <QByteArray>
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
 #include <limits>
 #include <sstream>
 
 #include "apps/probe/json.h"
 #include "apps/probe/script.h"
+#include "probe_runner.h"
+
+using probe_runner::outputLine;
+using probe_runner::ProbeRun;
+using probe_runner::runProbe;
 
 using probe::Command;
 using probe::ControlRef;
@@ -53,39 +45,37 @@ Command parse(const std::string& line) {
 
 }  // namespace
 
-TEST(ProbeScriptTokens, BlanksCommentsAndQuotes) {
+TEST(ProbeScriptTokens, BlanksCommentsQuotesAndEscapes) {
   using V = std::vector<std::string>;
-  EXPECT_EQ(tokenize("  regset\tA\\B  x  ", 1), (V{"regset", "A\\B", "x"}));
-  EXPECT_EQ(tokenize("dump # a comment \"with quote", 1), V{"dump"});
-  EXPECT_EQ(tokenize("dump#glued", 1), V{"dump"});
-  EXPECT_EQ(tokenize("   # only a comment", 1), V{});
-  EXPECT_EQ(tokenize("", 1), V{});
-  EXPECT_EQ(tokenize("type txt \"a # b\" # c", 1), (V{"type", "txt", "a # b"}));
-  EXPECT_EQ(tokenize("settext x \"\"", 1), (V{"settext", "x", ""}));
-  EXPECT_EQ(tokenize("dump\r", 1), V{"dump"});  // a script saved with CRLF
+  const std::pair<const char*, V> cases[] = {
+      {"  regset\tA\\B  x  ", {"regset", "A\\B", "x"}},
+      {"dump # a comment \"with quote", {"dump"}},
+      {"dump#glued", {"dump"}},
+      {"   # only a comment", {}},
+      {"", {}},
+      {"type txt \"a # b\" # c", {"type", "txt", "a # b"}},
+      {"settext x \"\"", {"settext", "x", ""}},
+      {"dump\r", {"dump"}},  // a script saved with CRLF
+      {R"("\"\\\r\b\e\t")", {"\"\\\r\b\x1b\t"}},
+      {R"(a\e)", {"a\\e"}}};  // outside quotes a backslash is an ordinary character
+  for (const auto& [line, words] : cases) EXPECT_EQ(tokenize(line, 1), words) << line;
 }
 
-TEST(ProbeScriptTokens, Escapes) {
-  EXPECT_EQ(tokenize(R"("\"\\\r\b\e\t")", 1), std::vector<std::string>{"\"\\\r\b\x1b\t"});
-  // Outside quotes a backslash is an ordinary character.
-  EXPECT_EQ(tokenize(R"(a\e)", 1), std::vector<std::string>{"a\\e"});
-}
-
-TEST(ProbeScriptTokens, MalformedWords) {
-  auto reason = [](const std::string& line) {
+TEST(ProbeScriptTokens, MalformedWordsNameTheirLine) {
+  const std::pair<const char*, const char*> cases[] = {{"type x \"abc", "unterminated quote"},
+                                                       {"type x \"abc\\", "unterminated quote"},
+                                                       {"type x \"a\\nb\"", "unknown escape \\n"},
+                                                       {"type x ab\"c\"", "a quote inside a word"},
+                                                       {"type x \"ab\"c", "a blank must follow a closing quote"}};
+  for (const auto& [line, reason] : cases) {
     try {
       tokenize(line, 4);
+      ADD_FAILURE() << "no error for " << line;
     } catch (const ScriptError& e) {
       EXPECT_EQ(e.line(), 4);
-      return e.reason();
+      EXPECT_EQ(e.reason(), reason);
     }
-    return std::string("no error");
-  };
-  EXPECT_EQ(reason("type x \"abc"), "unterminated quote");
-  EXPECT_EQ(reason("type x \"abc\\"), "unterminated quote");
-  EXPECT_EQ(reason("type x \"a\\nb\""), "unknown escape \\n");
-  EXPECT_EQ(reason("type x ab\"c\""), "a quote inside a word");
-  EXPECT_EQ(reason("type x \"ab\"c"), "a blank must follow a closing quote");
+  }
 }
 
 TEST(ProbeScriptControls, Forms) {
@@ -100,8 +90,8 @@ TEST(ProbeScriptControls, Forms) {
 }
 
 TEST(ProbeScriptControls, BadNames) {
-  for (const char* bad : {"", "1abc", "opt(", "opt()", "opt(x)", "opt(-1)", "Toolbar.", "a-b",
-                          "photo:2", "photo:0.x", "photo:x.y", "photo:2."}) {
+  for (const char* bad : {"", "1abc", "opt(", "opt()", "opt(x)", "opt(-1)", "Toolbar.", "a-b", "photo:2", "photo:0.x",
+                          "photo:x.y", "photo:2."}) {
     EXPECT_THROW(probe::parseControl(bad, 1), ScriptError) << bad;
   }
 }
@@ -189,14 +179,15 @@ TEST(ProbeScriptCommands, ReadsOneLineAtATime) {
 }
 
 TEST(ProbeJson, NumbersInShortestForm) {
-  EXPECT_EQ(Json(63.829788208f).dump(), "63.82979");
-  EXPECT_EQ(Json(548.0f).dump(), "548");
-  EXPECT_EQ(Json(100000.0f).dump(), "100000");
-  EXPECT_EQ(Json(0.1f).dump(), "0.1");
-  EXPECT_EQ(Json(-0.0f).dump(), "0");
-  EXPECT_EQ(Json(-7.5f).dump(), "-7.5");
+  const std::pair<float, const char*> singles[] = {{63.829788208f, "63.82979"},
+                                                   {548.0f, "548"},
+                                                   {100000.0f, "100000"},
+                                                   {0.1f, "0.1"},
+                                                   {-0.0f, "0"},
+                                                   {-7.5f, "-7.5"},
+                                                   {1e30f, "1e+30"}};
+  for (const auto& [value, text] : singles) EXPECT_EQ(Json(value).dump(), text);
   EXPECT_EQ(Json(0.1).dump(), "0.1");
-  EXPECT_EQ(Json(1e30f).dump(), "1e+30");
   EXPECT_EQ(Json(std::numeric_limits<float>::quiet_NaN()).dump(), "null");
   EXPECT_EQ(Json(4294967295u).dump(), "4294967295");
   EXPECT_EQ(Json(-2147483648LL).dump(), "-2147483648");
@@ -208,7 +199,10 @@ TEST(ProbeJson, NumbersInShortestForm) {
 TEST(ProbeJson, StringsAndStructure) {
   EXPECT_EQ(Json("a\"b\\c\r\x1b").dump(), R"("a\"b\\c\u000d\u001b")");
   EXPECT_EQ(Json("Grüße €").dump(), "\"Grüße €\"");
-  EXPECT_EQ(Json("x\xff" "y\xc3").dump(), "\"x\xEF\xBF\xBDy\xEF\xBF\xBD\"");
+  EXPECT_EQ(Json("x\xff"
+                 "y\xc3")
+                .dump(),
+            "\"x\xEF\xBF\xBDy\xEF\xBF\xBD\"");
   EXPECT_EQ(Json(std::string("nul\0", 4)).dump(), R"("nul\u0000")");
 
   Json j = Json::object();
@@ -222,7 +216,6 @@ TEST(ProbeJson, StringsAndStructure) {
 }
 
 // ---- The probe binary ----
-
 
 TEST(ProbeScriptRun, RegistryDump) {
   QTemporaryDir dir;
@@ -241,25 +234,21 @@ dump
   EXPECT_EQ(r.out.count('\n'), 2);
 
   QJsonObject first = outputLine(r.out, 0);
-  EXPECT_EQ(first["screen"].toObject()["width"].toDouble(), 12000);
-  EXPECT_EQ(first["screen"].toObject()["height"].toDouble(), 9000);
+  EXPECT_EQ(first["screen"].toObject(), (QJsonObject{{"width", 12000}, {"height", 9000}}));
   EXPECT_TRUE(first["registry"].toObject().isEmpty());
   EXPECT_TRUE(first["events"].toArray().isEmpty());
   EXPECT_TRUE(first["cursor"].toObject().contains("bCursorShown"));
 
+  // Keys and names keep the case they were first written with; a value is replaced in place.
   QJsonObject reg = outputLine(r.out, 1)["registry"].toObject();
+  EXPECT_EQ(reg["SOFTWARE\\Host\\Dialog\\D9"].toObject(),
+            (QJsonObject{{"Left", QJsonObject{{"type", "sz"}, {"value", "say \"hi\""}}},
+                         {"TOP", QJsonObject{{"type", "dword"}, {"value", 4294967295.0}}}}));
   EXPECT_EQ(reg.keys(), (QStringList{"SOFTWARE\\Host\\Dialog\\D9", "SOFTWARE\\Other"}));
-  QJsonObject d9 = reg["SOFTWARE\\Host\\Dialog\\D9"].toObject();
-  EXPECT_EQ(d9.keys(), (QStringList{"Left", "TOP"}));
-  EXPECT_EQ(d9["Left"].toObject()["type"].toString(), "sz");
-  EXPECT_EQ(d9["Left"].toObject()["value"].toString(), "say \"hi\"");
-  EXPECT_EQ(d9["TOP"].toObject()["type"].toString(), "dword");
-  EXPECT_EQ(d9["TOP"].toObject()["value"].toDouble(), 4294967295.0);
   EXPECT_EQ(reg["SOFTWARE\\Other"].toObject()[""].toObject()["value"].toDouble(), 7);
 
   // The temporary store folder is gone; only the script is left.
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
-            QStringList{"script.txt"});
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"script.txt"});
 }
 
 TEST(ProbeScriptRun, NamedStoreFolderIsRelativeToTheScript) {
