@@ -117,7 +117,7 @@ TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
     const std::string finished = prefix + std::to_string(acked);
     const std::string inFlight = prefix + std::to_string(acked + 1);
     EXPECT_TRUE(now == finished || now == inFlight) << now << " after " << acked << " writes";
-    killedMidWay += now == finished && fs::exists(file() + ".tmp");
+    killedMidWay += now == finished && tempFileLeft();
     std::optional<reg::Key> kept = store.openKey("SOFTWARE\\Host\\Other");
     ASSERT_TRUE(kept);
     EXPECT_EQ(kept->values, others.values);
@@ -128,7 +128,7 @@ TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
   // A temporary file or a lock left by a killed writer stops no later write.
   store.setValue(kKey, "Counter", Value::sz("after"));
   EXPECT_EQ(store.openKey(kKey)->find("Counter")->data, "after");
-  EXPECT_FALSE(fs::exists(file() + ".tmp"));
+  EXPECT_FALSE(tempFileLeft());
 }
 
 TEST_F(StoreFaults, FourWritersAndOneKilledWhileHoldingTheLock) {
@@ -238,7 +238,7 @@ TEST_F(StoreFaults, ValueFormsItCannotReadAreNeverRewritten) {
       EXPECT_EQ(e.number(), regerr::RegistryCallFailed + reg::code::BadDatabase) << form;
     }
     EXPECT_EQ(contents(), text) << form;
-    EXPECT_FALSE(fs::exists(file() + ".tmp"));
+    EXPECT_FALSE(tempFileLeft());
   }
 }
 
