@@ -155,13 +155,11 @@ class Index {
     auto at = paths_.find(path);
     if (at != paths_.end() && at->second.stored) return at->second.key;
     std::string name(path);
-    for (size_t end = path.size(); end != std::string_view::npos; end = path.rfind('\\', end - 1)) {
-      if (auto above = paths_.find(path.substr(0, end)); above != paths_.end()) {
-        name.replace(0, end, above->first);
-        break;
-      }
-      if (end == 0) break;
+    for (size_t end = path.size(); at == paths_.end() && end > 0 && end != std::string_view::npos;) {
+      end = path.rfind('\\', end - 1);
+      if (end != std::string_view::npos) at = paths_.find(path.substr(0, end));
     }
+    if (at != paths_.end()) name.replace(0, at->first.size(), at->first);
     added = true;
     keys_.push_back(Key{std::move(name), {}});
     enter(keys_.size() - 1);
@@ -575,12 +573,15 @@ void removeLeftovers(FileSystem& fs, const std::string& folder, const std::strin
   ::closedir(dir);
 }
 
+constexpr int kNewFile = -1;  // the mode of a new file: the one the process gives new files
+
 // Writes `text` to a temporary file with the given mode, flushes it and
 // renames it over the store. The file it wrote.
-FileId replaceStore(FileSystem& fs, const std::string& store, std::string_view text, std::optional<mode_t> mode) {
+FileId replaceStore(FileSystem& fs, const std::string& store, std::string_view text, int mode) {
   auto [fd, temp] = createTemp(fs, store);
   try {
-    if (mode && fs.fchmod(fd, *mode) != 0) fail(errno, "cannot set the mode of " + temp);
+    if (mode != kNewFile && fs.fchmod(fd, static_cast<mode_t>(mode)) != 0)
+      fail(errno, "cannot set the mode of " + temp);
     writeAll(fs, fd, text, temp);
     if (fs.fsync(fd) != 0) fail(errno, "cannot flush " + temp);
     struct stat status {};
@@ -771,7 +772,7 @@ void Store::update(const std::function<bool(Index&)>& change) {
   Index next = *now.index;
   if (!change(next)) return;
   removeLeftovers(fs, folder_, store);
-  const std::optional<mode_t> mode = now.file ? std::optional<mode_t>(now.file->st_mode & 07777) : std::nullopt;
+  const int mode = now.file ? static_cast<int>(now.file->st_mode & 07777) : kNewFile;
   const FileId written = replaceStore(fs, store, formatStore(next.keys()), mode);
   cache_->keep(written, std::make_shared<const Index>(std::move(next)));
 
