@@ -131,7 +131,8 @@ bool storeBench(const fs::path& scratch, int runs) {
   std::printf("Settings store (medians of %d runs; %zu bytes read in all)\n", runs, sink);
   std::printf("  %d keys, %.1f MB: plain read of the file %.2f ms; read and each line into a hash set %.2f ms\n",
               kKeys, mb, plain, lines);
-  std::printf("    first ReadSetting (reads and parses the file) %.2f ms = %.2f x the line set, %.0f x the plain read\n",
+  std::printf("    first ReadSetting (reads and parses the file) %.2f ms = %.2f x the line set, %.0f x the plain "
+              "read\n",
               first, first / lines, first / plain);
   std::printf("    the same for %d keys %.2f ms: 30000 keys take %.2f x ten times that\n", kKeys / 10, tenth,
               first / (10 * tenth));

@@ -205,7 +205,8 @@ class Index {
     const std::string& path = keys_[k].path;
     for (size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
       std::string_view above = std::string_view(path).substr(0, end);
-      if (paths_.find(above) == paths_.end()) paths_.emplace(std::string(above), Place{static_cast<uint32_t>(k), false});
+      if (paths_.find(above) == paths_.end())
+        paths_.emplace(std::string(above), Place{static_cast<uint32_t>(k), false});
       if (end == std::string::npos) break;
     }
     paths_.find(path)->second = Place{static_cast<uint32_t>(k), true};
