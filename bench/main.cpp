@@ -8,6 +8,8 @@
 // plain full-size QImageReader read). Peak resident memory is measured in
 // child processes of this program, one case each.
 //
+// It also times the settings store (--only store: that alone).
+//
 //   korvena-bench [--pictures DIR] [--runs N] [--only NAME] [--no-memory] [--warm]
 #include <malloc.h>
 
@@ -33,6 +35,7 @@
 #include <vector>
 
 #include "bench/photos.h"
+#include "bench/store.h"
 #include "component/basView.h"
 #include "kit/picture.h"
 #include "kit/picture_impl.h"
@@ -343,6 +346,7 @@ int main(int argc, char** argv) {
   if (args.size() >= 4 && args[1] == "--child-windows")
     return childWindows(store, args[2].toStdString(), args[3].toInt());
   if (args.size() >= 4 && args[1] == "--child-zoom") return childZoom(store, args[2].toStdString(), args[3].toStdString());
+  if (only == "store") return bench::storeBench(store, runs) ? 0 : 1;
 
   // The pictures, made once.
   fs::create_directories(pictures);
@@ -460,6 +464,7 @@ int main(int argc, char** argv) {
   for (const Row& r : rows) std::printf("  %s %s%s", r.picture.file.c_str(), ms(r.naive).c_str(), r.naiveLimitLifted ? "*" : "");
   std::printf("\n* over Qt's allocation limit the naive read fails; its time with the limit lifted is used.\n\n");
 
+  if (only.isEmpty()) bench::storeBench(store, runs);
   if (!memory || !only.isEmpty()) return 0;
 
   // Memory.

@@ -48,19 +48,17 @@ void WriteSetting(const std::string& AppName, const std::string& Section, const 
 std::string ReadSetting(const std::string& AppName, const std::string& Section, const std::string& Key,
                         const std::string& Default) {
   const std::string path = keyPath(AppName, Section, Key);
-  std::optional<reg::Key> key;
+  std::optional<reg::Value> value;
   try {
-    key = reg::defaultStore().openKey(path);
+    value = reg::defaultStore().readValue(path, Key);
   } catch (const reg::Error& error) {
     if (error.code() == reg::code::FileNotFound) return Default;
     raise(error, "Could not open registry section");
   }
-  if (!key) return Default;
-  const reg::Value* value = key->find(Key);
   if (!value) return Default;
   if (value->kind != reg::Value::Kind::Sz)
     throw RuntimeError(regerr::RegistryCallFailed + value->typeCode(), "Registry data not a string");
-  return value->data;
+  return std::move(value->data);
 }
 
 }  // namespace korvena

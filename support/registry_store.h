@@ -4,9 +4,13 @@
 // value names match without regard to case and keep the case first written.
 // A write locks the store, re-reads it, and replaces the file atomically, so
 // concurrent writers never lose each other's values and a crash leaves either
-// the old file or the new one. A file that does not parse is never rewritten.
+// the old file or the new one. A file that does not parse is never rewritten,
+// nor is one the user may not write. A read parses the file once into an
+// index and uses that again while the file stays as it was.
+#include <sys/stat.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +30,7 @@ inline constexpr long PathNotFound = 3;
 inline constexpr long TooManyOpenFiles = 4;
 inline constexpr long AccessDenied = 5;
 inline constexpr long NotEnoughMemory = 8;
+inline constexpr long LockViolation = 33;  // another writer holds the store's lock
 inline constexpr long InvalidParameter = 87;
 inline constexpr long DiskFull = 112;
 inline constexpr long BadPathname = 161;
@@ -48,7 +53,8 @@ class Error : public std::runtime_error {
 };
 
 // The file operations of the store, POSIX-shaped: -1 and errno on failure.
-// Tests replace it to inject faults (full disk, read-only folder).
+// Tests replace it to inject faults (full disk, read-only folder, a short
+// wait for the lock).
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -61,6 +67,12 @@ class FileSystem {
   virtual int rename(const std::string& from, const std::string& to);
   virtual int unlink(const std::string& path);
   virtual int mkdir(const std::string& path, mode_t mode);
+  virtual int fstat(int fd, struct stat* status);
+  virtual int stat(const std::string& path, struct stat* status);
+  virtual int fchmod(int fd, mode_t mode);
+  // How long a writer waits for a lock that another holds while the store
+  // does not change; then the write fails with LockViolation.
+  virtual std::chrono::milliseconds lockWait() const { return std::chrono::seconds(5); }
 };
 
 // A typed value: text (REG_SZ), a number (REG_DWORD) or hex(N) bytes kept as
@@ -87,6 +99,8 @@ struct Key {
   const Value* find(std::string_view name) const;     // case-insensitive
 };
 
+class Index;
+
 class Store {
  public:
   explicit Store(std::string folder, std::shared_ptr<FileSystem> fs = nullptr);
@@ -98,6 +112,8 @@ class Store {
   // is an empty store. A key also exists when only keys below it are stored.
   std::optional<Key> openKey(std::string_view path) const;
   std::vector<Key> keys() const;  // every stored key, in file order
+  // The value `name` of the key at `path`; nothing when either is missing.
+  std::optional<Value> readValue(std::string_view path, std::string_view name) const;
 
   // Writes. The key path is created as needed; nothing is rewritten when
   // nothing changes (creating a key that exists, say).
@@ -106,10 +122,13 @@ class Store {
   bool deleteTree(std::string_view path);  // false when there was no such key
 
  private:
-  std::vector<Key> load() const;
-  void update(const std::function<bool(std::vector<Key>&)>& change);
+  struct Cache;
+  struct Snapshot;
+  Snapshot load() const;
+  void update(const std::function<bool(Index&)>& change);
   std::string folder_;
   std::shared_ptr<FileSystem> fs_;
+  std::shared_ptr<Cache> cache_;  // shared by the copies of a store
 };
 
 // $KORVENA_REGISTRY_DIR, else $XDG_CONFIG_HOME/korvena, else ~/.config/korvena.

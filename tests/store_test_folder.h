@@ -30,6 +30,12 @@ class StoreFolderTest : public ::testing::Test {
     return text.str();
   }
   void writeFile(const std::string& text) const { std::ofstream(file(), std::ios::binary) << text; }
+  // Whether a temporary file of a write is left in the folder.
+  bool tempFileLeft() const {
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+      if (entry.path().filename().string().starts_with("HKEY_LOCAL_MACHINE.reg.tmp")) return true;
+    return false;
+  }
 
   std::string dir;
 };

@@ -1,6 +1,7 @@
 // Whole scenarios through korvena-probe, the way acceptance checks drive the
 // component: the host's list, the user's clicks, the virtual clock, dumps.
 #include <QColor>
+#include <QDir>
 #include <QImage>
 #include <QJsonArray>
 
@@ -130,6 +131,23 @@ dump
   EXPECT_EQ(values["ZoomRate"].toObject()["type"].toString(), "sz");
   EXPECT_EQ(values["ZoomRate"].toObject()["value"].toString(), "-1");
   EXPECT_FALSE(d["toolbar"].toObject()["loaded"].toBool());
+}
+
+TEST_F(ProbeScenario, StoreThatDoesNotParseIsDumpedAsItsErrorAndTheScriptGoesOn) {
+  ASSERT_TRUE(QDir(dir.path()).mkdir("store"));
+  QFile broken(dir.filePath("store/HKEY_LOCAL_MACHINE.reg"));
+  ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+  broken.write("not a store\n");
+  broken.close();
+  last = runProbe(dir, "registry store\ncall srcAppName Host\ncall Style pbMDILoading\ncall ShowForm\ndump\n"
+                       "call UnloadForm\ndump\n");
+  ASSERT_EQ(last.status, 0) << last.err.toStdString();
+  const QJsonObject first = outputLine(last.out, 0), second = outputLine(last.out, 1);
+  EXPECT_EQ(first["registry"].toObject(),
+            QJsonObject({{"error", "settings store, line 1: the first line is not REGEDIT4"}}));
+  ASSERT_EQ(eventsOf(second, "error").size(), 1);  // the unload could not save the toolbar's place
+  EXPECT_EQ(eventsOf(second, "error")[0].toObject()["number"].toInteger(), -2147221504LL + 2000 + 1009);
+  EXPECT_EQ(second["registry"], first["registry"]);
 }
 
 TEST_F(ProbeScenario, ScrollBarsAndResizeThroughTheProbe) {

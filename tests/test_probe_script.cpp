@@ -262,15 +262,16 @@ TEST(ProbeScriptRun, NamedStoreFolderIsRelativeToTheScript) {
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(r.err.startsWith("line 2: no such folder: ")) << r.err.toStdString();
 
-  // A store file that does not parse stops the script at the line that reads it.
+  // A store file that does not parse is dumped as its error; the probe's own
+  // write to it stops the script at that line.
   QFile bad(dir.filePath("store/HKEY_LOCAL_MACHINE.reg"));
   ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
   bad.write("not a store\n");
   bad.close();
-  r = runProbe(dir, "registry store\ndump\n");
+  r = runProbe(dir, "registry store\ndump\nregset A\\B c sz d\n");
   EXPECT_EQ(r.status, 2);
-  EXPECT_TRUE(r.out.isEmpty());
-  EXPECT_TRUE(r.err.startsWith("line 2: ")) << r.err.toStdString();
+  EXPECT_TRUE(outputLine(r.out, 0)["registry"].toObject().contains("error"));
+  EXPECT_TRUE(r.err.startsWith("line 3: ")) << r.err.toStdString();
 }
 
 TEST(ProbeScriptRun, BadLineStopsWithStatus2AfterEarlierDumps) {

@@ -1,6 +1,6 @@
 // The settings store under faults: writers killed at random points, a writer
 // killed while others write, and values of types the component does not use
-// (kept exactly, never rewritten into something else).
+// (refused as text, kept exactly, never rewritten into something else).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -117,7 +117,7 @@ TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
     const std::string finished = prefix + std::to_string(acked);
     const std::string inFlight = prefix + std::to_string(acked + 1);
     EXPECT_TRUE(now == finished || now == inFlight) << now << " after " << acked << " writes";
-    killedMidWay += now == finished && fs::exists(file() + ".tmp");
+    killedMidWay += now == finished && tempFileLeft();
     std::optional<reg::Key> kept = store.openKey("SOFTWARE\\Host\\Other");
     ASSERT_TRUE(kept);
     EXPECT_EQ(kept->values, others.values);
@@ -128,7 +128,7 @@ TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
   // A temporary file or a lock left by a killed writer stops no later write.
   store.setValue(kKey, "Counter", Value::sz("after"));
   EXPECT_EQ(store.openKey(kKey)->find("Counter")->data, "after");
-  EXPECT_FALSE(fs::exists(file() + ".tmp"));
+  EXPECT_FALSE(tempFileLeft());
 }
 
 TEST_F(StoreFaults, FourWritersAndOneKilledWhileHoldingTheLock) {
@@ -196,6 +196,7 @@ TEST_F(StoreFaults, ValueTypesTheComponentDoesNotUseAreKeptExactly) {
       ADD_FAILURE() << name << " read as text";
     } catch (const RuntimeError& e) {
       EXPECT_EQ(e.number(), regerr::RegistryCallFailed + type) << name;
+      EXPECT_EQ(e.description(), "Registry data not a string");
     }
   }
 
@@ -210,36 +211,6 @@ TEST_F(StoreFaults, ValueTypesTheComponentDoesNotUseAreKeptExactly) {
   EXPECT_NE(text.find("\"Odd\"=hex(ffffffff):01\n"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Counter\"=dword:ffffffff\n"), std::string::npos) << text;
   EXPECT_EQ(ReadSetting("Host", "Dialog\\D9", "Top", "d"), "300");
-}
-
-TEST_F(StoreFaults, ValueFormsItCannotReadAreNeverRewritten) {
-  // Forms other exports use, or typing mistakes: the store stops at them
-  // rather than guess, and writes nothing over the file.
-  const std::string forms[] = {
-      "\"Q\"=qword:0000000000000001\n",
-      "\"S\"=str(2):\"%PATH%\"\n",
-      "\"D\"=dword:\n",
-      "\"D\"=dword:12 34\n",
-      "\"H\"=hex(1x):00\n",
-      "\"H\"=hex(123456789):00\n",
-      "\"H\"=hex:0g\n",
-      "\"T\"=\"unterminated\n",
-      "\"T\"=\"text\" trailing\n",
-      "\"A\"\"B\"=\"x\"\n",
-  };
-  reg::setDefaultFolder(dir);
-  for (const std::string& form : forms) {
-    const std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n\"Keep\"=\"me\"\n" + form;
-    writeFile(text);
-    try {
-      WriteSetting("Host", "S", "K", "v");
-      ADD_FAILURE() << "written over: " << form;
-    } catch (const RuntimeError& e) {
-      EXPECT_EQ(e.number(), regerr::RegistryCallFailed + reg::code::BadDatabase) << form;
-    }
-    EXPECT_EQ(contents(), text) << form;
-    EXPECT_FALSE(fs::exists(file() + ".tmp"));
-  }
 }
 
 }  // namespace

@@ -163,7 +163,15 @@ Json Driver::cursorJson() const {
 Json Driver::registryJson() const {
   using korvena::reg::Value;
   Json all = Json::object();
-  for (const korvena::reg::Key& key : korvena::reg::defaultStore().keys()) {
+  std::vector<korvena::reg::Key> keys;
+  try {
+    keys = korvena::reg::defaultStore().keys();
+  } catch (const korvena::reg::Error& e) {
+    // A store that cannot be read is part of what a script checks.
+    all["error"] = e.what();
+    return all;
+  }
+  for (const korvena::reg::Key& key : keys) {
     Json& values = all[key.path];
     values = Json::object();  // a key with no values is still listed
     for (const auto& [name, value] : key.values) {
