@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "kit/form.h"
@@ -62,6 +63,7 @@ class SyncLoop : public QObject {
   // The same, whether the form is framed now or not.
   QMargins frameInsets(const Form& form) const { return insets_[kind(form)]; }
   void learnFrame(const Form& form, const QMargins& insets);
+  void learnFrame(bool toolWindow, const QMargins& insets);
 
   // Activation the window system reports for a form's window.
   void windowActivated(FormMirror& mirror);
@@ -79,9 +81,12 @@ class SyncLoop : public QObject {
   void applyZOrder();
   void applyActivation();
   void requestActivation(FormMirror& mirror);
+  void windowSystemActivated(Form& form);
   void report(const std::string& description);
   bool settling() const;
   static int kind(const Form& form);
+  // The frame the window manager says it will draw around a window of the kind, if it says.
+  std::optional<QMargins> askedFrame(bool toolWindow);
 
   QtBackend& backend_;
   QTimer turn_;
@@ -91,6 +96,8 @@ class SyncLoop : public QObject {
   std::vector<Form*> appliedZOrder_;
   Form* appliedActive_ = nullptr;
   QMargins insets_[2];
+  std::optional<QMargins> askedFrames_[2];
+  bool framesAsked_[2] = {false, false};
   QElapsedTimer settle_;
   int busy_ = 0;
   bool applying_ = false;
