@@ -466,17 +466,17 @@ class ViewWorkedByHand : public ViewOnScreen {
     return found;
   }
 
-  // The whole screen once it has stopped changing (the window manager and
-  // the viewer have answered what was done).
+  // The whole screen once it has stopped changing for a while (the window
+  // manager and the viewer have answered what was done).
   QImage shot() {
     const QString file = dir_.filePath(QStringLiteral("root.png"));
     QImage last;
-    for (int i = 0; i < 40; ++i) {
+    for (int i = 0, same = 0; i < 60 && same < 2; ++i) {
+      QThread::msleep(200);
       x(QStringLiteral("import -window root ") + file);
       QImage now = QImage(file).convertToFormat(QImage::Format_RGB32);
-      if (!now.isNull() && now == last) break;
+      same = !now.isNull() && now == last ? same + 1 : 0;
       last = now;
-      QThread::msleep(150);
     }
     return last;
   }
@@ -525,6 +525,7 @@ TEST_F(ViewWorkedByHand, NextInAMaximisedWindowCentresThePicture) {
   ASSERT_TRUE(start({kSamples}));
   const QRect before = clientRect(photoWindow());
   click(before.x() + 60, before.y() - 8, 2);  // a double click on the title bar maximises
+  shot();
   ASSERT_GT(clientRect(photoWindow()).width(), kScreenWidth - 10) << "the window is not maximised";
   const QRect bar = clientRect(blankWindow(false));
   click(bar.x() + 65, bar.y() + 13);  // the toolbar's third button, "MoveNext"
@@ -541,6 +542,7 @@ TEST_F(ViewWorkedByHand, ToolbarIsAPaletteWithACloseBoxOnly) {
   EXPECT_TRUE(actions.contains("CLOSE") && !actions.contains("MINIMIZE") && !actions.contains("MAXIMIZE"))
       << actions.toStdString();
   click(place.x() + place.width() / 2, place.y() - 8, 2);  // a double click on its title bar
+  shot();
   EXPECT_EQ(clientRect(bar), place) << "the toolbar was maximised";
   // Minimised by the window system all the same, it comes back when a photo is activated.
   x(QStringLiteral("xdotool windowminimize ") + bar);

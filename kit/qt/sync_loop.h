@@ -57,8 +57,9 @@ class SyncLoop : public QObject {
   FormMirror* mirrorOfWindow(const QWidget* window) const;
 
   // Frame insets (pixels) of a window of this form's kind: seeded from the
-  // platform's extents, then taken from the decorated windows the window
-  // manager has finished framing.
+  // platform's extents, or from what the window manager says beforehand it
+  // will draw (so the first window is sized by the real frame), then taken
+  // from the decorated windows the window manager has finished framing.
   QMargins insets(const Form& form) const;
   // The same, whether the form is framed now or not.
   QMargins frameInsets(const Form& form) const { return insets_[kind(form)]; }
