@@ -163,8 +163,10 @@ void Form::show() {
   if (!visible_) {
     visible_ = true;
   }
-  platform().formShown(*this);
   const bool palette = topmost_ && (exStyle_ & ws::ExToolWindow);
+  // A palette shown by code floats in sight: a minimised one is restored.
+  if (palette && windowState_ == 1) setWindowState(0);
+  platform().formShown(*this);
   if (!palette && windowState_ != 1) platform().activate(*this);
 }
 
@@ -205,11 +207,19 @@ void Form::setTopmost(bool v) {
   platform().changed();
 }
 
-void Form::move(float left, float top) { move(left, top, width_, height_); }
+void Form::move(float left, float top) { move(left, top, placed().width, placed().height); }
 
 void Form::move(float left, float top, float width, float height) {
   checkSize(width, height);
   load();
+  if (windowState_ != 0) {
+    restoreLeft_ = left;
+    restoreTop_ = top;
+    restoreWidth_ = width;
+    restoreHeight_ = height;
+    platform().changed();
+    return;
+  }
   applyGeometry(left, top, width, height, true);
 }
 

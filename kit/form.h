@@ -129,10 +129,12 @@ class Form {
   float top() const { return top_; }
   float width() const { return width_; }
   float height() const { return height_; }
-  void setLeft(float v) { move(v, top_, width_, height_); }
-  void setTop(float v) { move(left_, v, width_, height_); }
-  void setWidth(float v) { move(left_, top_, v, height_); }
-  void setHeight(float v) { move(left_, top_, width_, v); }
+  // Code moves and sizes a minimised or maximised window where it goes back
+  // to: the window keeps its state and the size it has in it.
+  void setLeft(float v) { move(v, placed().top, placed().width, placed().height); }
+  void setTop(float v) { move(placed().left, v, placed().width, placed().height); }
+  void setWidth(float v) { move(placed().left, placed().top, v, placed().height); }
+  void setHeight(float v) { move(placed().left, placed().top, placed().width, v); }
   void move(float left, float top);
   void move(float left, float top, float width, float height);
   float scaleWidth() const;
@@ -223,6 +225,14 @@ class Form {
   bool topmost_ = false;
   float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
   float restoreLeft_ = 0, restoreTop_ = 0, restoreWidth_ = 0, restoreHeight_ = 0;
+  struct Placement {
+    float left, top, width, height;
+  };
+  // The normal window's place: the current one, or the one it goes back to.
+  Placement placed() const {
+    return windowState_ == 0 ? Placement{left_, top_, width_, height_}
+                             : Placement{restoreLeft_, restoreTop_, restoreWidth_, restoreHeight_};
+  }
   int borderStyle_ = 2;
   long style_ = 0;
   long exStyle_ = 0;

@@ -185,6 +185,10 @@ TEST_F(Kit, ShowActivatesAndZOrderKeepsTwoBands) {
   tool.setExStyle(ws::ExTopmost | ws::ExToolWindow | ws::ExWindowEdge);
   tool.show();  // a top-most tool window does not take activation
   EXPECT_TRUE(b.active());
+  tool.setWindowState(1);
+  tool.show();  // nor stays minimised: the palette floats in sight
+  EXPECT_EQ(tool.windowState(), 0);
+  EXPECT_TRUE(b.active());
   EXPECT_EQ(platform().zOrder(), (std::vector<Form*>{&tool, &b, &a}));
   a.zOrder(0);
   EXPECT_EQ(platform().zOrder(), (std::vector<Form*>{&tool, &a, &b}));
@@ -202,6 +206,20 @@ TEST_F(Kit, ShowActivatesAndZOrderKeepsTwoBands) {
   a.setFocus();  // already active: no second Activate
   EXPECT_EQ(a.activates, 2);
   EXPECT_THROW(b.setFocus(), korvena::RuntimeError);
+}
+
+TEST_F(Kit, CodeMovesAMaximisedWindowWhereItGoesBackTo) {
+  TestForm f("f");
+  f.move(100, 200, 3000, 2000);
+  f.setWindowState(2);
+  const int resizes = f.resizes;
+  f.setWidth(4500);
+  f.setTop(600);
+  EXPECT_EQ(f.width(), platform().screenWidth());
+  EXPECT_EQ(f.resizes, resizes);
+  f.setWindowState(0);
+  EXPECT_EQ(std::vector<float>({f.left(), f.top(), f.width(), f.height()}),
+            std::vector<float>({100, 600, 4500, 2000}));
 }
 
 TEST_F(Kit, TimersFireInTimeOrderOnTheVirtualClock) {

@@ -16,15 +16,18 @@
 #include <QImage>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -495,6 +498,191 @@ TEST_F(ViewDriven, F1ShowsTheTopicInOneHelpWindowThatComesToTheFront) {
   const QDir tmp(env_.value(QStringLiteral("TMPDIR")));
   EXPECT_EQ(tmp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).join(' '), QString());
   EXPECT_EQ(helpFoldersInTmp(), helpFoldersBefore_);
+// ---- The viewer worked by hand under the window manager ----
+// korvena-view left running on the virtual screen, worked with xdotool as a
+// user would (clicks, keys), judged by screenshots and by the geometry and
+// hints X reports for its windows.
+class ViewWorkedByHand : public ViewOnScreen {
+ protected:
+  void TearDown() override {
+    view_.terminate();
+    if (!view_.waitForFinished(10000)) view_.kill();
+    view_.waitForFinished(5000);
+  }
+
+  // Starts the viewer; true once a photo window of it shows and the screen is still.
+  bool start(const QStringList& args) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), screen_->display());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("KORVENA_REGISTRY_DIR"), dir_.filePath(QStringLiteral("settings")));
+    env.insert(QStringLiteral("HOME"), dir_.path());
+    SuppressSystemLeaks(env, dir_);
+    view_.setProcessEnvironment(env);
+    view_.start(ViewProgram(), args);
+    QElapsedTimer clock;
+    clock.start();
+    while (photoWindow().isEmpty() && clock.elapsed() < 30000) QThread::msleep(100);
+    return !photoWindow().isEmpty() && !shot().isNull();
+  }
+
+  // Runs an X tool (words split at blanks) on the virtual screen; its output.
+  QString x(const QString& command) {
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), screen_->display());
+    tool.setProcessEnvironment(env);
+    const QStringList words = command.split(' ', Qt::SkipEmptyParts);
+    tool.start(words.front(), words.mid(1));
+    tool.waitForFinished(20000);
+    return QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+  }
+  // The viewer's shown windows whose titles match: photo windows carry the
+  // zoom rate, the toolbar and the background have blank titles.
+  QStringList windows(const char* title) {
+    return x(QStringLiteral("xdotool search --all --onlyvisible --pid %1 --name %2")
+                 .arg(view_.processId())
+                 .arg(QLatin1String(title)))
+        .split('\n', Qt::SkipEmptyParts);
+  }
+  QString photoWindow() { return windows("%$").value(0); }
+  QString blankWindow(bool wholeScreen) {
+    for (const QString& w : windows("^[[:space:]]$"))
+      if ((clientRect(w).size() == QSize(kScreenWidth, kScreenHeight)) == wholeScreen) return w;
+    return {};
+  }
+  // A window's client area on the screen.
+  QRect clientRect(const QString& window) {
+    const QString info = x(QStringLiteral("xwininfo -id ") + window);
+    auto value = [&](const QString& label) { return info.section(label + ':', 1).section('\n', 0, 0).toInt(); };
+    return {value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height")};
+  }
+  // A window's children (id, place in it).
+  std::vector<std::pair<QString, QRect>> children(const QString& window) {
+    static const QRegularExpression line(QStringLiteral(R"((0x[0-9a-f]+) .*\s(\d+)x(\d+)\+(-?\d+)\+(-?\d+)\s)"));
+    std::vector<std::pair<QString, QRect>> found;
+    for (const QString& text : x(QStringLiteral("xwininfo -children -id ") + window).split('\n'))
+      if (const auto m = line.match(text); m.hasMatch())
+        found.emplace_back(m.captured(1), QRect(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(2).toInt(),
+                                                m.captured(3).toInt()));
+    return found;
+  }
+
+  // The whole screen once it has stopped changing for a while (the window
+  // manager and the viewer have answered what was done).
+  QImage shot() {
+    const QString file = dir_.filePath(QStringLiteral("root.png"));
+    QImage last;
+    for (int i = 0, same = 0; i < 60 && same < 2; ++i) {
+      QThread::msleep(200);
+      x(QStringLiteral("import -window root ") + file);
+      QImage now = QImage(file).convertToFormat(QImage::Format_RGB32);
+      same = !now.isNull() && now == last ? same + 1 : 0;
+      last = now;
+    }
+    return last;
+  }
+  void click(int x, int y, int times = 1) {
+    this->x(QStringLiteral("xdotool mousemove %1 %2 click --repeat %3 --delay 80 1").arg(x).arg(y).arg(times));
+  }
+
+  // The picture stands where centring puts it in the client area.
+  void expectCentred(const QImage& screen, const QImage& picture, const QRect& client) {
+    const auto at = FindPicture(screen.copy(client), picture, client.width(), client.height());
+    ASSERT_TRUE(at.has_value()) << "the picture is not in the window";
+    EXPECT_NEAR(at->x(), (client.width() - picture.width()) / 2.0, 1);
+    EXPECT_NEAR(at->y(), (client.height() - picture.height()) / 2.0, 1);
+  }
+
+  QProcess view_;
+};
+
+TEST_F(ViewWorkedByHand, BlankScreenStaysBehindThePhotosWhateverActivatesIt) {
+  ASSERT_TRUE(start({QStringLiteral("--blank-screen"), kFirstSample}));
+  const QString state = x(QStringLiteral("xprop -id %1 _NET_WM_STATE").arg(blankWindow(true)));
+  EXPECT_TRUE(state.contains("SKIP_TASKBAR") && state.contains("SKIP_PAGER")) << state.toStdString();
+  const QImage sunset = picture(kFirstSample);
+  for (const char* activation : {"mousemove 1100 900 click 1", "key alt+Tab"}) {
+    SCOPED_TRACE(activation);
+    x(QStringLiteral("xdotool ") + activation);
+    const QImage screen = shot();
+    EXPECT_TRUE(FindPicture(screen, sunset, 40, 60).has_value()) << "the photo is hidden";
+    expectToolbar(screen, qRgb(0, 0, 0));
+  }
+  // With no photo left, the background never covers the toolbar.
+  click(200, 200);
+  x(QStringLiteral("xdotool key alt+F4"));
+  click(1100, 900);
+  const QImage screen = shot();
+  EXPECT_FALSE(FindPicture(screen, sunset, 40, 60).has_value()) << "the photo did not close";
+  expectToolbar(screen, qRgb(0, 0, 0));
+}
+
+TEST_F(ViewWorkedByHand, FirstPhotoWindowFitsItsPictureExactly) {
+  ASSERT_TRUE(start({kFirstSample}));
+  EXPECT_EQ(clientRect(photoWindow()).size(), picture(kFirstSample).size());
+}
+
+TEST_F(ViewWorkedByHand, NextInAMaximisedWindowCentresThePicture) {
+  ASSERT_TRUE(start({kSamples}));
+  const QRect before = clientRect(photoWindow());
+  click(before.x() + 60, before.y() - 8, 2);  // a double click on the title bar maximises
+  shot();
+  ASSERT_GT(clientRect(photoWindow()).width(), kScreenWidth - 10) << "the window is not maximised";
+  const QRect bar = clientRect(blankWindow(false));
+  click(bar.x() + 65, bar.y() + 13);  // the toolbar's third button, "MoveNext"
+  const QImage screen = shot();
+  ASSERT_TRUE(x(QStringLiteral("xprop WM_NAME -id ") + photoWindow()).contains("2-meadow.jpg")) << "no next picture";
+  expectCentred(screen, picture(kSamples + "/2-meadow.jpg"), clientRect(photoWindow()));
+}
+
+TEST_F(ViewWorkedByHand, ToolbarIsAPaletteWithACloseBoxOnly) {
+  ASSERT_TRUE(start({kFirstSample}));
+  const QString bar = blankWindow(false);
+  const QRect place = clientRect(bar);
+  const QString actions = x(QStringLiteral("xprop _NET_WM_ALLOWED_ACTIONS -id ") + bar);
+  EXPECT_TRUE(actions.contains("CLOSE") && !actions.contains("MINIMIZE") && !actions.contains("MAXIMIZE"))
+      << actions.toStdString();
+  click(place.x() + place.width() / 2, place.y() - 8, 2);  // a double click on its title bar
+  shot();
+  EXPECT_EQ(clientRect(bar), place) << "the toolbar was maximised";
+  // Minimised by the window system all the same, it comes back when a photo is activated.
+  x(QStringLiteral("xdotool windowminimize ") + bar);
+  click(200, 200);
+  expectToolbar(shot(), qRgb(255, 255, 255));
+}
+
+TEST_F(ViewWorkedByHand, TinyPictureGetsAWindowItsTitleBarButtonsFitIn) {
+  const QString file = dir_.filePath(QStringLiteral("tiny.png"));
+  QImage tiny(40, 30, QImage::Format_RGB32);
+  tiny.fill(QColor(200, 30, 30));
+  for (int y = 8; y < 22; ++y)
+    for (int x = 10; x < 30; ++x) tiny.setPixel(x, y, qRgb(30, 60, 200));
+  ASSERT_TRUE(tiny.save(file));
+  ASSERT_TRUE(start({file}));
+  const QRect client = clientRect(photoWindow());
+  // The window manager's title bar: the child of the frame as wide as the client, above it.
+  const QString frame = x(QStringLiteral("xwininfo -children -id ") + photoWindow())
+                            .section(QStringLiteral("Parent window id: "), 1)
+                            .section(' ', 0, 0);
+  QString titleBar;
+  QSize barSize;
+  for (const auto& [id, rect] : children(frame))
+    if (rect.width() == client.width() && rect.height() > 8 && rect.bottom() < client.y())
+      titleBar = id, barSize = rect.size();
+  ASSERT_FALSE(titleBar.isEmpty()) << "no title bar";
+  // Its icon, caption and buttons (those laid out, below the grips along
+  // its top edge) each stand whole inside it, side by side.
+  std::vector<QRect> boxes;
+  for (const auto& [id, rect] : children(titleBar))
+    if (rect.y() > 0 && rect.width() > 4 && rect.height() > 4) boxes.push_back(rect);
+  ASSERT_GE(boxes.size(), 3u) << "no buttons on the title bar";
+  for (size_t i = 0; i < boxes.size(); ++i) {
+    EXPECT_TRUE(QRect(QPoint(0, 0), barSize).contains(boxes[i])) << "a box is cut at " << boxes[i].x();
+    for (size_t j = i + 1; j < boxes.size(); ++j)
+      EXPECT_FALSE(boxes[i].intersects(boxes[j])) << "boxes overlap at " << boxes[i].x();
+  }
+  expectCentred(shot(), tiny, client);
 }
 
 }  // namespace

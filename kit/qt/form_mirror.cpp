@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QFont>
+#include <QGuiApplication>
 #include <QMenuBar>
 #include <QPalette>
 #include <QWindow>
@@ -11,10 +12,18 @@
 #include "kit/qt/menus.h"
 #include "kit/qt/sync_loop.h"
 #include "kit/qt/units.h"
+#include "kit/qt/x11_hints.h"
 
 namespace kit::qt {
 
 namespace {
+
+// The blank background: a black window over the whole screen that the
+// photo windows stand on, kept in the window manager's lowest layer and out
+// of its task bar and task switcher, so that whatever activates it (a click,
+// the task switcher, the focus falling back to it when a photo closes), it
+// never covers them or the toolbar.
+bool isBackdrop(const Form& form) { return form.name() == "frmBackGround"; }
 
 Qt::WindowFlags windowFlagsFor(const Form& form) {
   const bool tool = (form.exStyle() & ws::ExToolWindow) != 0;
@@ -24,15 +33,35 @@ Qt::WindowFlags windowFlagsFor(const Form& form) {
   } else {
     flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
     if (form.style() & ws::SysMenu) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-    if (form.style() & ws::MinimizeBox) flags |= Qt::WindowMinimizeButtonHint;
-    if (form.style() & ws::MaximizeBox) flags |= Qt::WindowMaximizeButtonHint;
+    // A tool window's caption has a close box only, whatever its style asks.
+    if ((form.style() & ws::MinimizeBox) && !tool) flags |= Qt::WindowMinimizeButtonHint;
+    if ((form.style() & ws::MaximizeBox) && !tool) flags |= Qt::WindowMaximizeButtonHint;
   }
   if (form.topmost()) flags |= Qt::WindowStaysOnTopHint;
+  if (isBackdrop(form)) flags |= Qt::WindowStaysOnBottomHint;
   return flags;
 }
 
 // A top-most tool window shown by code floats without taking activation.
 bool isPalette(const Form& form) { return form.topmost() && (form.exStyle() & ws::ExToolWindow); }
+
+// The narrowest a framed window may be (client pixels), as a window system's
+// minimum tracking size makes it: room on its title bar for the window's
+// icon, its buttons and the start of its caption, each about as wide as the
+// bar is high. The headless platform keeps no minimum; nor does a window
+// without a title bar.
+int minimumClientWidth(Qt::WindowFlags flags, const QMargins& frame) {
+  if ((flags & Qt::FramelessWindowHint) || !(flags & Qt::WindowTitleHint)) return 0;
+  // Platforms with no window manager draw no title bar.
+  const QString platform = QGuiApplication::platformName();
+  if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return 0;
+  const int bar = frame.top() - frame.left();
+  if (bar <= 0) return 0;
+  int boxes = 2;  // the icon and the start of the caption
+  for (Qt::WindowType box : {Qt::WindowCloseButtonHint, Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint})
+    if (flags & box) ++boxes;
+  return std::max(0, boxes * bar - frame.left() - frame.right());
+}
 
 constexpr Qt::WindowStates kStateMask = Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
 
@@ -45,7 +74,7 @@ FormMirror::FormMirror(SyncLoop& loop, Form& form) : loop_(loop), form_(form), w
   QFont font = window_->font();
   font.setPixelSize(11);
   window_->setFont(font);
-  if (form.name() == "frmBackGround") {
+  if (isBackdrop(form)) {
     QPalette palette = window_->palette();
     palette.setColor(QPalette::Window, Qt::black);
     window_->setPalette(palette);
@@ -206,6 +235,10 @@ QRect FormMirror::clientRect() const {
 }
 
 void FormMirror::applyGeometryAndState() {
+  const int minimum = appliedFlags_ ? minimumClientWidth(*appliedFlags_, loop_.insets(form_)) : 0;
+  // A window narrower than this is widened by the window system, and the
+  // form reads the width back as any size the window system imposes.
+  if (window_->minimumWidth() != minimum) window_->setMinimumWidth(minimum);
   const int state = form_.windowState();
   if (state == 0) {
     const QRect rect = clientRect();
@@ -223,6 +256,12 @@ void FormMirror::applyGeometryAndState() {
       if (!asked_.isNull()) requests_.ask(asked_);
       reframing_ = false;
       mapping_ = true;
+      window_->winId();  // the window system's window, before it is mapped
+      if (isBackdrop(form_)) {
+        x11::setRole(*window_->windowHandle(), x11::Role::Backdrop);
+        x11::keepOffTaskBar(*window_->windowHandle());
+      }
+      if (isPalette(form_)) x11::setRole(*window_->windowHandle(), x11::Role::Palette);
       window_->show();
       loop_.noteVisibilityChange();
     }
@@ -323,6 +362,7 @@ void FormMirror::learnFrame() {
 }
 
 void FormMirror::takeGeometry(bool reported) {
+  if (form_.windowState() == 2) return takeMaximisedSize();
   if (dead_ || loop_.applying() || form_.windowState() != 0 || !window_->isVisible() || asked_.isNull()) return;
   // Before the window is mapped, X reports where the window manager has got
   // to in framing it (a corner at 0,0, say): no place of the window's.
@@ -360,11 +400,32 @@ void FormMirror::takeGeometry(bool reported) {
   });
 }
 
+void FormMirror::takeMaximisedSize() {
+  // The window manager gives a maximised window the work area, less the
+  // frame it keeps: the form's client area is what the window has.
+  if (dead_ || loop_.applying() || !window_->isVisible() || !mapped()) return;
+  if (!(window_->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) return;
+  const float width = toTwips(window_->width()) + form_.frameWidth();
+  const float height = toTwips(window_->height()) + form_.frameHeight();
+  if (width == form_.width() && height == form_.height()) return;
+  Form& form = form_;
+  dispatch([&form, width, height] {
+    if (form.windowState() == 2) form.userResize(width, height);
+  });
+}
+
 void FormMirror::takeWindowState() {
   if (dead_ || loop_.applying()) return;
   const Qt::WindowStates now = window_->windowState();
   const int state = (now & Qt::WindowMinimized) ? 1 : (now & (Qt::WindowMaximized | Qt::WindowFullScreen)) ? 2 : 0;
   if (state == form_.windowState()) return;
+  if (state == 2 && isPalette(form_)) {
+    // A floating palette is never maximised: the window goes back to its place.
+    window_->setWindowState(now & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+    asked_ = QRect();
+    loop_.schedule();
+    return;
+  }
   Form& form = form_;
   const int before = form_.windowState();
   dispatch([&form, state, before] {

@@ -79,6 +79,8 @@ class FormMirror : public QObject {
   void windowMapped();
   // reported: a move or resize the window system delivered, not a look of the view's own.
   void takeGeometry(bool reported);
+  // A maximised window's size, as the window manager made it.
+  void takeMaximisedSize();
   void takeWindowState();
   void learnFrame();
   QWidget* parentFor(const Control& control, float& left, float& top) const;

@@ -9,6 +9,7 @@
 #include "kit/qt/form_mirror.h"
 #include "kit/qt/qt_backend.h"
 #include "kit/qt/units.h"
+#include "kit/qt/x11_hints.h"
 #include "korvena/RuntimeError.h"
 
 namespace kit::qt {
@@ -152,10 +153,16 @@ void SyncLoop::windowActivated(FormMirror& mirror) {
     return;
   }
   Form& form = mirror.form();
-  dispatch([this, &form] {
-    form.userActivate();
-    if (platform().activeForm() == &form) appliedActive_ = &form;
-  });
+  windowSystemActivated(form);
+  dispatch([&form] { form.userActivate(); });
+}
+
+void SyncLoop::windowSystemActivated(Form& form) {
+  // The window system activated the window and raised it: the kit's order
+  // and active window are applied again, whatever its handlers make of it
+  // (the background's activation brings the photo windows forward).
+  appliedActive_ = &form;
+  appliedZOrder_.clear();
 }
 
 bool SyncLoop::settling() const { return settle_.isValid() && settle_.elapsed() < kSettleMs; }
@@ -204,6 +211,9 @@ void SyncLoop::reset() {
     const Platform::Extent extent = platform().frameExtent(ws::Caption, k == 1 ? ws::ExToolWindow : 0);
     const int side = toPixels(extent.width / 2);
     insets_[k] = QMargins(side, std::max(0, toPixels(extent.height) - side), side, side);
+    // A window manager that says beforehand which frame it will draw sizes
+    // the first window right: a form loaded now reckons with the real frame.
+    if (const auto frame = askedFrame(k == 1)) learnFrame(k == 1, *frame);
   }
   schedule();
 }
@@ -230,8 +240,19 @@ int SyncLoop::kind(const Form& form) { return (form.exStyle() & ws::ExToolWindow
 
 QMargins SyncLoop::insets(const Form& form) const { return form.framed() ? insets_[kind(form)] : QMargins(); }
 
-void SyncLoop::learnFrame(const Form& form, const QMargins& insets) {
-  const int k = kind(form);
+std::optional<QMargins> SyncLoop::askedFrame(bool toolWindow) {
+  // The window manager's frames do not change while the view runs: it is asked once.
+  if (!framesAsked_[toolWindow]) {
+    askedFrames_[toolWindow] = x11::askFrameExtents(toolWindow);
+    framesAsked_[toolWindow] = true;
+  }
+  return askedFrames_[toolWindow];
+}
+
+void SyncLoop::learnFrame(const Form& form, const QMargins& insets) { learnFrame(kind(form) == 1, insets); }
+
+void SyncLoop::learnFrame(bool toolWindow, const QMargins& insets) {
+  const int k = toolWindow ? 1 : 0;
   if (insets == insets_[k]) return;
   insets_[k] = insets;
   platform().setFrameExtent(k == 1, {toTwips(insets.left() + insets.right()), toTwips(insets.top() + insets.bottom())});
@@ -251,7 +272,11 @@ bool SyncLoop::eventFilter(QObject* watched, QEvent* event) {
 
   if (type == QEvent::MouseButtonPress) {
     // A click in a window that the kit does not hold active activates it.
-    if (platform().activeForm() != &form && form.visible()) dispatch([&form] { form.userActivate(); });
+    if (platform().activeForm() != &form && form.visible()) {
+      // The window manager may raise the window it was clicked in: the kit's order is applied again.
+      appliedZOrder_.clear();
+      dispatch([&form] { form.userActivate(); });
+    }
     return false;
   }
 

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "kit/form.h"
@@ -57,12 +58,14 @@ class SyncLoop : public QObject {
   FormMirror* mirrorOfWindow(const QWidget* window) const;
 
   // Frame insets (pixels) of a window of this form's kind: seeded from the
-  // platform's extents, then taken from the decorated windows the window
-  // manager has finished framing.
+  // platform's extents, or from what the window manager says beforehand it
+  // will draw (so the first window is sized by the real frame), then taken
+  // from the decorated windows the window manager has finished framing.
   QMargins insets(const Form& form) const;
   // The same, whether the form is framed now or not.
   QMargins frameInsets(const Form& form) const { return insets_[kind(form)]; }
   void learnFrame(const Form& form, const QMargins& insets);
+  void learnFrame(bool toolWindow, const QMargins& insets);
 
   // The icon every window of the view carries, its forms and message boxes
   // (none: the application's).
@@ -85,9 +88,12 @@ class SyncLoop : public QObject {
   void applyZOrder();
   void applyActivation();
   void requestActivation(FormMirror& mirror);
+  void windowSystemActivated(Form& form);
   void report(const std::string& description);
   bool settling() const;
   static int kind(const Form& form);
+  // The frame the window manager says it will draw around a window of the kind, if it says.
+  std::optional<QMargins> askedFrame(bool toolWindow);
 
   QtBackend& backend_;
   QIcon windowIcon_;
@@ -98,6 +104,8 @@ class SyncLoop : public QObject {
   std::vector<Form*> appliedZOrder_;
   Form* appliedActive_ = nullptr;
   QMargins insets_[2];
+  std::optional<QMargins> askedFrames_[2];
+  bool framesAsked_[2] = {false, false};
   QElapsedTimer settle_;
   int busy_ = 0;
   bool applying_ = false;
