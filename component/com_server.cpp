@@ -684,7 +684,9 @@ HRESULT ClassFactory::CreateInstance(IUnknown* pUnkOuter, const IID& riid, void*
 // wherever the host has changed its folder to since.
 const int kAnchor = 0;
 
-std::string libraryPath() {
+// With verify, the file must still be the one mapped; without, the path it
+// was mapped from is enough (to find the entries registration wrote).
+std::string libraryPath(bool verify) {
   const auto address = reinterpret_cast<uintptr_t>(&kAnchor);
   std::ifstream maps("/proc/self/maps");
   std::string line;
@@ -698,11 +700,11 @@ std::string libraryPath() {
     const uintptr_t begin = std::stoull(range.substr(0, dash), nullptr, 16);
     const uintptr_t end = std::stoull(range.substr(dash + 1), nullptr, 16);
     if (address < begin || address >= end) continue;
-    // The file must still be there, the one that was mapped.
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (!verify && path.ends_with(kDeleted)) path.resize(path.size() - kDeleted.size());
     struct stat info{};
-    if (path.empty() || path[0] != '/' || ::stat(path.c_str(), &info) != 0 ||
-        std::to_string(info.st_ino) != inode)
-      return {};
+    if (path.empty() || path[0] != '/') return {};
+    if (verify && (::stat(path.c_str(), &info) != 0 || std::to_string(info.st_ino) != inode)) return {};
     return path;
   }
   return {};
@@ -823,7 +825,7 @@ HRESULT DllCanUnloadNow() {
 }
 
 HRESULT DllRegisterServer() {
-  const std::string path = libraryPath();
+  const std::string path = libraryPath(true);
   if (path.empty()) {
     recordError(E_FAIL, "The library's own file cannot be found");
     return E_FAIL;
@@ -840,7 +842,7 @@ HRESULT DllRegisterServer() {
 }
 
 HRESULT DllUnregisterServer() {
-  const std::string path = libraryPath();
+  const std::string path = libraryPath(false);
   return storeCall([&] {
     reg::Store store = reg::defaultStore();
     removeRegistration(store, path);
