@@ -3,19 +3,36 @@
 // point that carries ThumbNav to the host's sinks, the server's object and
 // lock counts, the predeclared instance and registration in the settings store.
 //
-// Everything runs on the host's user-interface thread; only the counts are
-// atomic so that DllCanUnloadNow may be asked from anywhere.
+// Threads: the server is single-threaded (its registration names no threading
+// model). The component's windows and their state belong to one thread at a
+// time: the thread whose objects or windows are alive now, and under the Qt
+// platform always the GUI thread. An object answers RPC_E_WRONG_THREAD to a
+// call from any thread but the one that made it, and no object is made on
+// another thread until nothing of the component is alive there. Every call
+// into the component also holds one lock, so that what the rules cannot refuse
+// (a last Release from another thread) never overlaps another thread's call.
 #include <dlfcn.h>
+#include <sys/stat.h>
 
+#include <QCoreApplication>
+#include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <mutex>
 #include <new>
 #include <optional>
+#include <sstream>
+#include <thread>
 #include <vector>
 
 #include "component/com_internal.h"
+#include "kit/platform.h"
 #include "korvena/Application.h"
+#include "korvena/Platform.h"
 #include "korvena/RuntimeError.h"
 #include "support/registry_store.h"
 
@@ -23,8 +40,12 @@ namespace korvena::com {
 
 namespace {
 
-std::atomic<long> gObjects{0};
+std::atomic<long> gObjects{0};       // every object of the server: the library stays loaded
+std::atomic<long> gApplications{0};  // Application objects: the component is in use
 std::atomic<long> gLocks{0};
+
+std::recursive_mutex gComponent;  // held by every call into the component
+std::thread::id gOwner;           // the component's thread; guarded by gComponent
 
 // Keeps the library loaded while an object of it lives; declared first in
 // each object so that it is released last.
@@ -35,13 +56,57 @@ struct Counted {
   Counted& operator=(const Counted&) = delete;
 };
 
-// The error of the last failing call on this thread, for Invoke's
-// exception information or for KorvenaGetErrorInfo.
+bool onQtPlatform() { return CurrentPlatform() == Platform::Qt && QCoreApplication::instance(); }
+
+// Whether anything of the component lives: an object or a loaded window.
+// Called with gComponent held.
+bool componentInUse() { return gApplications.load() > 0 || !kit::platform().forms().empty(); }
+
+// Whether the calling thread may use the component, taking it when no other
+// thread has anything of it alive. Called with gComponent held.
+bool claimComponent() {
+  if (onQtPlatform()) return QThread::currentThread() == QCoreApplication::instance()->thread();
+  const std::thread::id me = std::this_thread::get_id();
+  if (gOwner == me) return true;
+  if (gOwner != std::thread::id() && componentInUse()) return false;
+  gOwner = me;
+  return true;
+}
+
+// Calls on objects the host made (sinks). They may be written in C or any
+// other language: their vtables have the slots of the interface but no C++
+// type information, which the sanitizer's dynamic-type check would refuse.
+#define KORVENA_FOREIGN __attribute__((no_sanitize("vptr")))
+KORVENA_FOREIGN HRESULT foreignQueryInterface(void* object, const IID& iid, void** out) {
+  return static_cast<IUnknown*>(object)->QueryInterface(iid, out);
+}
+KORVENA_FOREIGN ULONG foreignAddRef(void* object) { return static_cast<IUnknown*>(object)->AddRef(); }
+KORVENA_FOREIGN ULONG foreignRelease(void* object) { return static_cast<IUnknown*>(object)->Release(); }
+KORVENA_FOREIGN HRESULT foreignInvoke(void* object, DISPID id, DISPPARAMS* params) {
+  return static_cast<IDispatch*>(object)->Invoke(id, IID_NULL, 0x409, DISPATCH_METHOD, params, nullptr, nullptr,
+                                                 nullptr);
+}
+
+// The error of the last failing call on this thread, for Invoke's exception
+// information or for KorvenaGetErrorInfo. Plain data: a thread-local with a
+// destructor would keep the library loaded as long as the thread lives.
 struct ErrorRecord {
+  bool set;
   HRESULT scode;
-  std::string description;
+  char description[512];
 };
-thread_local std::optional<ErrorRecord> tLastError;
+thread_local ErrorRecord tLastError{};
+
+void recordError(HRESULT scode, const std::string& description) {
+  tLastError.set = true;
+  tLastError.scode = scode;
+  size_t length = std::min(description.size(), sizeof tLastError.description - 1);
+  // Cut at a character boundary.
+  while (length > 0 && length < description.size() && (static_cast<unsigned char>(description[length]) & 0xC0) == 0x80)
+    --length;
+  std::memcpy(tLastError.description, description.data(), length);
+  tLastError.description[length] = '\0';
+}
 
 constexpr const char* kErrorSource = "Korvena";
 
@@ -49,28 +114,31 @@ constexpr const char* kErrorSource = "Korvena";
 // becomes 0x800A0000 | number (or the number itself when it is that wide).
 template <class F>
 HRESULT guarded(F&& body) {
-  tLastError.reset();
+  tLastError.set = false;
   try {
     body();
     return S_OK;
   } catch (const RuntimeError& e) {
-    tLastError = ErrorRecord{hresultFromErrorNumber(e.number()), e.description()};
+    recordError(hresultFromErrorNumber(e.number()), e.description());
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (const std::exception& e) {
-    tLastError = ErrorRecord{E_FAIL, e.what()};
+    recordError(E_FAIL, e.what());
   } catch (...) {
-    tLastError = ErrorRecord{E_UNEXPECTED, "Unexpected failure"};
+    recordError(E_UNEXPECTED, "Unexpected failure");
   }
-  return tLastError->scode;
+  return tLastError.scode;
 }
 
-void fillExcepInfo(EXCEPINFO* info, const ErrorRecord& error) {
-  if (!info) return;
-  *info = EXCEPINFO{};
-  info->bstrSource = allocString(kErrorSource);
-  info->bstrDescription = allocString(error.description);
-  info->scode = error.scode;
+// Hands the recorded error over into *info (once).
+void takeError(EXCEPINFO* info) {
+  if (info) {
+    *info = EXCEPINFO{};
+    info->bstrSource = allocString(kErrorSource);
+    info->bstrDescription = allocString(tLastError.description);
+    info->scode = tLastError.scode;
+  }
+  tLastError.set = false;
 }
 
 // The members of _Application as late binding sees them.
@@ -128,7 +196,7 @@ class ConnectionPoint final : public IConnectionPoint {
  public:
   explicit ConnectionPoint(ApplicationObject& owner) : owner_(owner) {}
   ~ConnectionPoint() {
-    for (const Connection& c : sinks_) c.sink->Release();
+    for (const Connection& c : sinks_) foreignRelease(c.sink);
   }
   ConnectionPoint(const ConnectionPoint&) = delete;
   ConnectionPoint& operator=(const ConnectionPoint&) = delete;
@@ -142,31 +210,8 @@ class ConnectionPoint final : public IConnectionPoint {
     return S_OK;
   }
   HRESULT GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
-  HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override {
-    if (!pUnkSink || !pdwCookie) return E_POINTER;
-    *pdwCookie = 0;
-    void* sink = nullptr;
-    if (FAILED(pUnkSink->QueryInterface(DIID_ApplicationEvents, &sink)) || !sink) {
-      sink = nullptr;
-      if (FAILED(pUnkSink->QueryInterface(IID_IDispatch, &sink)) || !sink) return CONNECT_E_CANNOTCONNECT;
-    }
-    try {
-      sinks_.push_back({nextCookie_, static_cast<IDispatch*>(sink)});
-    } catch (const std::bad_alloc&) {
-      static_cast<IDispatch*>(sink)->Release();
-      return E_OUTOFMEMORY;
-    }
-    *pdwCookie = nextCookie_++;
-    return S_OK;
-  }
-  HRESULT Unadvise(DWORD dwCookie) override {
-    auto it = std::find_if(sinks_.begin(), sinks_.end(), [&](const Connection& c) { return c.cookie == dwCookie; });
-    if (it == sinks_.end()) return CONNECT_E_NOCONNECTION;
-    IDispatch* sink = it->sink;
-    sinks_.erase(it);
-    sink->Release();
-    return S_OK;
-  }
+  HRESULT Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override;
+  HRESULT Unadvise(DWORD dwCookie) override;
   HRESULT EnumConnections(IEnumConnections** ppEnum) override {
     if (ppEnum) *ppEnum = nullptr;
     return E_NOTIMPL;
@@ -176,7 +221,7 @@ class ConnectionPoint final : public IConnectionPoint {
   // the by-reference flag, so a later sink sees what an earlier one left.
   void fire(uint8_t direction, bool& firstLast) {
     std::vector<Connection> sinks = sinks_;  // a sink may unadvise while it runs
-    for (const Connection& c : sinks) c.sink->AddRef();
+    for (const Connection& c : sinks) foreignAddRef(c.sink);
     VARIANT_BOOL flag = firstLast ? VARIANT_TRUE : VARIANT_FALSE;
     for (const Connection& c : sinks) {
       VARIANT args[2]{};
@@ -186,26 +231,26 @@ class ConnectionPoint final : public IConnectionPoint {
       args[0].pboolVal = &flag;
       DISPPARAMS params{args, nullptr, 2, 0};
       try {
-        c.sink->Invoke(DISPID_ThumbNav, IID_NULL, 0x409, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        foreignInvoke(c.sink, DISPID_ThumbNav, &params);
       } catch (...) {
         // The host's handler failed; the event goes on to the other sinks.
       }
     }
-    for (const Connection& c : sinks) c.sink->Release();
+    for (const Connection& c : sinks) foreignRelease(c.sink);
     firstLast = flag != VARIANT_FALSE;
   }
 
  private:
   struct Connection {
     DWORD cookie;
-    IDispatch* sink;
+    void* sink;  // the host's IDispatch
   };
   ApplicationObject& owner_;
   std::vector<Connection> sinks_;
   DWORD nextCookie_ = 1;
 };
 
-class ApplicationObject final : public IApplication, public IConnectionPointContainer {
+class ApplicationObject final : public IApplication, public IConnectionPointContainer, public IProvideClassInfo2 {
  public:
   ApplicationObject() : point_(*this) {
     app_.setThumbNavHandler([this](uint8_t direction, bool& firstLast) {
@@ -221,6 +266,9 @@ class ApplicationObject final : public IApplication, public IConnectionPointCont
   ApplicationObject(const ApplicationObject&) = delete;
   ApplicationObject& operator=(const ApplicationObject&) = delete;
 
+  // Whether the calling thread is the one that made this object.
+  bool onHomeThread() const { return std::this_thread::get_id() == home_; }
+
   // IUnknown
   HRESULT QueryInterface(const IID& riid, void** ppv) override {
     if (!ppv) return E_POINTER;
@@ -228,6 +276,8 @@ class ApplicationObject final : public IApplication, public IConnectionPointCont
       *ppv = static_cast<IApplication*>(this);
     } else if (riid == IID_IConnectionPointContainer) {
       *ppv = static_cast<IConnectionPointContainer*>(this);
+    } else if (riid == IID_IProvideClassInfo || riid == IID_IProvideClassInfo2) {
+      *ppv = static_cast<IProvideClassInfo2*>(this);
     } else {
       *ppv = nullptr;
       return E_NOINTERFACE;
@@ -238,7 +288,10 @@ class ApplicationObject final : public IApplication, public IConnectionPointCont
   ULONG AddRef() override { return ++refs_; }
   ULONG Release() override {
     const ULONG left = --refs_;
-    if (left == 0) delete this;
+    if (left == 0) {
+      std::lock_guard lock(gComponent);
+      delete this;
+    }
     return left;
   }
 
@@ -252,61 +305,39 @@ class ApplicationObject final : public IApplication, public IConnectionPointCont
     if (ppTInfo) *ppTInfo = nullptr;
     return DISP_E_BADINDEX;
   }
-  HRESULT GetIDsOfNames(const IID& riid, OLECHAR** rgszNames, UINT cNames, LCID, DISPID* rgDispId) override {
-    if (!(riid == IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    if (!rgszNames || !rgDispId) return E_POINTER;
-    if (cNames == 0) return E_INVALIDARG;
-    std::fill(rgDispId, rgDispId + cNames, DISPID_UNKNOWN);
-    const Member* member = nullptr;
-    if (rgszNames[0])
-      for (const Member& m : kMembers)
-        if (sameName(rgszNames[0], m.name)) member = &m;
-    if (!member) return DISP_E_UNKNOWNNAME;
-    rgDispId[0] = member->id;
-    HRESULT hr = S_OK;
-    // Further names are parameter names; their ids are their positions.
-    for (UINT i = 1; i < cNames; ++i) {
-      for (UINT p = 0; p < member->count; ++p)
-        if (rgszNames[i] && sameName(rgszNames[i], member->params[p])) rgDispId[i] = static_cast<DISPID>(p);
-      if (rgDispId[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
-    }
-    return hr;
-  }
+  HRESULT GetIDsOfNames(const IID& riid, OLECHAR** rgszNames, UINT cNames, LCID, DISPID* rgDispId) override;
   HRESULT Invoke(DISPID dispIdMember, const IID& riid, LCID, WORD wFlags, DISPPARAMS* pDispParams,
                  VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
   // _Application
   HRESULT ShowForm() override {
-    return guarded([&] { app_.ShowForm(); });
+    return call([&] { app_.ShowForm(); });
   }
   HRESULT FireEventThumbNav(uint8_t MoveDirection, VARIANT_BOOL* pResult) override {
     if (!pResult) return E_POINTER;
     bool result = false;
-    const HRESULT hr = guarded([&] { result = app_.FireEventThumbNav(MoveDirection); });
+    const HRESULT hr = call([&] { result = app_.FireEventThumbNav(MoveDirection); });
     *pResult = result ? VARIANT_TRUE : VARIANT_FALSE;
     return hr;
   }
   HRESULT FireEventNewWin(VARIANT_BOOL bVal) override {
-    return guarded([&] { app_.FireEventNewWin(bVal != VARIANT_FALSE); });
+    return call([&] { app_.FireEventNewWin(bVal != VARIANT_FALSE); });
   }
   HRESULT UnloadForm() override {
-    return guarded([&] { app_.UnloadForm(); });
+    return call([&] { app_.UnloadForm(); });
   }
   HRESULT Style(VARIANT value) override {
-    return guarded([&] { app_.Style(styleText(value)); });
+    return call([&] { app_.Style(styleText(value)); });
   }
   HRESULT srcAppName(BSTR sAppName) override {
-    return guarded([&] { app_.srcAppName(toUtf8(sAppName)); });
+    return call([&] { app_.srcAppName(toUtf8(sAppName)); });
   }
   HRESULT OpenImage(BSTR FolderFile, BSTR FileName) override {
-    return guarded([&] { app_.OpenImage(toUtf8(FolderFile), toUtf8(FileName)); });
+    return call([&] { app_.OpenImage(toUtf8(FolderFile), toUtf8(FileName)); });
   }
 
   // IConnectionPointContainer
-  HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override {
-    if (ppEnum) *ppEnum = nullptr;
-    return E_NOTIMPL;
-  }
+  HRESULT EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
   HRESULT FindConnectionPoint(const IID& riid, IConnectionPoint** ppCP) override {
     if (!ppCP) return E_POINTER;
     if (!(riid == DIID_ApplicationEvents)) {
@@ -318,9 +349,42 @@ class ApplicationObject final : public IApplication, public IConnectionPointCont
     return S_OK;
   }
 
+  // IProvideClassInfo2: the event interface for clients without type information.
+  HRESULT GetClassInfo(ITypeInfo** ppTI) override {
+    if (!ppTI) return E_POINTER;
+    *ppTI = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT GetGUID(DWORD dwGuidKind, GUID* pGUID) override {
+    if (!pGUID) return E_POINTER;
+    if (dwGuidKind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
+      *pGUID = IID_NULL;
+      return E_INVALIDARG;
+    }
+    *pGUID = DIID_ApplicationEvents;
+    return S_OK;
+  }
+
+  IConnectionPoint* point() { return &point_; }
+
  private:
+  // A member on the component: on this object's thread only, under the lock.
+  template <class F>
+  HRESULT call(F&& body) {
+    if (!onHomeThread()) return RPC_E_WRONG_THREAD;
+    std::lock_guard lock(gComponent);
+    return guarded(std::forward<F>(body));
+  }
+  HRESULT dispatch(const Member& member, const VARIANT* const* args, const UINT* where, VARIANT* pVarResult,
+                   UINT* puArgErr);
+
   Counted counted_;
+  struct InUse {
+    InUse() { ++gApplications; }
+    ~InUse() { --gApplications; }
+  } inUse_;
   std::atomic<ULONG> refs_{1};
+  const std::thread::id home_ = std::this_thread::get_id();
   ConnectionPoint point_;
   Application app_;  // after the point: destroyed first, so no event can reach a dead point
 };
@@ -341,14 +405,132 @@ HRESULT ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer**
   if (!ppCPC) return E_POINTER;
   return owner_.QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(ppCPC));
 }
+HRESULT ConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
+  if (!pUnkSink || !pdwCookie) return E_POINTER;
+  *pdwCookie = 0;
+  if (!owner_.onHomeThread()) return RPC_E_WRONG_THREAD;
+  std::lock_guard lock(gComponent);
+  void* sink = nullptr;
+  if (FAILED(foreignQueryInterface(pUnkSink, DIID_ApplicationEvents, &sink)) || !sink) {
+    sink = nullptr;
+    if (FAILED(foreignQueryInterface(pUnkSink, IID_IDispatch, &sink)) || !sink) return CONNECT_E_CANNOTCONNECT;
+  }
+  try {
+    sinks_.push_back({nextCookie_, sink});
+  } catch (const std::bad_alloc&) {
+    foreignRelease(sink);
+    return E_OUTOFMEMORY;
+  }
+  *pdwCookie = nextCookie_++;
+  return S_OK;
+}
+HRESULT ConnectionPoint::Unadvise(DWORD dwCookie) {
+  if (!owner_.onHomeThread()) return RPC_E_WRONG_THREAD;
+  std::lock_guard lock(gComponent);
+  auto it = std::find_if(sinks_.begin(), sinks_.end(), [&](const Connection& c) { return c.cookie == dwCookie; });
+  if (it == sinks_.end()) return CONNECT_E_NOCONNECTION;
+  void* sink = it->sink;
+  sinks_.erase(it);
+  foreignRelease(sink);
+  return S_OK;
+}
+
+// The enumerator of the container's connection points: there is one.
+class PointEnumerator final : public IEnumConnectionPoints {
+ public:
+  PointEnumerator(ApplicationObject& owner, ULONG position) : owner_(owner), position_(position) {
+    owner_.AddRef();
+  }
+  ~PointEnumerator() { owner_.Release(); }
+  PointEnumerator(const PointEnumerator&) = delete;
+  PointEnumerator& operator=(const PointEnumerator&) = delete;
+
+  HRESULT QueryInterface(const IID& riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (!(riid == IID_IUnknown || riid == IID_IEnumConnectionPoints)) {
+      *ppv = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    *ppv = static_cast<IEnumConnectionPoints*>(this);
+    return S_OK;
+  }
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  HRESULT Next(ULONG cConnections, IConnectionPoint** ppCP, ULONG* pcFetched) override {
+    if (!ppCP || (!pcFetched && cConnections != 1)) return E_POINTER;
+    ULONG fetched = 0;
+    while (fetched < cConnections && position_.load() < kCount) {
+      ++position_;
+      ppCP[fetched] = owner_.point();
+      ppCP[fetched]->AddRef();
+      ++fetched;
+    }
+    if (pcFetched) *pcFetched = fetched;
+    return fetched == cConnections ? S_OK : S_FALSE;
+  }
+  HRESULT Skip(ULONG cConnections) override {
+    const ULONG left = kCount - std::min(position_.load(), kCount);
+    position_ += std::min(cConnections, left);
+    return cConnections <= left ? S_OK : S_FALSE;
+  }
+  HRESULT Reset() override {
+    position_ = 0;
+    return S_OK;
+  }
+  HRESULT Clone(IEnumConnectionPoints** ppEnum) override {
+    if (!ppEnum) return E_POINTER;
+    *ppEnum = new (std::nothrow) PointEnumerator(owner_, position_.load());
+    return *ppEnum ? S_OK : E_OUTOFMEMORY;
+  }
+
+ private:
+  static constexpr ULONG kCount = 1;
+  Counted counted_;
+  std::atomic<ULONG> refs_{1};
+  ApplicationObject& owner_;
+  std::atomic<ULONG> position_;
+};
+
+HRESULT ApplicationObject::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+  if (!ppEnum) return E_POINTER;
+  *ppEnum = new (std::nothrow) PointEnumerator(*this, 0);
+  return *ppEnum ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT ApplicationObject::GetIDsOfNames(const IID& riid, OLECHAR** rgszNames, UINT cNames, LCID, DISPID* rgDispId) {
+  if (!(riid == IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  if (!rgszNames || !rgDispId) return E_POINTER;
+  if (cNames == 0) return E_INVALIDARG;
+  std::fill(rgDispId, rgDispId + cNames, DISPID_UNKNOWN);
+  const Member* member = nullptr;
+  if (rgszNames[0])
+    for (const Member& m : kMembers)
+      if (sameName(rgszNames[0], m.name)) member = &m;
+  if (!member) return DISP_E_UNKNOWNNAME;
+  rgDispId[0] = member->id;
+  HRESULT hr = S_OK;
+  // Further names are parameter names; their ids are their positions.
+  for (UINT i = 1; i < cNames; ++i) {
+    for (UINT p = 0; p < member->count; ++p)
+      if (rgszNames[i] && sameName(rgszNames[i], member->params[p])) rgDispId[i] = static_cast<DISPID>(p);
+    if (rgDispId[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;
+  }
+  return hr;
+}
 
 HRESULT ApplicationObject::Invoke(DISPID dispIdMember, const IID& riid, LCID, WORD wFlags, DISPPARAMS* pDispParams,
                                   VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
   if (!(riid == IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   const Member* member = memberById(dispIdMember);
   if (!member) return DISP_E_MEMBERNOTFOUND;
-  // Every member is a method; a property get of one is how some hosts call it.
-  if (!(wFlags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) return DISP_E_MEMBERNOTFOUND;
+  // Every member is a method. Scripting hosts call one with the method and
+  // property-get flags together; a property get alone finds no property.
+  if (!(wFlags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   const DISPPARAMS& dp = pDispParams ? *pDispParams : none;
   if ((dp.cArgs > 0 && !dp.rgvarg) || dp.cNamedArgs > dp.cArgs || (dp.cNamedArgs > 0 && !dp.rgdispidNamedArgs))
@@ -379,62 +561,61 @@ HRESULT ApplicationObject::Invoke(DISPID dispIdMember, const IID& riid, LCID, WO
       return DISP_E_PARAMNOTOPTIONAL;
     }
   }
+  if (!onHomeThread()) return RPC_E_WRONG_THREAD;
+  std::lock_guard lock(gComponent);
+  if (pVarResult) *pVarResult = VARIANT{};
+  const HRESULT hr = dispatch(*member, args, where, pVarResult, puArgErr);
+  if (FAILED(hr) && tLastError.set) {
+    takeError(pExcepInfo);
+    return DISP_E_EXCEPTION;
+  }
+  return hr;
+}
+
+HRESULT ApplicationObject::dispatch(const Member& member, const VARIANT* const* args, const UINT* where,
+                                    VARIANT* pVarResult, UINT* puArgErr) {
+  tLastError.set = false;
   const auto badArgument = [&](UINT p, HRESULT hr) {
     if (puArgErr) *puArgErr = where[p];
     return hr;
   };
-
-  if (pVarResult) *pVarResult = VARIANT{};
-  HRESULT hr = S_OK;
-  switch (member->id) {
+  switch (member.id) {
     case DISPID_ShowForm:
-      hr = ShowForm();
-      break;
+      return ShowForm();
     case DISPID_FireEventThumbNav: {
       uint8_t direction = 0;
       if (HRESULT c = coerceToByte(*args[0], direction); FAILED(c)) return badArgument(0, c);
       VARIANT_BOOL result = VARIANT_FALSE;
-      hr = FireEventThumbNav(direction, &result);
+      const HRESULT hr = FireEventThumbNav(direction, &result);
       if (SUCCEEDED(hr) && pVarResult) {
         pVarResult->vt = VT_BOOL;
         pVarResult->boolVal = result;
       }
-      break;
+      return hr;
     }
     case DISPID_FireEventNewWin: {
       bool value = false;
       if (HRESULT c = coerceToBool(*args[0], value); FAILED(c)) return badArgument(0, c);
-      hr = FireEventNewWin(value ? VARIANT_TRUE : VARIANT_FALSE);
-      break;
+      return FireEventNewWin(value ? VARIANT_TRUE : VARIANT_FALSE);
     }
     case DISPID_UnloadForm:
-      hr = UnloadForm();
-      break;
+      return UnloadForm();
     case DISPID_Style:
-      hr = Style(args[0] ? *args[0] : missingArgument());
-      break;
+      return Style(args[0] ? *args[0] : missingArgument());
     case DISPID_srcAppName: {
       std::string name;
       if (HRESULT c = coerceToText(*args[0], name); FAILED(c)) return badArgument(0, c);
-      hr = guarded([&] { app_.srcAppName(name); });
-      break;
+      return call([&] { app_.srcAppName(name); });
     }
     case DISPID_OpenImage: {
       std::string folderFile, fileName;
       if (HRESULT c = coerceToText(*args[0], folderFile); FAILED(c)) return badArgument(0, c);
       if (HRESULT c = coerceToText(*args[1], fileName); FAILED(c)) return badArgument(1, c);
-      hr = guarded([&] { app_.OpenImage(folderFile, fileName); });
-      break;
+      return call([&] { app_.OpenImage(folderFile, fileName); });
     }
     default:
       return DISP_E_MEMBERNOTFOUND;
   }
-  if (FAILED(hr) && tLastError) {
-    fillExcepInfo(pExcepInfo, *tLastError);
-    tLastError.reset();
-    return DISP_E_EXCEPTION;
-  }
-  return hr;
 }
 
 class ClassFactory final : public IClassFactory {
@@ -472,8 +653,10 @@ class ClassFactory final : public IClassFactory {
   std::atomic<ULONG> refs_{1};
 };
 
-// A new object handed out by the interface asked for; null and the failure otherwise.
+// A new object handed out by the interface asked for; null and the failure
+// otherwise. Called with gComponent held.
 HRESULT newObject(const IID& riid, void** ppv, ApplicationObject** created) {
+  if (!claimComponent()) return RPC_E_WRONG_THREAD;
   ApplicationObject* object = nullptr;
   try {
     object = new ApplicationObject();
@@ -492,81 +675,123 @@ HRESULT ClassFactory::CreateInstance(IUnknown* pUnkOuter, const IID& riid, void*
   if (!ppvObject) return E_POINTER;
   *ppvObject = nullptr;
   if (pUnkOuter) return CLASS_E_NOAGGREGATION;
+  std::lock_guard lock(gComponent);
   return newObject(riid, ppvObject, nullptr);
 }
 
-// Registration. The class and its type library live in the type library's
-// own file, the library itself.
+// Registration. The path is the file the loader mapped this library from, as
+// the kernel names it: absolute, whatever relative name it was loaded by and
+// wherever the host has changed its folder to since.
 const int kAnchor = 0;
 
-std::string libraryPath() {
-  Dl_info info{};
-  if (dladdr(&kAnchor, &info) == 0 || !info.dli_fname || !*info.dli_fname) return {};
-  std::error_code ec;
-  const std::filesystem::path path = std::filesystem::absolute(info.dli_fname, ec);
-  return ec ? std::string(info.dli_fname) : path.lexically_normal().string();
+// With verify, the file must still be the one mapped; without, the path it
+// was mapped from is enough (to find the entries registration wrote).
+std::string libraryPath(bool verify) {
+  const auto address = reinterpret_cast<uintptr_t>(&kAnchor);
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    std::istringstream fields(line);
+    std::string range, perms, offset, device, inode, path;
+    fields >> range >> perms >> offset >> device >> inode;
+    std::getline(fields >> std::ws, path);
+    const size_t dash = range.find('-');
+    if (dash == std::string::npos) continue;
+    const uintptr_t begin = std::stoull(range.substr(0, dash), nullptr, 16);
+    const uintptr_t end = std::stoull(range.substr(dash + 1), nullptr, 16);
+    if (address < begin || address >= end) continue;
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (!verify && path.ends_with(kDeleted)) path.resize(path.size() - kDeleted.size());
+    struct stat info{};
+    if (path.empty() || path[0] != '/') return {};
+    if (verify && (::stat(path.c_str(), &info) != 0 || std::to_string(info.st_ino) != inode)) return {};
+    return path;
+  }
+  return {};
 }
 
 const std::string kClasses = "SOFTWARE\\Classes\\";
 
 struct RegistryEntry {
   std::string key;
-  std::string name;  // "" is the key's default value
+  std::string name;                  // "" is the key's default value
   std::optional<std::string> value;  // none: the key only
 };
 
-std::vector<std::string> registeredKeys() {
-  return {kClasses + "CLSID\\" + toString(CLSID_Application), kClasses + kProgID,
-          kClasses + "TypeLib\\" + toString(LIBID_Korvena), kClasses + "Interface\\" + toString(IID_Application),
-          kClasses + "Interface\\" + toString(DIID_ApplicationEvents)};
-}
-
+// What registration writes: the class and its ProgID. There is no type
+// library and no proxy: neither is registered.
 std::vector<RegistryEntry> registryEntries(const std::string& path) {
-  const std::string clsid = toString(CLSID_Application), libid = toString(LIBID_Korvena);
-  const std::string classKey = kClasses + "CLSID\\" + clsid, libKey = kClasses + "TypeLib\\" + libid + "\\1.0";
-  const std::string folder = std::filesystem::path(path).parent_path().string();
-  std::vector<RegistryEntry> entries = {
+  const std::string clsid = toString(CLSID_Application);
+  const std::string classKey = kClasses + "CLSID\\" + clsid;
+  return {
       {classKey, "", kProgID},
-      {classKey + "\\InprocServer32", "", path},
-      {classKey + "\\InprocServer32", "ThreadingModel", "Apartment"},
+      {classKey + "\\InprocServer32", "", path},  // no ThreadingModel: single-threaded
       {classKey + "\\ProgID", "", kProgID},
       {classKey + "\\VERSION", "", "1.0"},
-      {classKey + "\\TypeLib", "", libid},
       {classKey + "\\Programmable", "", std::nullopt},
       {kClasses + kProgID, "", kProgID},
       {kClasses + kProgID + "\\Clsid", "", clsid},
-      {libKey, "", "Korvena"},
-      {libKey + "\\FLAGS", "", "0"},
-      {libKey + "\\HELPDIR", "", folder},
-      {libKey + "\\409\\" + (sizeof(void*) == 8 ? "win64" : "win32"), "", path},
   };
-  const std::pair<GUID, const char*> interfaces[] = {{IID_Application, "_Application"},
-                                                     {DIID_ApplicationEvents, "__Application"}};
-  for (const auto& [iid, name] : interfaces) {
-    const std::string key = kClasses + "Interface\\" + toString(iid);
-    entries.push_back({key, "", name});
-    // The automation marshaller: the interfaces are described by the type library.
-    entries.push_back({key + "\\ProxyStubClsid32", "", "{00020424-0000-0000-C000-000000000046}"});
-    entries.push_back({key + "\\TypeLib", "", libid});
-    entries.push_back({key + "\\TypeLib", "Version", "1.0"});
+}
+
+bool samePath(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// Removes the keys registration wrote, deepest first, each only while it
+// holds nothing but what registration put there: no other value, no value
+// changed since (another copy's registration), no key below it.
+void removeRegistration(reg::Store& store, const std::string& path) {
+  const std::vector<RegistryEntry> entries = registryEntries(path);
+  std::vector<std::string> keys;
+  for (const RegistryEntry& e : entries)
+    if (std::none_of(keys.begin(), keys.end(), [&](const std::string& k) { return samePath(k, e.key); }))
+      keys.push_back(e.key);
+  std::sort(keys.begin(), keys.end(), [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  for (const std::string& key : keys) {
+    const std::optional<reg::Key> stored = store.openKey(key);
+    if (!stored) continue;
+    const bool ours = std::all_of(stored->values.begin(), stored->values.end(), [&](const auto& value) {
+      return std::any_of(entries.begin(), entries.end(), [&](const RegistryEntry& e) {
+        return samePath(e.key, key) && samePath(e.name, value.first) && e.value &&
+               value.second == reg::Value::sz(*e.value);
+      });
+    });
+    const std::string below = key + "\\";
+    const auto all = store.keys();
+    const bool hasChildren = std::any_of(all.begin(), all.end(), [&](const reg::Key& k) {
+      return k.path.size() > below.size() && samePath(std::string_view(k.path).substr(0, below.size()), below);
+    });
+    if (ours && !hasChildren) store.deleteTree(key);
   }
-  return entries;
 }
 
 template <class F>
 HRESULT storeCall(F&& body) {
-  tLastError.reset();
+  tLastError.set = false;
   try {
     body();
     return S_OK;
   } catch (const reg::Error& e) {
-    tLastError = ErrorRecord{hresultFromWin32(e.code()), e.what()};
+    recordError(hresultFromWin32(e.code()), e.what());
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (const std::exception& e) {
-    tLastError = ErrorRecord{E_FAIL, e.what()};
+    recordError(E_FAIL, e.what());
   }
-  return tLastError->scode;
+  return tLastError.scode;
+}
+
+// The forms layer's platform outlives every static object, which may reach it
+// while they go. Once they are gone (at exit, or when a host closes the
+// library; a prioritised destructor runs after the static objects' ones)
+// it goes too, so that a closed library leaves nothing behind.
+__attribute__((destructor(101))) void releasePlatform() {
+  kit::Platform& platform = kit::platform();
+  platform.collectGarbage();
+  delete &platform;
 }
 
 }  // namespace
@@ -578,7 +803,7 @@ namespace reg = korvena::reg;
 
 extern "C" {
 
-HRESULT DllGetClassObject(const CLSID& rclsid, const IID& riid, void** ppv) {
+HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
   if (!(rclsid == CLSID_Application)) return CLASS_E_CLASSNOTAVAILABLE;
@@ -589,11 +814,22 @@ HRESULT DllGetClassObject(const CLSID& rclsid, const IID& riid, void** ppv) {
   return hr;
 }
 
-HRESULT DllCanUnloadNow() { return gObjects.load() == 0 && gLocks.load() == 0 ? S_OK : S_FALSE; }
+HRESULT DllCanUnloadNow() {
+  if (gObjects.load() > 0 || gLocks.load() > 0) return S_FALSE;
+  // The windows are looked at only when no other call is running.
+  std::unique_lock lock(gComponent, std::try_to_lock);
+  if (!lock.owns_lock()) return S_FALSE;
+  // The Qt platform holds windows and connections of this library's code.
+  if (korvena::CurrentPlatform() == korvena::Platform::Qt) return S_FALSE;
+  return kit::platform().forms().empty() ? S_OK : S_FALSE;
+}
 
 HRESULT DllRegisterServer() {
-  const std::string path = libraryPath();
-  if (path.empty()) return E_UNEXPECTED;
+  const std::string path = libraryPath(true);
+  if (path.empty()) {
+    recordError(E_FAIL, "The library's own file cannot be found");
+    return E_FAIL;
+  }
   return storeCall([&] {
     reg::Store store = reg::defaultStore();
     for (const RegistryEntry& e : registryEntries(path)) {
@@ -606,16 +842,18 @@ HRESULT DllRegisterServer() {
 }
 
 HRESULT DllUnregisterServer() {
-  return storeCall([] {
+  const std::string path = libraryPath(false);
+  return storeCall([&] {
     reg::Store store = reg::defaultStore();
-    for (const std::string& key : registeredKeys()) store.deleteTree(key);
+    removeRegistration(store, path);
   });
 }
 
-HRESULT KorvenaGetApplicationObject(const IID& riid, void** ppv) {
+HRESULT KorvenaGetApplicationObject(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
-  if (gDefault) return gDefault->QueryInterface(riid, ppv);
+  std::lock_guard lock(gComponent);
+  if (gDefault) return gDefault->onHomeThread() ? gDefault->QueryInterface(riid, ppv) : RPC_E_WRONG_THREAD;
   ApplicationObject* created = nullptr;
   const HRESULT hr = newObject(riid, ppv, &created);
   if (SUCCEEDED(hr)) gDefault = created;
@@ -625,9 +863,8 @@ HRESULT KorvenaGetApplicationObject(const IID& riid, void** ppv) {
 HRESULT KorvenaGetErrorInfo(EXCEPINFO* info) {
   if (!info) return E_POINTER;
   *info = EXCEPINFO{};
-  if (!tLastError) return S_FALSE;
-  fillExcepInfo(info, *tLastError);
-  tLastError.reset();
+  if (!tLastError.set) return S_FALSE;
+  takeError(info);
   return S_OK;
 }
 

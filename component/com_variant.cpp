@@ -2,6 +2,7 @@
 // the coercions that late-bound calls apply to their arguments.
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -34,40 +35,64 @@ void appendUtf8(std::string& out, char32_t c) {
 
 // The scalar an argument holds, after one level of reference.
 struct Scalar {
-  enum class Kind { Empty, Number, Boolean, Text, Unsupported } kind = Kind::Unsupported;
-  int64_t number = 0;  // Number; Boolean as -1 or 0
+  enum class Kind { Empty, Integer, Real, Boolean, Text, Unsupported } kind = Kind::Unsupported;
+  int64_t integer = 0;  // Integer; Boolean as -1 or 0
+  double real = 0;      // Real
   std::string text;
 };
 
-Scalar read(const VARIANT& v) {
+// The value a variant of this type holds at this address.
+Scalar readValue(VARTYPE type, const void* p) {
   Scalar s;
-  const bool byRef = (v.vt & VT_BYREF) != 0;
-  const VARTYPE type = static_cast<VARTYPE>(v.vt & ~VT_BYREF);
-  if (byRef && v.pboolVal == nullptr) return s;  // every reference member shares the pointer
-  if (byRef && type == VT_VARIANT) return v.pvarVal->vt & VT_BYREF ? s : read(*v.pvarVal);
+  const auto integer = [&](int64_t n) {
+    s.kind = Scalar::Kind::Integer;
+    s.integer = n;
+  };
+  const auto real = [&](double x) {
+    s.kind = Scalar::Kind::Real;
+    s.real = x;
+  };
+  const auto get = [p](auto sample) {
+    decltype(sample) value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+  };
   switch (type) {
-    case VT_EMPTY:
-      if (!byRef) s.kind = Scalar::Kind::Empty;
-      break;
     case VT_BOOL:
       s.kind = Scalar::Kind::Boolean;
-      s.number = (byRef ? *v.pboolVal : v.boolVal) != 0 ? -1 : 0;
+      s.integer = get(VARIANT_BOOL{}) != 0 ? -1 : 0;
       break;
-    case VT_UI1:
-      s.kind = Scalar::Kind::Number;
-      s.number = byRef ? *v.pbVal : v.bVal;
-      break;
-    case VT_I2:
-      s.kind = Scalar::Kind::Number;
-      s.number = byRef ? *v.piVal : v.iVal;
-      break;
+    case VT_I1: integer(get(int8_t{})); break;
+    case VT_UI1: integer(get(uint8_t{})); break;
+    case VT_I2: integer(get(int16_t{})); break;
+    case VT_UI2: integer(get(uint16_t{})); break;
     case VT_I4:
-      s.kind = Scalar::Kind::Number;
-      s.number = byRef ? *v.plVal : v.lVal;
+    case VT_INT: integer(get(int32_t{})); break;
+    case VT_UI4:
+    case VT_UINT: integer(get(uint32_t{})); break;
+    case VT_I8: integer(get(int64_t{})); break;
+    case VT_UI8: {
+      const uint64_t n = get(uint64_t{});
+      if (n <= static_cast<uint64_t>(INT64_MAX))
+        integer(static_cast<int64_t>(n));
+      else
+        real(static_cast<double>(n));
       break;
+    }
+    case VT_R4: real(get(float{})); break;
+    case VT_R8:
+    case VT_DATE: real(get(double{})); break;
+    case VT_CY: {
+      const int64_t units = get(int64_t{});
+      if (units % 10000 == 0)
+        integer(units / 10000);
+      else
+        real(static_cast<double>(units) / 10000.0);
+      break;
+    }
     case VT_BSTR:
       s.kind = Scalar::Kind::Text;
-      s.text = toUtf8(byRef ? *v.pbstrVal : v.bstrVal);
+      s.text = toUtf8(get(BSTR{}));
       break;
     default:
       break;
@@ -75,22 +100,50 @@ Scalar read(const VARIANT& v) {
   return s;
 }
 
-// A text that is a number as a whole (blanks around it allowed), rounded
-// half to even. Anything else is a type mismatch.
-HRESULT numberFromText(const std::string& text, int64_t& out) {
+Scalar read(const VARIANT& v) {
+  const bool byRef = (v.vt & VT_BYREF) != 0;
+  const VARTYPE type = static_cast<VARTYPE>(v.vt & ~VT_BYREF);
+  if (!byRef) {
+    if (type == VT_EMPTY) {
+      Scalar empty;
+      empty.kind = Scalar::Kind::Empty;
+      return empty;
+    }
+    return readValue(type, &v.boolVal);  // every member starts where the union does
+  }
+  if (v.pboolVal == nullptr) return {};  // every reference member shares the pointer
+  if (type == VT_VARIANT) return v.pvarVal->vt & VT_BYREF ? Scalar{} : read(*v.pvarVal);
+  return readValue(type, v.pboolVal);
+}
+
+// A text that is a number as a whole (blanks around it allowed, an exponent
+// too). Anything else is a type mismatch; a number beyond double's range an
+// overflow.
+HRESULT numberFromText(const std::string& text, double& out) {
   const size_t b = text.find_first_not_of(" \t");
   if (b == std::string::npos) return DISP_E_TYPEMISMATCH;
   const size_t e = text.find_last_not_of(" \t") + 1;
   const char* first = text.data() + b;
   if (*first == '+' && first + 1 < text.data() + e && first[1] != '-') ++first;
-  double value = 0;
-  auto [end, ec] = std::from_chars(first, text.data() + e, value, std::chars_format::fixed);
+  auto [end, ec] = std::from_chars(first, text.data() + e, out, std::chars_format::general);
   if (ec == std::errc::result_out_of_range) return DISP_E_OVERFLOW;
-  if (ec != std::errc() || end != text.data() + e) return DISP_E_TYPEMISMATCH;
+  if (ec != std::errc() || end != text.data() + e || !std::isfinite(out)) return DISP_E_TYPEMISMATCH;
+  return S_OK;
+}
+
+// A real as a whole number, rounded half to even; out of range: overflow.
+HRESULT roundReal(double value, int64_t low, int64_t high, int64_t& out) {
   const double rounded = std::nearbyint(value);  // the default rounding mode: half to even
-  if (!(std::fabs(rounded) < 9.0e18)) return DISP_E_OVERFLOW;
+  if (!(rounded >= static_cast<double>(low) && rounded <= static_cast<double>(high))) return DISP_E_OVERFLOW;
   out = static_cast<int64_t>(rounded);
   return S_OK;
+}
+
+// A real as text: up to 15 significant digits, an exponent only where needed.
+std::string realText(double value) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.15G", value);
+  return buffer;
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -168,9 +221,12 @@ HRESULT coerceToBool(const VARIANT& value, bool& out) {
     case Scalar::Kind::Empty:
       out = false;
       return S_OK;
-    case Scalar::Kind::Number:
+    case Scalar::Kind::Integer:
     case Scalar::Kind::Boolean:
-      out = s.number != 0;
+      out = s.integer != 0;
+      return S_OK;
+    case Scalar::Kind::Real:
+      out = s.real != 0;
       return S_OK;
     case Scalar::Kind::Text: {
       std::string_view t(s.text);
@@ -180,8 +236,8 @@ HRESULT coerceToBool(const VARIANT& value, bool& out) {
         out = equalsIgnoringCase(t, "True");
         return S_OK;
       }
-      // A number too large for any target is still not zero.
-      int64_t n = 0;
+      // A number too large for a double is still not zero.
+      double n = 0;
       const HRESULT hr = numberFromText(s.text, n);
       if (hr == DISP_E_OVERFLOW) n = 1;
       out = n != 0;
@@ -199,13 +255,19 @@ HRESULT coerceToByte(const VARIANT& value, uint8_t& out) {
   switch (s.kind) {
     case Scalar::Kind::Empty:
       break;
-    case Scalar::Kind::Number:
+    case Scalar::Kind::Integer:
     case Scalar::Kind::Boolean:
-      n = s.number;
+      n = s.integer;
       break;
-    case Scalar::Kind::Text:
-      if (const HRESULT hr = numberFromText(s.text, n); FAILED(hr)) return hr;
+    case Scalar::Kind::Real:
+      if (const HRESULT hr = roundReal(s.real, 0, 255, n); FAILED(hr)) return hr;
       break;
+    case Scalar::Kind::Text: {
+      double real = 0;
+      if (const HRESULT hr = numberFromText(s.text, real); FAILED(hr)) return hr;
+      if (const HRESULT hr = roundReal(real, 0, 255, n); FAILED(hr)) return hr;
+      break;
+    }
     case Scalar::Kind::Unsupported:
       return DISP_E_TYPEMISMATCH;
   }
@@ -220,11 +282,14 @@ HRESULT coerceToText(const VARIANT& value, std::string& out) {
     case Scalar::Kind::Empty:
       out.clear();
       return S_OK;
-    case Scalar::Kind::Number:
-      out = std::to_string(s.number);
+    case Scalar::Kind::Integer:
+      out = std::to_string(s.integer);
+      return S_OK;
+    case Scalar::Kind::Real:
+      out = realText(s.real);
       return S_OK;
     case Scalar::Kind::Boolean:
-      out = s.number ? "True" : "False";
+      out = s.integer ? "True" : "False";
       return S_OK;
     case Scalar::Kind::Text:
       out = std::move(s.text);

@@ -298,7 +298,13 @@ std::string Target::str() const {
 
 std::string ControlRef::str() const {
   std::string s = target.str() + "." + name;
-  if (index) s += "(" + std::to_string(*index) + ")";
+  if (index) {
+    // Appended piece by piece: a literal before a temporary string gives GCC 12
+    // a false overlap warning at -O2.
+    s += '(';
+    s += std::to_string(*index);
+    s += ')';
+  }
   if (!key.empty()) s += "." + key;
   return s;
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "korvena/Export.h"
 #include "korvena/RuntimeError.h"
 
 namespace korvena {
@@ -22,7 +23,7 @@ class ApplicationEvents {
   virtual void ThumbNav(uint8_t MoveDirection, bool& bFirstLast) = 0;
 };
 
-class Application {
+class KORVENA_API Application {
  public:
   Application();
   ~Application();

@@ -4,9 +4,11 @@
 #include <stdexcept>
 #include <string>
 
+#include "korvena/Export.h"
+
 namespace korvena {
 
-class RuntimeError : public std::runtime_error {
+class KORVENA_API RuntimeError : public std::runtime_error {
  public:
   RuntimeError(long number, const std::string& description)
       : std::runtime_error(description), number_(number) {}

@@ -5,7 +5,6 @@
 #include <korvena/com.h>
 
 #include <cstdio>
-#include <string>
 
 namespace {
 
@@ -38,24 +37,13 @@ void throughTheBinaryInterface() {
   check(DllGetClassObject(CLSID_Application, IID_IClassFactory, reinterpret_cast<void**>(&factory)) == S_OK,
         "class factory");
   if (!factory) return;
-  IDispatch* app = nullptr;
-  check(factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&app)) == S_OK, "object");
+  IApplication* app = nullptr;
+  check(factory->CreateInstance(nullptr, IID_Application, reinterpret_cast<void**>(&app)) == S_OK, "object");
   factory->Release();
   if (!app) return;
 
-  std::u16string name = u"fireEventThumbNav";
-  OLECHAR* names[] = {name.data()};
-  DISPID id = 0;
-  check(app->GetIDsOfNames(IID_NULL, names, 1, 0x409, &id) == S_OK && id == DISPID_FireEventThumbNav, "name");
-  VARIANT arg{};
-  arg.vt = VT_BSTR;
-  arg.bstrVal = KorvenaAllocStringUtf8("4");
-  DISPPARAMS params{&arg, nullptr, 1, 0};
-  VARIANT result{};
-  check(app->Invoke(id, IID_NULL, 0x409, DISPATCH_METHOD, &params, &result, nullptr, nullptr) == S_OK &&
-            result.vt == VT_BOOL && result.boolVal == VARIANT_FALSE,
-        "Invoke with no sink");
-  KorvenaVariantClear(&arg);
+  VARIANT_BOOL last = VARIANT_TRUE;
+  check(app->FireEventThumbNav(korvena::MoveNext, &last) == S_OK && last == VARIANT_FALSE, "ThumbNav with no sink");
   check(DllCanUnloadNow() == S_FALSE, "object alive");
   app->Release();
   check(DllCanUnloadNow() == S_OK, "all released");
