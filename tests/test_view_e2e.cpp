@@ -498,6 +498,8 @@ TEST_F(ViewDriven, F1ShowsTheTopicInOneHelpWindowThatComesToTheFront) {
   const QDir tmp(env_.value(QStringLiteral("TMPDIR")));
   EXPECT_EQ(tmp.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).join(' '), QString());
   EXPECT_EQ(helpFoldersInTmp(), helpFoldersBefore_);
+}
+
 // ---- The viewer worked by hand under the window manager ----
 // korvena-view left running on the virtual screen, worked with xdotool as a
 // user would (clicks, keys), judged by screenshots and by the geometry and
