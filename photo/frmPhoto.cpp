@@ -128,7 +128,7 @@ namespace {
 // picture is taken: the rate as the zoom box, a slideshow or borderless mode
 // give it, and the picture's sizes as SetImage records them. A rate that does
 // not fit 16 bits is left for ResizeImage to report; the natural size stands in.
-PictureSize prospectiveSize(const kit::Picture& picture, float widthFitPercent) {
+PictureSize prospectiveSize(const kit::Picture& picture, float widthFitPercent, int16_t frameWidth) {
   frmNavToolbar& toolbar = NavToolbar();
   const float height = picture.heightTwips();
   const float width = picture.widthTwips();
@@ -138,9 +138,11 @@ PictureSize prospectiveSize(const kit::Picture& picture, float widthFitPercent) 
   } catch (const RuntimeError&) {
     return {height, width, 100, widthFitPercent};
   }
-  if (toolbar.tag() == "Autoslide" || toolbar.c().chkNoBorder.value() != 0) rate = 0;
+  const bool noBorder = toolbar.c().chkNoBorder.value() != 0;
+  if (toolbar.tag() == "Autoslide" || noBorder) rate = 0;
+  const double roomWidth = kit::screenWidth() - (noBorder ? 0 : frameWidth);
   return ShownPictureSize(rate, num::round32(height), num::round32(width), num::toSingle(height / 100.0),
-                          num::toSingle(width / 100.0), kit::screenHeight(), kit::screenWidth(), widthFitPercent);
+                          num::toSingle(width / 100.0), kit::screenHeight(), roomWidth, widthFitPercent);
 }
 
 }  // namespace
@@ -153,7 +155,7 @@ bool frmPhoto::SetImage(const std::string& sFileName) {
     // Read the header, then decode only what the window will show, before
     // anything changes: a file that does not decode leaves the earlier picture.
     auto picture = kit::Picture::open(sFileName);
-    const PictureSize shown = prospectiveSize(*picture, WidthFitPercent);
+    const PictureSize shown = prospectiveSize(*picture, WidthFitPercent, FrameWidth);
     if (!picture->ensureDecodedTwips(shown.width, shown.height))
       throw RuntimeError(kit::kInvalidPictureError, picture->lastError());
     pic.setStretch(false);
@@ -197,7 +199,8 @@ void frmPhoto::tmrOpen_Timer() {
   if (finished) {
     c().tmrOpen.setTimerEnabled(false);
     ResizeGuard = 0;
-    toolbar.c().tmrSlideShow.setTimerEnabled(true);
+    // The show goes on only if nothing stopped it while the window grew.
+    if (toolbar.tag() == "Autoslide") toolbar.c().tmrSlideShow.setTimerEnabled(true);
   }
 }
 

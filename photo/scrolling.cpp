@@ -11,6 +11,11 @@ namespace korvena {
 int32_t CentreOffset(int32_t inner, int32_t outer) { return num::round32((static_cast<double>(outer) - inner) / 2.0); }
 
 namespace {
+// A bar is needed when it has something to scroll: an overflow of a whole
+// twip or more. Single-precision sizes leave a fitted picture a hair (a
+// thousandth of a twip) past a view made for it, which needs no bar.
+bool overflows(double picture, double view) { return num::round32(picture - view) > 0; }
+
 // Range, scale and bar settings of one direction. A bar's Max is 16 bits, so
 // an overflow beyond 32000 twips is mapped onto 32000 units.
 void layoutBar(kit::ScrollBar& bar, int32_t& range, float& scale, double overflow, double client) {
@@ -28,21 +33,22 @@ void frmPhoto::ScrollBar() {
   const double Cw = scaleWidth(), Ch = scaleHeight();
   const double Pw = k.picPhoto.width(), Ph = k.picPhoto.height();
   kit::PictureBox& view = k.picForm;
-  auto setViewWidth = [&](double w) { view.setWidth(num::toSingle(w)); };
+  // A window narrower than a bar keeps an empty view rather than a negative one.
+  auto setViewWidth = [&](double w) { view.setWidth(num::toSingle(std::max(0.0, w))); };
   auto setViewHeight = [&](double h) { view.setHeight(num::toSingle(h)); };
 
-  if (Ph > view.height()) {
+  if (overflows(Ph, view.height())) {
     setViewWidth(Cw - k.VScroll.width());
     k.VScroll.setEnabled(true);
   } else {
     setViewWidth(Cw);
     k.VScroll.setEnabled(false);
   }
-  if (Pw > view.width()) {
+  if (overflows(Pw, view.width())) {
     if (Ch > k.HScroll.height()) {
       setViewHeight(Ch - k.HScroll.height());
       k.HScroll.setEnabled(true);
-      if (Ph > view.height() && !k.VScroll.enabled()) {
+      if (overflows(Ph, view.height()) && !k.VScroll.enabled()) {
         setViewWidth(Cw - k.VScroll.width());
         k.VScroll.setEnabled(true);
       }

@@ -336,6 +336,21 @@ TEST_F(Slideshow, OpeningAnimationGrowsTheWindowBackToItsFullSize) {
   EXPECT_FALSE(w.c().tmrOpen.timerEnabled());
 }
 
+TEST_F(Slideshow, EscDuringTheOpeningAnimationStopsTheShowForGood) {
+  bar().chkOpenSideway.userClick();
+  setInterval("0", "5");
+  host.open(0);
+  startShow();
+  advance(5000 + 30);  // image 2 opens and starts to grow
+  ASSERT_TRUE(photo(1).c().tmrOpen.timerEnabled());
+  photo(1).userKeyPress(27);
+  advance(60000);
+  EXPECT_FALSE(running());
+  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
+  EXPECT_FALSE(photo(1).c().tmrOpen.timerEnabled());  // the window still grew to its full size
+  EXPECT_EQ(host.requests, (std::vector<int>{3}));
+}
+
 class ScreenModes : public ComponentTest {};
 
 TEST_F(ScreenModes, NoBorderTogglesTheCurrentWindowsFrame) {
