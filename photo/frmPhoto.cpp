@@ -49,6 +49,7 @@ frmPhoto::frmPhoto() : kit::Form("frmPhoto") {
 std::unique_ptr<kit::ControlSet> frmPhoto::createControls() {
   auto controls = std::make_unique<Controls>(*this);
   controls->picPhoto.onMouseUp = [this](int b, int s, float x, float y) { picPhoto_MouseUp(b, s, x, y); };
+  controls->picForm.onMouseWheel = [this](int delta, int shift) { picForm_MouseWheel(delta, shift); };
   controls->mnuPopClose.onClick = [this] { mnuPopClose_Click(); };
   controls->tmrOpen.onTimer = [this] { tmrOpen_Timer(); };
   controls->VScroll.onScroll = [this] { VScroll_Scroll(); };
@@ -91,7 +92,11 @@ void frmPhoto::Form_KeyPress(int& KeyAscii) {
 }
 
 void frmPhoto::picPhoto_MouseUp(int Button, int /*Shift*/, float X, float Y) {
-  if (Button == 2) popupMenu(c().mnuPop, X, Y);
+  if (Button != 2) return;
+  // The menu opens at the pointer: the point on the picture, taken to the
+  // window by the picture's offset in the view (negative when scrolled).
+  const Controls& k = c();
+  popupMenu(c().mnuPop, X + k.picPhoto.left() + k.picForm.left(), Y + k.picPhoto.top() + k.picForm.top());
 }
 
 void frmPhoto::userRightClick(float x, float y) {

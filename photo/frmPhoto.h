@@ -81,6 +81,7 @@ class frmPhoto : public kit::Form {
 
  private:
   void picPhoto_MouseUp(int Button, int Shift, float X, float Y);
+  void picForm_MouseWheel(int Delta, int Shift);
   void mnuPopClose_Click();
   void tmrOpen_Timer();
   void VScroll_Scroll();
@@ -93,6 +94,8 @@ class frmPhoto : public kit::Form {
   // The full size the opening animation grows the window back to.
   float openTargetWidth_ = 0;
   float openTargetHeight_ = 0;
+  // The wheel's turn not yet spent on a whole notch.
+  int wheelTurn_ = 0;
 };
 
 }  // namespace korvena

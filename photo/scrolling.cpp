@@ -18,13 +18,15 @@ bool overflows(double picture, double view) { return num::round32(picture - view
 
 // Range, scale and bar settings of one direction. A bar's Max is 16 bits, so
 // an overflow beyond 32000 twips is mapped onto 32000 units.
-void layoutBar(kit::ScrollBar& bar, int32_t& range, float& scale, double overflow, double client) {
+// A click on the track pages by the view's extent.
+void layoutBar(kit::ScrollBar& bar, int32_t& range, float& scale, double overflow, double client, double page) {
   scale = 1;
   range = num::round32(std::fabs(overflow));
   if (range > 32000) scale = num::toSingle(range / 32000.0);
   bar.setMax(num::round16(range / static_cast<double>(scale)));
   const int16_t step = std::max(num::round16(bar.max() / 10.0), num::round16(client / 10.0));
   bar.setSmallChange(std::max<int16_t>(1, num::round16(step / static_cast<double>(scale))));
+  bar.setLargeChange(std::max<int16_t>(1, num::round16(std::min(page / scale, 32767.0))));
 }
 }  // namespace
 
@@ -68,7 +70,7 @@ void frmPhoto::ScrollBar() {
   } else {
     k.VScroll.setVisible(true);
     k.VScroll.move(view.width(), view.top(), k.VScroll.width(), view.height());
-    layoutBar(k.VScroll, VScrollRange, VScrollScale, Ph - view.height(), Ch);
+    layoutBar(k.VScroll, VScrollRange, VScrollScale, Ph - view.height(), Ch, view.height());
     if (k.picPhoto.top() > 0) k.picPhoto.setTop(0);
     k.VScroll.setValue(num::round16(-k.picPhoto.top() / static_cast<double>(VScrollScale)));
   }
@@ -77,10 +79,22 @@ void frmPhoto::ScrollBar() {
   } else {
     k.HScroll.setVisible(true);
     k.HScroll.move(0, view.height(), view.width(), k.HScroll.height());
-    layoutBar(k.HScroll, HScrollRange, HScrollScale, Pw - view.width(), Cw);
+    layoutBar(k.HScroll, HScrollRange, HScrollScale, Pw - view.width(), Cw, view.width());
     if (k.picPhoto.left() > 0) k.picPhoto.setLeft(0);
     k.HScroll.setValue(num::round16(-k.picPhoto.left() / static_cast<double>(HScrollScale)));
   }
+}
+
+void frmPhoto::picForm_MouseWheel(int Delta, int Shift) {
+  // Shift turns the wheel sideways. Notches (120 each) move the bar by its
+  // arrow step, the way the user's own use of the bar does; what is left of
+  // a fine-grained wheel's turn waits for the next one.
+  kit::ScrollBar& bar = (Shift & kit::shift::Shift) != 0 ? c().HScroll : c().VScroll;
+  if (!bar.enabled()) return;
+  wheelTurn_ += Delta;
+  const int notches = wheelTurn_ / kit::kWheelNotch;
+  wheelTurn_ %= kit::kWheelNotch;
+  if (notches != 0) bar.userScroll(bar.value() - notches * bar.smallChange());
 }
 
 void frmPhoto::VScroll_Scroll() {

@@ -74,6 +74,23 @@ TEST_F(Navigation, ImageListBringsItsWindowForwardAndIgnoresCodeChanges) {
   EXPECT_EQ(state().CurrentIndex, 1);
 }
 
+TEST_F(Navigation, FocusNeverRestsOnAControlClippedByTheCollapsedToolbar) {
+  start();
+  app.OpenImage(picture("a.png", 40, 30), "a");
+  clickButton("Details");
+  bar().udnMinute.userStep(true);
+  EXPECT_TRUE(bar().txtMinute.hasFocus());
+  clickButton("Details");
+  EXPECT_FALSE(bar().txtMinute.hasFocus());
+  bar().cboZoomRate.setFocus();
+  EXPECT_FALSE(bar().cboZoomRate.hasFocus());
+  EXPECT_TRUE(toolbar().active());
+  // A driver still works a clipped control.
+  bar().udnMinute.userStep(true);
+  EXPECT_EQ(bar().txtMinute.text(), "2");
+  EXPECT_FALSE(bar().txtMinute.hasFocus());
+}
+
 TEST_F(Navigation, DetailsArrowOpensTheMenuAndTheButtonTogglesThePanel) {
   start();
   kit::platform().takeEvents();
@@ -86,7 +103,7 @@ TEST_F(Navigation, DetailsArrowOpensTheMenuAndTheButtonTogglesThePanel) {
   const float collapsedW = toolbar().width(), collapsedH = toolbar().height();
   clickButton("Details");
   EXPECT_EQ(bar().Toolbar.button("Details").image, "LessDetails");
-  EXPECT_FLOAT_EQ(toolbar().width(), 4195 + 2484 + 200);
+  EXPECT_FLOAT_EQ(toolbar().width(), 4695 + 2484 + 200);
   EXPECT_FLOAT_EQ(toolbar().height(), 390 + 1956 + 1.5f * 345);
   bar().TabStrip.userSelect(3);
   EXPECT_TRUE(bar().fraTabStrip[3]->visible());
