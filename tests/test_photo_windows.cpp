@@ -165,7 +165,10 @@ TEST_P(FittedPicture, NeverGetsAScrollBarOrAnError) {
 
 INSTANTIATE_TEST_SUITE_P(Sizing, FittedPicture,
                          ::testing::Values(FitCase{15360, 11520, 100, 16000}, FitCase{15360, 11520, 1170, 12000},
-                                           FitCase{2400, 3600, 600, 100}));
+                                           FitCase{2400, 3600, 600, 100}),
+                         [](const ::testing::TestParamInfo<FitCase>& info) {
+                           return std::to_string(info.param.pixelsWide) + "x" + std::to_string(info.param.pixelsHigh);
+                         });
 
 TEST_F(Sizing, CaptionNamesTheWindowsOwnPicture) {
   start(true);
