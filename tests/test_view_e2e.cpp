@@ -399,15 +399,11 @@ TEST_F(ViewCommandLine, HelpListsTheOptions) {
 // green is y modulo 256, blue holds the multiples of 256 (x high, y low).
 QImage CodedPicture(int width, int height) {
   QImage image(width, height, QImage::Format_RGB32);
-  for (int y = 0; y < height; ++y) {
-    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-    for (int x = 0; x < width; ++x) line[x] = qRgb(x % 256, y % 256, (x / 256) * 16 + y / 256);
-  }
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) image.setPixel(x, y, qRgb(x % 256, y % 256, (x / 256) * 16 + y / 256));
   return image;
 }
-QPoint PlaceInCodedPicture(QRgb pixel) {
-  return {qBlue(pixel) / 16 * 256 + qRed(pixel), qBlue(pixel) % 16 * 256 + qGreen(pixel)};
-}
+QPoint PlaceInCodedPicture(QRgb p) { return {qBlue(p) / 16 * 256 + qRed(p), qBlue(p) % 16 * 256 + qGreen(p)}; }
 
 class ViewDriven : public ViewOnScreen {
  protected:
@@ -415,51 +411,47 @@ class ViewDriven : public ViewOnScreen {
     ViewOnScreen::SetUp();
     if (IsSkipped()) return;
     for (const char* tool : {"xdotool", "import"})
-      if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) GTEST_SKIP() << tool << " is missing";
+      if (QStandardPaths::findExecutable(tool).isEmpty()) GTEST_SKIP() << tool << " is missing";
     env_ = QProcessEnvironment::systemEnvironment();
-    env_.insert(QStringLiteral("DISPLAY"), screen_->display());
-    env_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env_.insert(QStringLiteral("KORVENA_REGISTRY_DIR"), dir_.filePath(QStringLiteral("settings")));
-    env_.insert(QStringLiteral("HOME"), dir_.path());
+    env_.insert("DISPLAY", screen_->display());
+    env_.insert("QT_QPA_PLATFORM", "xcb");
+    env_.insert("KORVENA_REGISTRY_DIR", dir_.filePath("settings"));
+    env_.insert("HOME", dir_.path());
     SuppressSystemLeaks(env_, dir_);
   }
   void TearDown() override {
-    if (viewer_.state() == QProcess::NotRunning) return;
     viewer_.terminate();
     if (!viewer_.waitForFinished(10000)) viewer_.kill();
-    viewer_.waitForFinished(2000);
   }
 
-  // Starts the viewer and waits until a window whose title holds `title` shows.
+  // Starts the viewer and waits until a window titled `title` shows.
   bool launch(const QStringList& args, const QString& title) {
     viewer_.setProcessEnvironment(env_);
     viewer_.start(ViewProgram(), args);
-    if (!viewer_.waitForStarted(10000)) return false;
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < 30000 && viewer_.state() == QProcess::Running) {
-      if (!tool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title}).isEmpty())
-        return settle();
-      QThread::msleep(100);
-    }
-    return false;
+    return viewer_.waitForStarted(10000) && shows(title) && !grab().isNull();
   }
+  bool shows(const QString& title) { return !tool({"search", "--sync", "--onlyvisible", "--name", title}).isEmpty(); }
   // Runs xdotool on the virtual screen; its standard output.
   QString tool(const QStringList& args) {
     QProcess xdotool;
     xdotool.setProcessEnvironment(env_);
-    xdotool.start(QStringLiteral("xdotool"), args);
-    xdotool.waitForFinished(10000);
+    xdotool.start("xdotool", args);
+    xdotool.waitForFinished(20000);
     return QString::fromLocal8Bit(xdotool.readAllStandardOutput()).trimmed();
+  }
+  void click(QPoint at, int button) {
+    tool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", QString::number(button)});
+  }
+  void drag(QPoint from, QPoint to) {
+    tool({"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1", "mousemove",
+          QString::number(to.x()), QString::number(to.y()), "mouseup", "1"});
   }
   // The screen once nothing on it changes any more.
   QImage grab() {
     QImage last;
+    const QString file = dir_.filePath("grab.png");
     for (int i = 0; i < 40; ++i) {
-      const QString file = dir_.filePath(QStringLiteral("grab.png"));
-      QProcess::execute(QStringLiteral("import"),
-                        {QStringLiteral("-display"), screen_->display(), QStringLiteral("-window"),
-                         QStringLiteral("root"), file});
+      QProcess::execute("import", {"-display", screen_->display(), "-window", "root", file});
       QImage shot = QImage(file).convertToFormat(QImage::Format_RGB32);
       if (!last.isNull() && shot == last) return shot;
       last = shot;
@@ -467,77 +459,65 @@ class ViewDriven : public ViewOnScreen {
     }
     return last;
   }
-  bool settle() { return !grab().isNull(); }
+  // A 2000 x 3000 coded picture: at 100 % its window fills the screen, with
+  // the vertical bar down the right edge and the horizontal one at the bottom.
+  bool launchCoded() {
+    const QString file = dir_.filePath("coded.png");
+    return CodedPicture(2000, 3000).save(file) && launch({file}, "coded.png  100%");
+  }
 
   QProcessEnvironment env_;
   QProcess viewer_;
 };
 
 TEST_F(ViewDriven, TrackClicksPageAndTheWheelScrollsThePicture) {
-  const QString file = dir_.filePath(QStringLiteral("coded.png"));
-  ASSERT_TRUE(CodedPicture(2000, 3000).save(file));
-  ASSERT_TRUE(launch({file}, QStringLiteral("coded.png  100%"))) << "the picture is not shown";
+  ASSERT_TRUE(launchCoded()) << "the picture is not shown";
   const QPoint probe(400, 400);
   const QPoint start = PlaceInCodedPicture(grab().pixel(probe));
-  // At 100 % the window fills the screen; its vertical bar runs down the right edge.
-  tool({QStringLiteral("mousemove"), QString::number(kScreenWidth - 8), QString::number(kScreenHeight * 4 / 5),
-        QStringLiteral("click"), QStringLiteral("1")});
+  click({kScreenWidth - 8, kScreenHeight * 4 / 5}, 1);
   const QPoint paged = PlaceInCodedPicture(grab().pixel(probe));
   EXPECT_EQ(paged.x(), start.x());
   EXPECT_GT(paged.y() - start.y(), kScreenHeight * 3 / 4) << "a track click does not page by the view's height";
   EXPECT_LT(paged.y() - start.y(), kScreenHeight);
 
-  tool({QStringLiteral("mousemove"), QStringLiteral("600"), QStringLiteral("500"), QStringLiteral("click"),
-        QStringLiteral("4")});
+  click({600, 500}, 4);
   const QPoint wheeled = PlaceInCodedPicture(grab().pixel(probe));
   EXPECT_LT(wheeled.y(), paged.y()) << "the wheel does not scroll up";
   EXPECT_GT(wheeled.y(), start.y());
-  tool({QStringLiteral("keydown"), QStringLiteral("shift"), QStringLiteral("click"), QStringLiteral("5"),
-        QStringLiteral("keyup"), QStringLiteral("shift")});
+  tool({"keydown", "shift", "click", "5", "keyup", "shift"});
   const QPoint sideways = PlaceInCodedPicture(grab().pixel(probe));
   EXPECT_GT(sideways.x(), wheeled.x()) << "Shift with the wheel does not scroll sideways";
   EXPECT_EQ(sideways.y(), wheeled.y());
 }
 
 TEST_F(ViewDriven, RightClickMenuOpensAtThePointerOnAScrolledPicture) {
-  const QString file = dir_.filePath(QStringLiteral("coded.png"));
-  ASSERT_TRUE(CodedPicture(2000, 3000).save(file));
-  ASSERT_TRUE(launch({file}, QStringLiteral("coded.png  100%")));
-  // Both thumbs dragged: the picture scrolled down and to the right.
-  auto drag = [&](QPoint from, QPoint to) {
-    tool({QStringLiteral("mousemove"), QString::number(from.x()), QString::number(from.y()),
-          QStringLiteral("mousedown"), QStringLiteral("1"), QStringLiteral("mousemove"), QString::number(to.x()),
-          QString::number(to.y()), QStringLiteral("mouseup"), QStringLiteral("1")});
-  };
+  ASSERT_TRUE(launchCoded());
   drag({kScreenWidth - 8, 48}, {kScreenWidth - 8, 448});
   drag({30, kScreenHeight - 8}, {430, kScreenHeight - 8});
   const QPoint pointer(500, 400);
   ASSERT_GT(PlaceInCodedPicture(grab().pixel(pointer)).y(), pointer.y() + 100) << "the thumb did not scroll";
-  tool({QStringLiteral("mousemove"), QString::number(pointer.x()), QString::number(pointer.y()),
-        QStringLiteral("click"), QStringLiteral("3")});
+  click(pointer, 3);
   const QImage shot = grab();
   // The menu's light face starts at the pointer; the picture's pixels are
   // never light in all three colours.
-  auto light = [](QRgb p) { return qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200; };
   const QRect face(pointer + QPoint(4, 4), QSize(40, 12));
+  auto light = [](QRgb p) { return qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200; };
   int lit = 0;
   for (int y = face.top(); y <= face.bottom(); ++y)
     for (int x = face.left(); x <= face.right(); ++x) lit += light(shot.pixel(x, y));
   EXPECT_GT(lit, face.width() * face.height() / 2) << "no menu at the pointer";
-  tool({QStringLiteral("key"), QStringLiteral("Escape")});
+  tool({"key", "Escape"});
 }
 
 TEST_F(ViewDriven, KeysOnTheCollapsedToolbarDoNotReachTheHiddenZoomBox) {
-  ASSERT_TRUE(launch({kSamples}, QStringLiteral("1-sunset.jpg  100%")));
+  ASSERT_TRUE(launch({kSamples}, "1-sunset.jpg  100%"));
   // "MoveNext", the third button (26 pixels each) below the title bar, gives
   // the toolbar the keyboard once the next photo is open.
-  tool({QStringLiteral("mousemove"), QString::number(kToolbarLeft + 2 * 26 + 13), QString::number(kToolbarTop + 32),
-        QStringLiteral("click"), QStringLiteral("1")});
-  const QString title = QStringLiteral("2-meadow.jpg  100%");
-  ASSERT_FALSE(tool({QStringLiteral("search"), QStringLiteral("--sync"), QStringLiteral("--name"), title}).isEmpty());
-  tool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Down"), QStringLiteral("Next")});
-  settle();
-  EXPECT_FALSE(tool({QStringLiteral("search"), QStringLiteral("--name"), title}).isEmpty())
+  click({kToolbarLeft + 2 * 26 + 13, kToolbarTop + 32}, 1);
+  ASSERT_TRUE(shows("2-meadow.jpg  100%"));
+  tool({"key", "Down", "Down", "Next"});
+  grab();
+  EXPECT_FALSE(tool({"search", "--name", "2-meadow.jpg  100%"}).isEmpty())
       << "the zoom changed through a box the user cannot see";
 }
 
