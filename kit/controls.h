@@ -13,11 +13,22 @@ namespace kit {
 
 class Picture;
 
+// Bits of the shift state that key and mouse events carry.
+namespace shift {
+inline constexpr int Shift = 1, Ctrl = 2, Alt = 4;
+}  // namespace shift
+// One notch of a mouse wheel.
+inline constexpr int kWheelNotch = 120;
+
 // A container that clips its children (the photo window's view).
 class PictureBox : public Control {
  public:
   using Control::Control;
   std::function<void(int button, int shift, float x, float y)> onMouseUp;
+  // The mouse wheel over the box or what it holds: delta in 120ths of a
+  // notch, positive away from the user; a sideways wheel comes with Shift.
+  std::function<void(int delta, int shift)> onMouseWheel;
+  void userMouseWheel(int delta, int shift) { raise(onMouseWheel, delta, shift); }
 };
 
 // An image control: shows a picture, stretched to its own size or, when not

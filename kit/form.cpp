@@ -58,11 +58,27 @@ void Control::setTag(const std::string& v) { tag_ = v; }
 void Control::setFocus() {
   if (!owner_.visible() || !visible_ || !enabled_)
     throw korvena::RuntimeError(korvena::err::InvalidProcedureCall, "Invalid procedure call or argument");
-  owner_.setFocusedControl(this);
+  owner_.setFocusedControl(seen() ? this : nullptr);
   owner_.setFocus();
 }
 
-bool Control::hasFocus() const { return owner_.active() && owner_.focusedControl() == this; }
+bool Control::hasFocus() const { return owner_.active() && owner_.focusedControl() == this && seen(); }
+
+bool Control::seen() const {
+  if (!owner_.visible()) return false;
+  // The control's rectangle, clipped by each container in turn, in the
+  // coordinates of the container it sits in.
+  float l = left_, t = top_, r = left_ + width_, b = top_ + height_;
+  for (const Control* c = this;; c = c->container_) {
+    if (!c->visible_) return false;
+    const Control* box = c->container_;
+    const float w = box ? box->width_ : owner_.scaleWidth(), h = box ? box->height_ : owner_.scaleHeight();
+    l = std::max(l, 0.0f), t = std::max(t, 0.0f), r = std::min(r, w), b = std::min(b, h);
+    if (l >= r || t >= b) return false;
+    if (!box) return true;
+    l += box->left_, r += box->left_, t += box->top_, b += box->top_;
+  }
+}
 
 void Control::changed() {
   if (owner_.loaded()) platform().changed();
@@ -333,8 +349,9 @@ void Form::userKeyDown(int keyCode, int shift) {
   if (!loaded_) return;
   if (keyPreview_) Form_KeyDown(keyCode, shift);
   if (keyCode == 0 || !loaded_) return;
-  if (focused_ && focused_->onKeyDown)
-    raise(focused_->onKeyDown, keyCode, shift);
+  Control* focused = focused_ && focused_->seen() ? focused_ : nullptr;
+  if (focused && focused->onKeyDown)
+    raise(focused->onKeyDown, keyCode, shift);
   else if (!keyPreview_)
     Form_KeyDown(keyCode, shift);
 }
@@ -343,8 +360,9 @@ void Form::userKeyPress(int keyAscii) {
   if (!loaded_) return;
   if (keyPreview_) Form_KeyPress(keyAscii);
   if (keyAscii == 0 || !loaded_) return;
-  if (focused_ && focused_->onKeyPress)
-    raise(focused_->onKeyPress, keyAscii);
+  Control* focused = focused_ && focused_->seen() ? focused_ : nullptr;
+  if (focused && focused->onKeyPress)
+    raise(focused->onKeyPress, keyAscii);
   else if (!keyPreview_)
     Form_KeyPress(keyAscii);
 }

@@ -66,8 +66,14 @@ class Control {
   void setContainer(Control* container) { container_ = container; }
 
   // Keyboard focus: activates the form (error 5 when the form is hidden).
+  // The focus never rests on a control the user cannot see: one that is
+  // clipped away gets none, and loses what it had once clipped or hidden.
   void setFocus();
   bool hasFocus() const;
+  // Whether the user can see any of the control: it and its containers are
+  // visible, in a shown form, and not wholly outside a container's area or
+  // the form's client area.
+  bool seen() const;
 
   // Key events from the user; the form sees them first when it has key preview.
   std::function<void(int& keyCode, int shift)> onKeyDown;

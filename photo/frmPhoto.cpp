@@ -49,6 +49,7 @@ frmPhoto::frmPhoto() : kit::Form("frmPhoto") {
 std::unique_ptr<kit::ControlSet> frmPhoto::createControls() {
   auto controls = std::make_unique<Controls>(*this);
   controls->picPhoto.onMouseUp = [this](int b, int s, float x, float y) { picPhoto_MouseUp(b, s, x, y); };
+  controls->picForm.onMouseWheel = [this](int delta, int shift) { picForm_MouseWheel(delta, shift); };
   controls->mnuPopClose.onClick = [this] { mnuPopClose_Click(); };
   controls->tmrOpen.onTimer = [this] { tmrOpen_Timer(); };
   controls->VScroll.onScroll = [this] { VScroll_Scroll(); };
@@ -91,7 +92,11 @@ void frmPhoto::Form_KeyPress(int& KeyAscii) {
 }
 
 void frmPhoto::picPhoto_MouseUp(int Button, int /*Shift*/, float X, float Y) {
-  if (Button == 2) popupMenu(c().mnuPop, X, Y);
+  if (Button != 2) return;
+  // The menu opens at the pointer: the point on the picture, taken to the
+  // window by the picture's offset in the view (negative when scrolled).
+  const Controls& k = c();
+  popupMenu(c().mnuPop, X + k.picPhoto.left() + k.picForm.left(), Y + k.picPhoto.top() + k.picForm.top());
 }
 
 void frmPhoto::userRightClick(float x, float y) {
@@ -128,7 +133,7 @@ namespace {
 // picture is taken: the rate as the zoom box, a slideshow or borderless mode
 // give it, and the picture's sizes as SetImage records them. A rate that does
 // not fit 16 bits is left for ResizeImage to report; the natural size stands in.
-PictureSize prospectiveSize(const kit::Picture& picture, float widthFitPercent) {
+PictureSize prospectiveSize(const kit::Picture& picture, float widthFitPercent, int16_t frameWidth) {
   frmNavToolbar& toolbar = NavToolbar();
   const float height = picture.heightTwips();
   const float width = picture.widthTwips();
@@ -138,9 +143,11 @@ PictureSize prospectiveSize(const kit::Picture& picture, float widthFitPercent) 
   } catch (const RuntimeError&) {
     return {height, width, 100, widthFitPercent};
   }
-  if (toolbar.tag() == "Autoslide" || toolbar.c().chkNoBorder.value() != 0) rate = 0;
+  const bool noBorder = toolbar.c().chkNoBorder.value() != 0;
+  if (toolbar.tag() == "Autoslide" || noBorder) rate = 0;
+  const double roomWidth = kit::screenWidth() - (noBorder ? 0 : frameWidth);
   return ShownPictureSize(rate, num::round32(height), num::round32(width), num::toSingle(height / 100.0),
-                          num::toSingle(width / 100.0), kit::screenHeight(), kit::screenWidth(), widthFitPercent);
+                          num::toSingle(width / 100.0), kit::screenHeight(), roomWidth, widthFitPercent);
 }
 
 }  // namespace
@@ -153,7 +160,7 @@ bool frmPhoto::SetImage(const std::string& sFileName) {
     // Read the header, then decode only what the window will show, before
     // anything changes: a file that does not decode leaves the earlier picture.
     auto picture = kit::Picture::open(sFileName);
-    const PictureSize shown = prospectiveSize(*picture, WidthFitPercent);
+    const PictureSize shown = prospectiveSize(*picture, WidthFitPercent, FrameWidth);
     if (!picture->ensureDecodedTwips(shown.width, shown.height))
       throw RuntimeError(kit::kInvalidPictureError, picture->lastError());
     pic.setStretch(false);
@@ -197,7 +204,8 @@ void frmPhoto::tmrOpen_Timer() {
   if (finished) {
     c().tmrOpen.setTimerEnabled(false);
     ResizeGuard = 0;
-    toolbar.c().tmrSlideShow.setTimerEnabled(true);
+    // The show goes on only if nothing stopped it while the window grew.
+    if (toolbar.tag() == "Autoslide") toolbar.c().tmrSlideShow.setTimerEnabled(true);
   }
 }
 

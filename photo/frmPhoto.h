@@ -16,8 +16,9 @@ int32_t AlignOffset(int32_t screenExtent, int32_t windowExtent, uint8_t digit);
 int32_t CentreOffset(int32_t inner, int32_t outer);
 
 // The size (twips) a picture is shown at for a zoom rate (0 or less: fit to
-// the screen), and the zoom factors that go with it. WidthFitPercent comes
-// back unchanged unless the rate fits the picture.
+// the screen, roomWidth being the screen's width less the window's border),
+// and the zoom factors that go with it. WidthFitPercent comes back unchanged
+// unless the rate fits the picture.
 struct PictureSize {
   float height;
   float width;
@@ -25,7 +26,7 @@ struct PictureSize {
   float WidthFitPercent;
 };
 PictureSize ShownPictureSize(int16_t rate, int32_t PictureHeight, int32_t PictureWidth, float HeightPercent,
-                             float WidthPercent, double screenHeight, double screenWidth, float WidthFitPercent);
+                             float WidthPercent, double screenHeight, double roomWidth, float WidthFitPercent);
 
 class frmPhoto : public kit::Form {
  public:
@@ -80,6 +81,7 @@ class frmPhoto : public kit::Form {
 
  private:
   void picPhoto_MouseUp(int Button, int Shift, float X, float Y);
+  void picForm_MouseWheel(int Delta, int Shift);
   void mnuPopClose_Click();
   void tmrOpen_Timer();
   void VScroll_Scroll();
@@ -92,6 +94,8 @@ class frmPhoto : public kit::Form {
   // The full size the opening animation grows the window back to.
   float openTargetWidth_ = 0;
   float openTargetHeight_ = 0;
+  // The wheel's turn not yet spent on a whole notch.
+  int wheelTurn_ = 0;
 };
 
 }  // namespace korvena

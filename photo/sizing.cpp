@@ -29,6 +29,16 @@ int32_t AlignOffset(int32_t screenExtent, int32_t windowExtent, uint8_t digit) {
 namespace {
 // A character of the position code read as a digit (anything else reads 0).
 uint8_t positionDigit(char ch) { return ch >= '0' && ch <= '9' ? static_cast<uint8_t>(ch - '0') : 0; }
+
+// The name of a window's own picture: the image list's entry for its slot.
+// The list's selected text follows the last opened image, not activation,
+// so it may name another window's picture.
+std::string imageNameOf(const frmNavToolbar& toolbar, int16_t slot) {
+  const kit::ComboBox& list = toolbar.peek()->cboImageName;
+  for (int i = 0; i < list.listCount(); ++i)
+    if (list.itemData(i) == slot) return list.itemText(i);
+  return "";
+}
 }  // namespace
 
 void frmPhoto::PlaceOnScreen() {
@@ -84,8 +94,11 @@ void frmPhoto::ResizeImage() {
 
   const double Sh = kit::screenHeight();
   const double Sw = kit::screenWidth();
-  const PictureSize shown =
-      ShownPictureSize(rate, PictureHeight, PictureWidth, HeightPercent, WidthPercent, Sh, Sw, WidthFitPercent);
+  // A fitted picture takes the screen's width less the border, so that the
+  // window it needs is never wider than the screen and its view never
+  // narrower than the picture.
+  const PictureSize shown = ShownPictureSize(rate, PictureHeight, PictureWidth, HeightPercent, WidthPercent, Sh,
+                                             Sw - bw, WidthFitPercent);
   ZoomPercent = shown.ZoomPercent;
   WidthFitPercent = shown.WidthFitPercent;
   const float picHeight = shown.height;
@@ -120,7 +133,7 @@ void frmPhoto::ResizeImage() {
 
   PlaceOnScreen();
 
-  if (!noBorder) setCaption(toolbar.c().cboImageName.text() + " " + num::captionNumber(ZoomPercent) + "%");
+  if (!noBorder) setCaption(imageNameOf(toolbar, slotFromTag()) + " " + num::captionNumber(ZoomPercent) + "%");
 
   if (slideshow) {
     const bool sideway = toolbar.c().chkOpenSideway.value() != 0;

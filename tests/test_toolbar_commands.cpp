@@ -74,6 +74,23 @@ TEST_F(Navigation, ImageListBringsItsWindowForwardAndIgnoresCodeChanges) {
   EXPECT_EQ(state().CurrentIndex, 1);
 }
 
+TEST_F(Navigation, FocusNeverRestsOnAControlClippedByTheCollapsedToolbar) {
+  start();
+  app.OpenImage(picture("a.png", 40, 30), "a");
+  clickButton("Details");
+  bar().udnMinute.userStep(true);
+  EXPECT_TRUE(bar().txtMinute.hasFocus());
+  clickButton("Details");
+  EXPECT_FALSE(bar().txtMinute.hasFocus());
+  bar().cboZoomRate.setFocus();
+  EXPECT_FALSE(bar().cboZoomRate.hasFocus());
+  EXPECT_TRUE(toolbar().active());
+  // A driver still works a clipped control.
+  bar().udnMinute.userStep(true);
+  EXPECT_EQ(bar().txtMinute.text(), "2");
+  EXPECT_FALSE(bar().txtMinute.hasFocus());
+}
+
 TEST_F(Navigation, DetailsArrowOpensTheMenuAndTheButtonTogglesThePanel) {
   start();
   kit::platform().takeEvents();
@@ -86,8 +103,8 @@ TEST_F(Navigation, DetailsArrowOpensTheMenuAndTheButtonTogglesThePanel) {
   const float collapsedW = toolbar().width(), collapsedH = toolbar().height();
   clickButton("Details");
   EXPECT_EQ(bar().Toolbar.button("Details").image, "LessDetails");
-  EXPECT_FLOAT_EQ(toolbar().width(), 4195 + 2484 + 200);
-  EXPECT_FLOAT_EQ(toolbar().height(), 390 + 1956 + 1.5f * 345);
+  EXPECT_FLOAT_EQ(toolbar().width(), 7379);  // the image list's right edge and a margin
+  EXPECT_FLOAT_EQ(toolbar().height(), 2863.5f);
   bar().TabStrip.userSelect(3);
   EXPECT_TRUE(bar().fraTabStrip[3]->visible());
   EXPECT_FALSE(bar().fraTabStrip[1]->visible());
@@ -334,6 +351,21 @@ TEST_F(Slideshow, OpeningAnimationGrowsTheWindowBackToItsFullSize) {
   EXPECT_FLOAT_EQ(w.height(), full);
   EXPECT_TRUE(bar().tmrSlideShow.timerEnabled());
   EXPECT_FALSE(w.c().tmrOpen.timerEnabled());
+}
+
+TEST_F(Slideshow, EscDuringTheOpeningAnimationStopsTheShowForGood) {
+  bar().chkOpenSideway.userClick();
+  setInterval("0", "5");
+  host.open(0);
+  startShow();
+  advance(5000 + 30);  // image 2 opens and starts to grow
+  ASSERT_TRUE(photo(1).c().tmrOpen.timerEnabled());
+  photo(1).userKeyPress(27);
+  advance(60000);
+  EXPECT_FALSE(running());
+  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
+  EXPECT_FALSE(photo(1).c().tmrOpen.timerEnabled());  // the window still grew to its full size
+  EXPECT_EQ(host.requests, (std::vector<int>{3}));
 }
 
 class ScreenModes : public ComponentTest {};

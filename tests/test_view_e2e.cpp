@@ -687,4 +687,132 @@ TEST_F(ViewWorkedByHand, TinyPictureGetsAWindowItsTitleBarButtonsFitIn) {
   expectCentred(shot(), tiny, client);
 }
 
+// ---- The user's mouse and keys on a running viewer (xdotool) ----
+
+// A picture whose every pixel tells where in the picture it is: red is x and
+// green is y modulo 256, blue holds the multiples of 256 (x high, y low).
+QImage CodedPicture(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) image.setPixel(x, y, qRgb(x % 256, y % 256, (x / 256) * 16 + y / 256));
+  return image;
+}
+QPoint PlaceInCodedPicture(QRgb p) { return {qBlue(p) / 16 * 256 + qRed(p), qBlue(p) % 16 * 256 + qGreen(p)}; }
+
+class ViewMouseAndKeys : public ViewOnScreen {
+ protected:
+  void SetUp() override {
+    ViewOnScreen::SetUp();
+    if (IsSkipped()) return;
+    for (const char* tool : {"xdotool", "import"})
+      if (QStandardPaths::findExecutable(tool).isEmpty()) GTEST_SKIP() << tool << " is missing";
+    env_ = QProcessEnvironment::systemEnvironment();
+    env_.insert("DISPLAY", screen_->display());
+    env_.insert("QT_QPA_PLATFORM", "xcb");
+    env_.insert("KORVENA_REGISTRY_DIR", dir_.filePath("settings"));
+    env_.insert("HOME", dir_.path());
+    SuppressSystemLeaks(env_, dir_);
+  }
+  void TearDown() override {
+    viewer_.terminate();
+    if (!viewer_.waitForFinished(10000)) viewer_.kill();
+  }
+
+  // Starts the viewer and waits until a window titled `title` shows.
+  bool launch(const QStringList& args, const QString& title) {
+    viewer_.setProcessEnvironment(env_);
+    viewer_.start(ViewProgram(), args);
+    return viewer_.waitForStarted(10000) && shows(title) && !grab().isNull();
+  }
+  bool shows(const QString& title) { return !tool({"search", "--sync", "--onlyvisible", "--name", title}).isEmpty(); }
+  // Runs xdotool on the virtual screen; its standard output.
+  QString tool(const QStringList& args) {
+    QProcess xdotool;
+    xdotool.setProcessEnvironment(env_);
+    xdotool.start("xdotool", args);
+    xdotool.waitForFinished(20000);
+    return QString::fromLocal8Bit(xdotool.readAllStandardOutput()).trimmed();
+  }
+  void click(QPoint at, int button) {
+    tool({"mousemove", QString::number(at.x()), QString::number(at.y()), "click", QString::number(button)});
+  }
+  void drag(QPoint from, QPoint to) {
+    tool({"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1", "mousemove",
+          QString::number(to.x()), QString::number(to.y()), "mouseup", "1"});
+  }
+  // The screen once nothing on it changes any more.
+  QImage grab() {
+    QImage last;
+    const QString file = dir_.filePath("grab.png");
+    for (int i = 0; i < 40; ++i) {
+      QProcess::execute("import", {"-display", screen_->display(), "-window", "root", file});
+      QImage shot = QImage(file).convertToFormat(QImage::Format_RGB32);
+      if (!last.isNull() && shot == last) return shot;
+      last = shot;
+      QThread::msleep(150);
+    }
+    return last;
+  }
+  // A 2000 x 3000 coded picture: at 100 % its window fills the screen, with
+  // the vertical bar down the right edge and the horizontal one at the bottom.
+  bool launchCoded() {
+    const QString file = dir_.filePath("coded.png");
+    return CodedPicture(2000, 3000).save(file) && launch({file}, "coded.png  100%");
+  }
+
+  QProcessEnvironment env_;
+  QProcess viewer_;
+};
+
+TEST_F(ViewMouseAndKeys, TrackClicksPageAndTheWheelScrollsThePicture) {
+  ASSERT_TRUE(launchCoded()) << "the picture is not shown";
+  const QPoint probe(400, 400);
+  const QPoint start = PlaceInCodedPicture(grab().pixel(probe));
+  click({kScreenWidth - 8, kScreenHeight * 4 / 5}, 1);
+  const QPoint paged = PlaceInCodedPicture(grab().pixel(probe));
+  EXPECT_EQ(paged.x(), start.x());
+  EXPECT_GT(paged.y() - start.y(), kScreenHeight * 3 / 4) << "a track click does not page by the view's height";
+  EXPECT_LT(paged.y() - start.y(), kScreenHeight);
+
+  click({600, 500}, 4);
+  const QPoint wheeled = PlaceInCodedPicture(grab().pixel(probe));
+  EXPECT_LT(wheeled.y(), paged.y()) << "the wheel does not scroll up";
+  EXPECT_GT(wheeled.y(), start.y());
+  tool({"keydown", "shift", "click", "5", "keyup", "shift"});
+  const QPoint sideways = PlaceInCodedPicture(grab().pixel(probe));
+  EXPECT_GT(sideways.x(), wheeled.x()) << "Shift with the wheel does not scroll sideways";
+  EXPECT_EQ(sideways.y(), wheeled.y());
+}
+
+TEST_F(ViewMouseAndKeys, RightClickMenuOpensAtThePointerOnAScrolledPicture) {
+  ASSERT_TRUE(launchCoded());
+  drag({kScreenWidth - 8, 48}, {kScreenWidth - 8, 448});
+  drag({30, kScreenHeight - 8}, {430, kScreenHeight - 8});
+  const QPoint pointer(500, 400);
+  ASSERT_GT(PlaceInCodedPicture(grab().pixel(pointer)).y(), pointer.y() + 100) << "the thumb did not scroll";
+  click(pointer, 3);
+  const QImage shot = grab();
+  // The menu's light face starts at the pointer; the picture's pixels are
+  // never light in all three colours.
+  const QRect face(pointer + QPoint(4, 4), QSize(40, 12));
+  auto light = [](QRgb p) { return qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200; };
+  int lit = 0;
+  for (int y = face.top(); y <= face.bottom(); ++y)
+    for (int x = face.left(); x <= face.right(); ++x) lit += light(shot.pixel(x, y));
+  EXPECT_GT(lit, face.width() * face.height() / 2) << "no menu at the pointer";
+  tool({"key", "Escape"});
+}
+
+TEST_F(ViewMouseAndKeys, KeysOnTheCollapsedToolbarDoNotReachTheHiddenZoomBox) {
+  ASSERT_TRUE(launch({kSamples}, "1-sunset.jpg  100%"));
+  // "MoveNext", the third button (26 pixels each) below the title bar, gives
+  // the toolbar the keyboard once the next photo is open.
+  click({kToolbarLeft + 2 * 26 + 13, kToolbarTop + 32}, 1);
+  ASSERT_TRUE(shows("2-meadow.jpg  100%"));
+  tool({"key", "Down", "Down", "Next"});
+  grab();
+  EXPECT_FALSE(tool({"search", "--name", "2-meadow.jpg  100%"}).isEmpty())
+      << "the zoom changed through a box the user cannot see";
+}
+
 }  // namespace

@@ -93,8 +93,10 @@ frmNavToolbar::Controls::Controls(frmNavToolbar& f)
   imlToolbar.keys = {"MoveFirst", "MovePrevious", "MoveNext",    "MoveLast",
                      "NewWindow", "SameWindow",   "MoreDetails", "LessDetails"};
 
-  place(cboZoomRate, &Toolbar, 2775, 37, 1300, 315);
-  place(cboImageName, &Toolbar, 4195, 37, 2484, 315);
+  // The zoom box is wide enough for "Fit to Window" at the desktop's
+  // default font, beside its arrow.
+  place(cboZoomRate, &Toolbar, 2775, 37, 1800, 315);
+  place(cboImageName, &Toolbar, 4695, 37, 2484, 315);
   TabStrip.move(0, 390, 6880, 1956);
   for (auto caption : {"Auto Slide", "  Screen   ", "    Open     ", " Position "}) TabStrip.addTab(caption);
   const char* const pageNames[] = {"Auto Slide", "Screen", "Open", "Position"};

@@ -1,6 +1,8 @@
 #include "kit/qt/control_mirrors.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <QScrollBar>
 #include <QStyleOptionToolButton>
 #include <QTabBar>
+#include <QWheelEvent>
 #include <QToolButton>
 #include <algorithm>
 #include <optional>
@@ -165,6 +168,10 @@ class ComboMirror : public ControlMirror {
     if (!sameItems) {
       box_->clear();
       for (const auto& item : items) box_->addItem(qs(item.text));
+      // The list is at least as wide as its longest entry.
+      QAbstractItemView* list = box_->view();
+      list->setMinimumWidth(list->sizeHintForColumn(0) + 2 * list->frameWidth() +
+                            list->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     }
     bool textWritten = !sameItems;
     if (box_->currentIndex() != combo_.listIndex()) {
@@ -478,6 +485,22 @@ class PictureBoxMirror : public MouseUpFilter {
     widget_->installEventFilter(this);
   }
 
+  // The wheel over the box, or over a picture in it (the picture leaves it
+  // to its parent). A sideways wheel is Shift with the wheel.
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Wheel) return MouseUpFilter::eventFilter(watched, event);
+    auto* wheel = static_cast<QWheelEvent*>(event);
+    const QPoint turn = wheel->angleDelta();
+    int shift = shiftState(wheel->modifiers());
+    int delta = turn.y();
+    if (delta == 0) {
+      delta = turn.x();
+      shift |= shift::Shift;
+    }
+    if (delta != 0) user([this, delta, shift] { box_.userMouseWheel(delta, shift); });
+    return true;
+  }
+
  protected:
   void mouseUp(int button, int shift, float x, float y) override { raise(box_.onMouseUp, button, shift, x, y); }
 
@@ -535,6 +558,29 @@ void ControlMirror::place(QWidget* parent, const QRect& rect) {
   if (widget_->testAttribute(Qt::WA_ForceDisabled) == control_.enabled()) widget_->setEnabled(control_.enabled());
   const QString tip = QString::fromStdString(control_.toolTip());
   if (widget_->toolTip() != tip) widget_->setToolTip(tip);
+  followSight();
+}
+
+void ControlMirror::followSight() {
+  const bool seen = control_.seen();
+  if (seen == focusable_) return;
+  focusable_ = seen;
+  // The widget and its parts (a combo box's line edit) take focus as they
+  // were made to while the user can see them, and not at all otherwise.
+  QList<QWidget*> parts = widget_->findChildren<QWidget*>();
+  parts.prepend(widget_);
+  for (QWidget* part : parts) {
+    if (!seen) {
+      if (part->focusPolicy() == Qt::NoFocus) continue;
+      policies_[part] = part->focusPolicy();
+      part->setFocusPolicy(Qt::NoFocus);
+    } else if (auto it = policies_.find(part); it != policies_.end()) {
+      part->setFocusPolicy(it->second);
+    }
+  }
+  if (seen) policies_.clear();
+  QWidget* focus = QApplication::focusWidget();
+  if (!seen && focus && (focus == widget_ || widget_->isAncestorOf(focus))) focus->clearFocus();
 }
 
 void ControlMirror::user(const std::function<void()>& action) { owner_.dispatch(action); }

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QtWidgets/QWidget>
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "kit/controls.h"
@@ -39,6 +40,12 @@ class ControlMirror : public QObject {
   FormMirror& owner_;
   Control& control_;
   QPointer<QWidget> widget_;
+
+ private:
+  // Keyboard focus only while the user can see the control.
+  void followSight();
+  bool focusable_ = true;
+  std::map<QWidget*, Qt::FocusPolicy> policies_;
 };
 
 // The mirror of a control, or null for controls without a widget (timers,
