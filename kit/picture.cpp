@@ -226,7 +226,7 @@ DecodeResult shrinkHeld(const QImage& held, QSize size, bool partial) {
 }
 
 DecodeResult readWithQt(const std::string& path, QSize want, QSize natural, bool quarterTurn, bool scalable,
-                        int pixelBytes, const std::atomic<bool>& cancelled) {
+                        int pixelBytes, std::int64_t readCap, const std::atomic<bool>& cancelled) {
   DecodeResult out;
   const std::unique_ptr<QFile> file = files::openForReader(path, out.error, &cancelled);
   if (!file) return out;
@@ -235,8 +235,11 @@ DecodeResult readWithQt(const std::string& path, QSize want, QSize natural, bool
   // The reader scales before it turns the picture: the size goes in stored orientation.
   const bool scaledRead = scalable && want != natural;
   if (scaledRead) reader.setScaledSize(quarterTurn ? want.transposed() : want);
+  // Some readers that scale read the whole picture first (PNG): a read of
+  // the natural size within the budget is let through for all.
   std::optional<files::AllocationLift> lift;
-  if (!scaledRead) lift.emplace(decodedBytes(natural, pixelBytes));
+  const std::int64_t whole = decodedBytes(natural, pixelBytes);
+  if (whole <= readCap) lift.emplace(whole);
   QImage decoded = reader.read();
   lift.reset();
   if (cancelled) return DecodeResult{QImage(), false, jpeg::kCancelled};
@@ -275,9 +278,9 @@ DecodeTask::Work Picture::Impl::workFor(const DecodePlan& plan) const {
       };
     case DecodePlan::Kind::Reader:
       return [=, natural = QSize(naturalWidth, naturalHeight), turn = quarterTurn, scales = scalable,
-              bytes = readerPixelBytes](const std::atomic<bool>& cancelled) {
+              bytes = readerPixelBytes, cap = PictureMemory::shared().readCap()](const std::atomic<bool>& cancelled) {
         if (covers(held, plan.size)) return shrinkHeld(held, plan.size, heldPartial);
-        return readWithQt(file, plan.size, natural, turn, scales, bytes, cancelled);
+        return readWithQt(file, plan.size, natural, turn, scales, bytes, cap, cancelled);
       };
     default:
       return [](const std::atomic<bool>&) { return DecodeResult{QImage(), false, "Nothing to decode"}; };
