@@ -411,6 +411,9 @@ DecodeTask::Work Picture::Impl::tileWork(const std::vector<QPoint>& missing) con
   // Each pass reads the file's data up to its last row, so fewer passes are
   // faster: all the tiles in one when that stays small, else a pass per row
   // of tiles, else a pass per tile.
+  // FIXME: a pass over a progressive file holds all its coefficients while it
+  // runs, outside the shared budget; keeping them (or an index of restart
+  // points) between passes would make later regions cheap and bounded.
   const std::int64_t limit =
       std::max(decodedBytes(QSize(kTileSize, kTileSize)), std::min(kTileBatchBytes, budgetBytes()));
   std::vector<QRect> rects;
