@@ -522,6 +522,11 @@ void decodeRows(Job& job, Sink& sink, const Header& header, int denominator, QRe
       for (int r = 0; r < count; ++r) cmykToRgb(base + r * stride, rowWidth, inverted);
     if (target == nullptr) sink.put(base + shift, stride, count, job.rowsDone);
     job.rowsDone += count;
+    // A sequential file whose data has ended has nothing more to give: the
+    // rest is grey without decoding it (a header may claim a giant picture
+    // over a few bytes of data). A progressive one still refines every row.
+    if (job.src.ended && !jpeg_has_multiple_scans(cinfo) && job.rowsDone < storedRect.height())
+      failWith(cinfo, "The file ends before the picture does");
   }
 }
 
