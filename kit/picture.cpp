@@ -69,7 +69,7 @@ std::int64_t workBytes() { return PictureMemory::shared().budget(); }
 // Three quarters of the allocation limit, leaving room for row padding and
 // for a reader's own working buffers.
 std::int64_t budgetBytes() {
-  int limit = QImageReader::allocationLimit();
+  int limit = files::allocationLimit();
   if (limit <= 0) limit = kDefaultLimitMegabytes;
   return static_cast<std::int64_t>(limit) * kMegabyte * 3 / 4;
 }

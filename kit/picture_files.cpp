@@ -109,6 +109,11 @@ std::unique_ptr<QFile> openForReader(const std::string& path, std::string& error
   return file;
 }
 
+int allocationLimit() {
+  const std::lock_guard<std::mutex> lock(liftMutex);
+  return lifts.empty() ? QImageReader::allocationLimit() : unliftedLimit;
+}
+
 AllocationLift::AllocationLift(std::int64_t bytes) : megabytes_((bytes >> 20) + 1) {
   // NOTE: Qt keeps one limit for the whole process; readers on other threads
   // see the lifted value while it lasts, within the same budget.

@@ -28,6 +28,9 @@ std::unique_ptr<QFile> openForReader(const std::string& path, std::string& error
 // Raises Qt's allocation limit to let one read of `bytes` through while it
 // lives; our own budget has decided the read may happen. Overlapping lifts
 // take the largest; the limit goes back when the last one ends.
+// Qt's allocation limit as set by the process, not as lifted for a read.
+int allocationLimit();
+
 class AllocationLift {
  public:
   explicit AllocationLift(std::int64_t bytes);
