@@ -478,10 +478,11 @@ int main(int argc, char** argv) {
     bombTime = timingOf(refused);
     cleanTime = timingOf(clean);
   }
-  std::printf("Scan bomb (8000 x 8000 progressive, one AC scan repeated 10000 times, %.1f MB): refused in %s ms;\n"
-              "the same photo without the repeats opens at fit in %s ms: x%s (goal <= 0.5)\n\n",
-              static_cast<double>(fs::file_size(bomb)) / (1024.0 * 1024.0), ms(bombTime).c_str(),
-              ms(cleanTime).c_str(), ratio(bombTime, cleanTime).c_str());
+  std::printf(
+      "Scan bomb (8000 x 8000 progressive, one AC scan repeated 10000 times, %.1f MB): refused in %s ms;\n"
+      "the same photo without the repeats opens at fit in %s ms: x%s (goal <= 0.5)\n\n",
+      static_cast<double>(fs::file_size(bomb)) / (1024.0 * 1024.0), ms(bombTime).c_str(), ms(cleanTime).c_str(),
+      ratio(bombTime, cleanTime).c_str());
 
   std::printf("\nnaive read in ms:");
   for (const Row& r : rows) std::printf("  %s %s%s", r.picture.file.c_str(), ms(r.naive).c_str(), r.naiveLimitLifted ? "*" : "");

@@ -32,10 +32,10 @@
 #include <optional>
 #include <utility>
 
-#include "korvena/RuntimeError.h"
 #include "kit/picture_files.h"
 #include "kit/picture_impl.h"
 #include "kit/platform.h"
+#include "korvena/RuntimeError.h"
 
 namespace kit {
 
@@ -107,9 +107,9 @@ constexpr int kMaxSide = 1 << 20;
 constexpr long kExclamation = 48;
 
 std::string tooLarge(QSize size, std::int64_t bytes, std::int64_t cap) {
-  return "The picture is too large to decode: " + std::to_string(size.width()) + " x " +
-         std::to_string(size.height()) + " pixels need " + std::to_string(bytes / kMegabyte) +
-         " MB, more than the " + std::to_string(cap / kMegabyte) + " MB allowed";
+  return "The picture is too large to decode: " + std::to_string(size.width()) + " x " + std::to_string(size.height()) +
+         " pixels need " + std::to_string(bytes / kMegabyte) + " MB, more than the " + std::to_string(cap / kMegabyte) +
+         " MB allowed";
 }
 
 QImage shrunk(const QImage& image, QSize size) {
@@ -196,7 +196,8 @@ DecodePlan Picture::Impl::planFor(QSize shown) const {
   if (jpeg) {
     const int denominator = header.coveringDenominator(shown);
     if (decodedBytes(target) <= budget) return {DecodePlan::Kind::Jpeg, target, denominator};
-    QSize side = natural.scaled(kOverviewSide, kOverviewSide, Qt::KeepAspectRatio).boundedTo(natural).expandedTo({1, 1});
+    QSize side =
+        natural.scaled(kOverviewSide, kOverviewSide, Qt::KeepAspectRatio).boundedTo(natural).expandedTo({1, 1});
     const std::int64_t overviewBytes = std::min(kOverviewBytes, budget / 4);
     while (decodedBytes(side) > overviewBytes && (side.width() > 1 || side.height() > 1))
       side = (side / 2).expandedTo(QSize(1, 1));
@@ -246,8 +247,7 @@ DecodeResult readWithQt(const std::string& path, QSize want, QSize natural, bool
   if (decoded.isNull()) return DecodeResult{QImage(), false, readerError(reader)};
   if (decoded.size() != want) decoded = shrunk(decoded, want);
   // Sixteen bits a channel are more than a screen shows: held at eight.
-  if (decoded.depth() > 32)
-    decoded.convertTo(decoded.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+  if (decoded.depth() > 32) decoded.convertTo(decoded.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
   out.image = std::move(decoded);
   if (out.image.isNull()) out.error = "Out of memory";
   return out;
@@ -265,7 +265,8 @@ DecodeTask::Work Picture::Impl::workFor(const DecodePlan& plan) const {
     case DecodePlan::Kind::Jpeg:
       return [=](const std::atomic<bool>& cancelled) {
         if (covers(held, plan.size)) return shrinkHeld(held, plan.size, heldPartial);
-        jpeg::Decoded d = jpeg::decode(file, head, plan.denominator, QRect(), plan.size, budgetBytes(), work, &cancelled);
+        jpeg::Decoded d =
+            jpeg::decode(file, head, plan.denominator, QRect(), plan.size, budgetBytes(), work, &cancelled);
         return DecodeResult{std::move(d.image), d.partial, std::move(d.error)};
       };
     case DecodePlan::Kind::Tiles:
@@ -431,7 +432,8 @@ DecodeTask::Work Picture::Impl::tileWork(const std::vector<QPoint>& missing) con
   } else {
     std::vector<std::vector<int>> rows;
     for (const int t : all) {
-      if (rows.empty() || missing[static_cast<std::size_t>(rows.back().front())].y() != missing[static_cast<std::size_t>(t)].y())
+      if (rows.empty() ||
+          missing[static_cast<std::size_t>(rows.back().front())].y() != missing[static_cast<std::size_t>(t)].y())
         rows.emplace_back();
       rows.back().push_back(t);
     }
@@ -445,8 +447,8 @@ DecodeTask::Work Picture::Impl::tileWork(const std::vector<QPoint>& missing) con
   }
   std::vector<std::pair<QRect, std::vector<int>>> plans;
   for (const auto& pass : passes) plans.emplace_back(bounds(pass), pass);
-  return [=, file = path, head = header, den = tileDenominator, owner = id, tiles = cache, work = workBytes()](
-             const std::atomic<bool>& cancelled) {
+  return [=, file = path, head = header, den = tileDenominator, owner = id, tiles = cache,
+          work = workBytes()](const std::atomic<bool>& cancelled) {
     for (const auto& [area, pass] : plans) {
       const jpeg::Decoded decoded = jpeg::decode(file, head, den, area, QSize(), limit, work, &cancelled);
       if (cancelled) break;

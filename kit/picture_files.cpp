@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <set>
 #include <mutex>
+#include <set>
 
 namespace kit::files {
 
@@ -47,7 +47,7 @@ int openNonBlocking(const std::string& path) {
 
 std::mutex liftMutex;
 std::multiset<std::int64_t> lifts;  // active lifts, in megabytes
-int unliftedLimit = 0;             // the limit before the first active lift
+int unliftedLimit = 0;              // the limit before the first active lift
 
 }  // namespace
 
@@ -78,8 +78,7 @@ std::optional<std::string> problem(const std::string& path) {
   return std::nullopt;
 }
 
-std::unique_ptr<QFile> openForReader(const std::string& path, std::string& error,
-                                     const std::atomic<bool>* cancelled) {
+std::unique_ptr<QFile> openForReader(const std::string& path, std::string& error, const std::atomic<bool>* cancelled) {
   if (auto p = problem(path)) {
     error = *p;
     return nullptr;

@@ -3,6 +3,11 @@
 // Every open ends in one "Error" box (the window keeps its earlier picture)
 // or a shown picture; never a crash, a hang or unbounded memory. The files are
 // made here: PNG, JPEG, BMP and PPM by Qt's writers, GIF by a small encoder.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
@@ -17,11 +22,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include "component_fixture.h"
 #include "fuzz/component_invariants.h"
@@ -463,8 +463,8 @@ TEST_F(Hostile, AnythingButAReadableFileIsRefusedAtOnceSayingWhat) {
   socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
   ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   std::vector<std::pair<std::string, std::string>> cases = {
-      {fifo, "pipe"},           {fifoPng, "pipe"},          {socketPath, "socket"},
-      {"/dev/zero", "device"},  {folder, "folder"},        {(dir / "gone.png").string(), "File not found"}};
+      {fifo, "pipe"},          {fifoPng, "pipe"},  {socketPath, "socket"},
+      {"/dev/zero", "device"}, {folder, "folder"}, {(dir / "gone.png").string(), "File not found"}};
   if (::geteuid() != 0) {  // root reads anything
     const std::string locked = write("locked.png", samples()[0].bytes);
     ::chmod(locked.c_str(), 0);
@@ -495,8 +495,9 @@ TEST_F(Hostile, NamesThatAreNotUtf8Open) {
 
 TEST_F(Hostile, APictureTooLargeForTheBudgetSaysSo) {
   if (!QImageReader::supportedImageFormats().contains("svg")) GTEST_SKIP() << "no SVG reader";
-  const QByteArray svg = "<svg xmlns='http://www.w3.org/2000/svg' width='100000000' height='100000000'>"
-                         "<rect width='10' height='10'/></svg>";
+  const QByteArray svg =
+      "<svg xmlns='http://www.w3.org/2000/svg' width='100000000' height='100000000'>"
+      "<rect width='10' height='10'/></svg>";
   EXPECT_FALSE(openBytes(svg, "huge.svg"));
   EXPECT_NE(lastError.find("too large"), std::string::npos) << lastError;
 }

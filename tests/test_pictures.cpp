@@ -144,7 +144,8 @@ TEST_F(PictureTest, PicturesPastQtsAllocationLimitOpenAtTheShownSize) {
   for (int y = 0; y < deep.height(); ++y)
     for (int x = 0; x < deep.width(); ++x) deep.setPixelColor(x, y, QColor::fromRgba64(x * 54, y * 65, 40000));
   const QImage bmp = testImage(1600, 1200);  // 7.7 MB: over the budget below the limit
-  for (const auto& [name, bytes] : {std::pair{"deep.png", encode(deep, "png")}, std::pair{"wide.bmp", encode(bmp, "bmp")}}) {
+  for (const auto& [name, bytes] :
+       {std::pair{"deep.png", encode(deep, "png")}, std::pair{"wide.bmp", encode(bmp, "bmp")}}) {
     SCOPED_TRACE(name);
     const auto picture = kit::Picture::open(write(name, bytes));
     const QSize natural(picture->widthPixels(), picture->heightPixels());

@@ -46,9 +46,10 @@ void PhotoWidget::setPicture(std::shared_ptr<Picture> picture) {
   if (picture_) picture_->impl().setOnReady(nullptr);
   picture_ = std::move(picture);
   // A decode that finishes off the UI thread repaints what it shows.
-  if (picture_) picture_->impl().setOnReady([widget = QPointer<PhotoWidget>(this)] {
-    if (widget) widget->update();
-  });
+  if (picture_)
+    picture_->impl().setOnReady([widget = QPointer<PhotoWidget>(this)] {
+      if (widget) widget->update();
+    });
   update();
 }
 
