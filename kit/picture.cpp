@@ -183,9 +183,13 @@ std::shared_ptr<Picture> Picture::load(const std::string& path) {
 Picture::Impl::Impl() : id(nextPictureId++), listener_(std::make_shared<Listener>(Listener{this, {}})) {}
 
 Picture::Impl::~Impl() {
+  cancelDecodes();
+  PictureMemory::shared().forget(*this);
+}
+
+void Picture::Impl::cancelDecodes() {
   if (task_) task_->cancel();
   if (tileTask_) tileTask_->cancel();
-  PictureMemory::shared().forget(*this);
 }
 
 DecodePlan Picture::Impl::planFor(QSize shown) const {
@@ -362,7 +366,11 @@ bool Picture::Impl::collect() {
   }
   failed_ = DecodePlan{};
   const bool tiles = wanted_.kind == DecodePlan::Kind::Tiles;
-  if (tiled && (!tiles || tileDenominator != wanted_.denominator)) cache->drop(id);
+  if (tiled && (!tiles || tileDenominator != wanted_.denominator)) {
+    if (tileTask_) tileTask_->cancel();
+    tileTask_.reset();
+    cache->drop(id);
+  }
   tiled = tiles;
   tileDenominator = wanted_.denominator;
   image = std::move(result.image);
@@ -373,8 +381,9 @@ bool Picture::Impl::collect() {
 }
 
 void Picture::Impl::releasePixels() {
-  if (task_) task_->cancel();
+  cancelDecodes();
   task_.reset();
+  tileTask_.reset();
   image = QImage();
   held_ = DecodePlan{};
   if (tiled) cache->drop(id);
@@ -457,7 +466,7 @@ DecodeTask::Work Picture::Impl::tileWork(const std::vector<QPoint>& missing) con
       for (const int t : pass) {
         const QPoint at = missing[static_cast<std::size_t>(t)];
         tiles->insert(TileKey{owner, den, at.x(), at.y()},
-                      decoded.image.copy(rects[static_cast<std::size_t>(t)].translated(-area.topLeft())));
+                      decoded.image.copy(rects[static_cast<std::size_t>(t)].translated(-area.topLeft())), &cancelled);
       }
     }
     return DecodeResult{};
@@ -543,6 +552,7 @@ std::vector<PicturePiece> Picture::Impl::pieces(QSize shown, QRect region, bool 
 Picture::Picture(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Picture::~Picture() {
+  impl_->cancelDecodes();  // first: no tile arrives after the drop
   if (impl_->cache) impl_->cache->drop(impl_->id);
 }
 

@@ -78,6 +78,7 @@ struct Picture::Impl : MemoryHolder {
   bool ensure(QSize shown);
   bool ensureNatural();
   void releasePixels() override;
+  void cancelDecodes();
 
  private:
   friend class Picture;
