@@ -225,9 +225,9 @@ void printMemory(const char* label) {
   std::fflush(stdout);
 }
 
-int childWindows(const fs::path& store, const std::string& path, int count) {
+int childWindows(const fs::path& store, const std::string& path, int count, const std::string& rate) {
   Component component(store);
-  component.setRate("Fit to Window");
+  component.setRate(rate);
   component.newWindows();
   printMemory("base");
   for (int i = 0; i < count; ++i)
@@ -344,7 +344,8 @@ int main(int argc, char** argv) {
   } cleanup{store};
 
   if (args.size() >= 4 && args[1] == "--child-windows")
-    return childWindows(store, args[2].toStdString(), args[3].toInt());
+    return childWindows(store, args[2].toStdString(), args[3].toInt(),
+                        args.size() >= 5 ? args[4].toStdString() : "Fit to Window");
   if (args.size() >= 4 && args[1] == "--child-zoom") return childZoom(store, args[2].toStdString(), args[3].toStdString());
   if (only == "store") return bench::storeBench(store, runs) ? 0 : 1;
 
@@ -360,6 +361,13 @@ int main(int argc, char** argv) {
     if (!made) return 1;
     fs::rename(partial, file);
   }
+  // For the many-windows peak and the scan bomb (from the clean progressive photo).
+  const std::string photo12 = (pictures / "photo-12mp.jpg").string();
+  const std::string progressive = (pictures / "progressive-8000.jpg").string();
+  const std::string bomb = (pictures / "scan-bomb.jpg").string();
+  if (!fs::exists(photo12) && !bench::writeJpeg(photo12, 4000, 3000, 11)) return 1;
+  if (!fs::exists(progressive) && !bench::writeJpeg(progressive, 8000, 8000, 13, 1, true)) return 1;
+  if (!fs::exists(bomb) && !bench::writeRepeatedScan(progressive, bomb, 10000)) return 1;
 
   if (warm) {
     ::mallopt(M_MMAP_THRESHOLD, 1 << 30);
@@ -460,6 +468,26 @@ int main(int argc, char** argv) {
                 ratio(r.full, r.limitFull).c_str(), ms(r.fullView).c_str(), ratio(r.naive, r.fullView).c_str(),
                 ms(r.zoom).c_str(), ratio(r.zoom, r.limitFull).c_str(), ms(r.zoomView).c_str(), ms(r.corner).c_str());
   }
+  // The scan bomb: refused, against opening the same photo without the repeats.
+  Timing bombTime, cleanTime;
+  {
+    Component component(store);
+    component.setRate("Fit to Window");
+    Series refused{[&] { return !component.open(bomb); }};
+    Series clean{[&] { return component.open(progressive); }};
+    measure(runs, {&refused, &clean}, [] {
+      korvena::ResetPhotoWindows();
+      kit::platform().collectGarbage();
+    });
+    bombTime = timingOf(refused);
+    cleanTime = timingOf(clean);
+  }
+  std::printf(
+      "Scan bomb (8000 x 8000 progressive, one AC scan repeated 10000 times, %.1f MB): refused in %s ms;\n"
+      "the same photo without the repeats opens at fit in %s ms: x%s (goal <= 0.5)\n\n",
+      static_cast<double>(fs::file_size(bomb)) / (1024.0 * 1024.0), ms(bombTime).c_str(), ms(cleanTime).c_str(),
+      ratio(bombTime, cleanTime).c_str());
+
   std::printf("\nnaive read in ms:");
   for (const Row& r : rows) std::printf("  %s %s%s", r.picture.file.c_str(), ms(r.naive).c_str(), r.naiveLimitLifted ? "*" : "");
   std::printf("\n* over Qt's allocation limit the naive read fails; its time with the limit lifted is used.\n\n");
@@ -472,6 +500,9 @@ int main(int argc, char** argv) {
   const QString photo24 = QString::fromStdString((pictures / "photo-24mp.jpg").string());
   const QString photo50 = QString::fromStdString((pictures / "photo-50mp.jpg").string());
   const Memory windows = runChild({"--child-windows", photo24, "50"});
+  const QString photo12q = QString::fromStdString(photo12);
+  const Memory hundred = runChild({"--child-windows", photo12q, "100", "100%"});
+  const Memory single = runChild({"--child-windows", photo12q, "1", "100%"});
   const Memory at100 = runChild({"--child-zoom", photo50, "100%"});
   const Memory at1600 = runChild({"--child-zoom", photo50, "1600%"});
   auto peak = [](const Memory& m, const char* label) { return m.at.count(label) ? m.at.at(label).second : 0L; };
@@ -479,6 +510,9 @@ int main(int argc, char** argv) {
   std::printf("  50 windows of the 24 MP photo at fit: %s (%s before opening)%s\n",
               fixed(mb(peak(windows, "done"))).c_str(), fixed(mb(peak(windows, "base"))).c_str(),
               windows.ok ? "" : "  FAILED");
+  std::printf("  100 windows of the 12 MP photo at 100 %%: %s (one window: %s; %s before opening)%s\n",
+              fixed(mb(peak(hundred, "done"))).c_str(), fixed(mb(peak(single, "done"))).c_str(),
+              fixed(mb(peak(hundred, "base"))).c_str(), hundred.ok ? "" : "  FAILED");
   for (const auto& [label, m] : {std::pair{"100%", &at100}, std::pair{"1600%", &at1600}})
     std::printf("  50 MP photo at %-5s: first view %s, after panning across it %s (%s before opening)%s\n", label,
                 fixed(mb(peak(*m, "first-view"))).c_str(), fixed(mb(peak(*m, "panned"))).c_str(),
@@ -508,6 +542,13 @@ int main(int argc, char** argv) {
   const double w50 = mb(peak(windows, "done"));
   std::printf("  50 windows of 24 MP at fit: %s MB (goal < 300) %s\n", fixed(w50).c_str(),
               windows.ok && w50 < 300 ? "met" : "MISSED");
+  const double h100 = mb(peak(hundred, "done")), h1 = mb(peak(single, "done"));
+  std::printf("  100 windows of 12 MP at 100 %%: %s MB, x%s one window's peak (goal < 1536 MB, no failure) %s\n",
+              fixed(h100).c_str(), fixed(h1 > 0 ? h100 / h1 : 0, 2).c_str(),
+              hundred.ok && h100 < 1536 ? "met" : "MISSED");
+  std::printf("  scan bomb refused in x%s of the clean photo's open (goal <= 0.5) %s\n",
+              ratio(bombTime, cleanTime).c_str(),
+              bombTime.ok && cleanTime.ok && bombTime.ms <= 0.5 * cleanTime.ms ? "met" : "MISSED");
   const Row& huge = find("photo-12000.jpg");
   std::printf("  12000 x 12000 opens at fit and at 100 %%: %s\n", huge.fit.ok && huge.full.ok ? "met" : "MISSED");
   return 0;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 // clang-format off
@@ -117,7 +119,7 @@ std::vector<unsigned char> exifWithOrientation(int orientation) {
 
 }  // namespace
 
-bool writeJpeg(const std::string& path, int width, int height, std::uint32_t seed, int orientation) {
+bool writeJpeg(const std::string& path, int width, int height, std::uint32_t seed, int orientation, bool progressive) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
     std::perror(path.c_str());
@@ -134,6 +136,7 @@ bool writeJpeg(const std::string& path, int width, int height, std::uint32_t see
   cinfo.in_color_space = JCS_RGB;
   jpeg_set_defaults(&cinfo);  // YCbCr with 2 x 2 chroma subsampling
   jpeg_set_quality(&cinfo, 90, TRUE);
+  if (progressive) jpeg_simple_progression(&cinfo);
   jpeg_start_compress(&cinfo, TRUE);
   if (orientation != 1) {
     const std::vector<unsigned char> exif = exifWithOrientation(orientation);
@@ -149,6 +152,36 @@ bool writeJpeg(const std::string& path, int width, int height, std::uint32_t see
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
   return std::fclose(file) == 0;
+}
+
+bool writeRepeatedScan(const std::string& from, const std::string& to, int times) {
+  std::ifstream in(from, std::ios::binary);
+  const std::string jpeg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(jpeg[i]); };
+  // Each scan runs from its SOS marker to the next marker that is not a restart.
+  std::size_t best = 0, bestEnd = 0;
+  for (std::size_t i = 2; i + 3 < jpeg.size();) {
+    const std::size_t length = (byte(i + 2) << 8) | byte(i + 3);
+    if (byte(i + 1) != 0xDA) {
+      i += 2 + length;
+      continue;
+    }
+    std::size_t end = i + 2 + length;
+    while (end + 1 < jpeg.size() && !(byte(end) == 0xFF && byte(end + 1) != 0 && (byte(end + 1) & 0xF8) != 0xD0)) ++end;
+    const std::size_t spectral = i + 5 + 2 * byte(i + 4);  // Ss; Se and Ah/Al follow
+    const bool firstAc = byte(spectral) != 0 && (byte(spectral + 2) >> 4) == 0;
+    if (firstAc && (bestEnd == 0 || end - i < bestEnd - best)) best = i, bestEnd = end;
+    i = end;
+  }
+  if (bestEnd == 0) {
+    std::fprintf(stderr, "%s: no AC scan to repeat\n", from.c_str());
+    return false;
+  }
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  out.write(jpeg.data(), static_cast<std::streamsize>(bestEnd));
+  for (int i = 0; i < times; ++i) out.write(jpeg.data() + best, static_cast<std::streamsize>(bestEnd - best));
+  out.write(jpeg.data() + bestEnd, static_cast<std::streamsize>(jpeg.size() - bestEnd));
+  return static_cast<bool>(out);
 }
 
 bool writePng(const std::string& path, int width, int height, std::uint32_t seed) {

@@ -8,10 +8,14 @@
 
 namespace bench {
 
-// Writes a JPEG (quality 90, 4:2:0, baseline) of width x height stored
-// pixels; an EXIF orientation other than 1 adds an APP1 segment carrying it.
-// False with a message on stderr when the file cannot be written.
-bool writeJpeg(const std::string& path, int width, int height, std::uint32_t seed, int orientation = 1);
+// Writes a JPEG (quality 90, 4:2:0, baseline or progressive) of width x
+// height stored pixels; an EXIF orientation other than 1 adds an APP1 segment
+// carrying it. False with a message on stderr when the file cannot be written.
+bool writeJpeg(const std::string& path, int width, int height, std::uint32_t seed, int orientation = 1,
+               bool progressive = false);
+// Copies a progressive JPEG with its smallest first AC scan repeated `times`
+// more times: a scan bomb, each repeat a pass over the whole picture.
+bool writeRepeatedScan(const std::string& from, const std::string& to, int times);
 // Writes a PNG of the same content (through Qt's writer).
 bool writePng(const std::string& path, int width, int height, std::uint32_t seed);
 

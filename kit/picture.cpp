@@ -7,13 +7,18 @@
 // always applied (the reader reports the stored size, so a quarter turn swaps
 // it here).
 //
-// Decoding stays within a budget below Qt's allocation limit, which is never
-// switched off. A JPEG shown at more pixels than the budget holds (a huge
-// picture at high zoom) keeps a small overview and is painted from tiles,
-// decoded as views ask for them into a cache with a fixed budget. A format
-// Qt decodes is reduced by halves to fit the budget; readers that cannot
-// decode at a reduced size (BMP, TIFF, the PNM family) decode fully first, so
-// for them Qt's allocation limit still decides what can be loaded.
+// A JPEG shown at more pixels than the decoding budget (below Qt's allocation
+// limit) holds (a huge picture at high zoom) keeps a small overview and is
+// painted from tiles, decoded as views ask for them into a cache with a fixed
+// budget. A format Qt decodes is read at the size shown when its reader can
+// scale; otherwise it is read whole and shrunk, the read bounded by the
+// shared picture budget (Qt's allocation limit is lifted for that read only),
+// and the held picture is reduced by halves to a quarter of that budget.
+// Only a picture whose read would not fit is refused, saying so.
+//
+// Every decode is a task run off the UI thread (kit/picture_work.h); the
+// state below is touched only on the UI thread. A picture never opens a
+// file that is not a regular file (kit/picture_files.h).
 #include "kit/picture.h"
 
 #include <QImageIOHandler>
@@ -24,11 +29,13 @@
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <utility>
 
-#include "korvena/RuntimeError.h"
+#include "kit/picture_files.h"
 #include "kit/picture_impl.h"
 #include "kit/platform.h"
+#include "korvena/RuntimeError.h"
 
 namespace kit {
 
@@ -47,7 +54,7 @@ constexpr std::int64_t kTileBatchBytes = 32 * kMegabyte;
 
 std::atomic<std::uint64_t> nextPictureId{1};
 
-[[noreturn]] void raise(std::string text) {
+[[noreturn]] void throwInvalidPicture(std::string text) {
   if (text.empty()) text = "Invalid picture";
   throw korvena::RuntimeError(kInvalidPictureError, text);
 }
@@ -57,16 +64,19 @@ std::string readerError(const QImageReader& reader) {
   return text.empty() ? "Invalid picture" : text;
 }
 
+std::int64_t workBytes() { return PictureMemory::shared().budget(); }
+
 // Three quarters of the allocation limit, leaving room for row padding and
 // for a reader's own working buffers.
 std::int64_t budgetBytes() {
-  int limit = QImageReader::allocationLimit();
+  int limit = files::allocationLimit();
   if (limit <= 0) limit = kDefaultLimitMegabytes;
   return static_cast<std::int64_t>(limit) * kMegabyte * 3 / 4;
 }
 
 std::int64_t bytesPerPixel(QImage::Format format) {
-  if (format == QImage::Format_Invalid) return 4;
+  // A damaged file's handler may report anything.
+  if (format <= QImage::Format_Invalid || format >= QImage::NImageFormats) return 4;
   const int bits = QImage::toPixelFormat(format).bitsPerPixel();
   return std::max(1, (bits + 7) / 8);
 }
@@ -84,13 +94,22 @@ QSize withinBudget(QSize size, std::int64_t pixelBytes, std::int64_t budget) {
   return size;
 }
 
-bool startsLikeJpeg(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
+bool startsLikeJpeg(QIODevice& file) {
   unsigned char bytes[3] = {};
-  const std::size_t n = std::fread(bytes, 1, sizeof bytes, file);
-  std::fclose(file);
-  return jpeg::hasSignature(bytes, n);
+  const qint64 n = file.peek(reinterpret_cast<char*>(bytes), sizeof bytes);
+  return n > 0 && jpeg::hasSignature(bytes, static_cast<std::size_t>(n));
+}
+
+// Natural sizes beyond this are refused: no screen shows them and their
+// lengths in twips would not fit the photo code's numbers.
+constexpr int kMaxSide = 1 << 20;
+// The message box a decode that fails after the picture was taken shows.
+constexpr long kExclamation = 48;
+
+std::string tooLarge(QSize size, std::int64_t bytes, std::int64_t cap) {
+  return "The picture is too large to decode: " + std::to_string(size.width()) + " x " + std::to_string(size.height()) +
+         " pixels need " + std::to_string(bytes / kMegabyte) + " MB, more than the " + std::to_string(cap / kMegabyte) +
+         " MB allowed";
 }
 
 QImage shrunk(const QImage& image, QSize size) {
@@ -111,30 +130,39 @@ bool covers(const QImage& image, QSize size) {
 std::shared_ptr<Picture> Picture::open(const std::string& path) {
   auto impl = std::make_unique<Impl>();
   impl->path = path;
-  impl->id = nextPictureId++;
+  std::string failure;
+  const std::unique_ptr<QFile> file = files::openForReader(path, failure);
+  if (!file) throwInvalidPicture(failure);
   QSize natural;
-  if (startsLikeJpeg(path)) {
+  if (startsLikeJpeg(*file)) {
     std::string error;
-    if (!jpeg::readHeader(path, impl->header, error)) raise(error);
+    if (!jpeg::readHeader(path, impl->header, error)) throwInvalidPicture(error);
     impl->jpeg = true;
     natural = impl->header.size(1);
   } else {
-    QImageReader reader(QString::fromStdString(path));
+    QImageReader reader(file.get());
     reader.setAutoTransform(true);
-    if (!reader.canRead()) raise(readerError(reader));
+    if (!reader.canRead()) throwInvalidPicture(readerError(reader));
     const QSize stored = reader.size();
     impl->quarterTurn = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
+    impl->scalable = reader.supportsOption(QImageIOHandler::ScaledSize);
+    impl->readerPixelBytes = static_cast<int>(bytesPerPixel(reader.imageFormat()));
     if (stored.isValid() && !stored.isEmpty()) {
       natural = impl->quarterTurn ? stored.transposed() : stored;
     } else {
       // The reader knows the size only once it has decoded the picture.
       impl->image = reader.read();
-      if (impl->image.isNull()) raise(readerError(reader));
+      if (impl->image.isNull()) throwInvalidPicture(readerError(reader));
       natural = impl->image.size();
+      impl->held_ = DecodePlan{DecodePlan::Kind::Reader, natural, 1};
     }
   }
+  if (natural.width() > kMaxSide || natural.height() > kMaxSide)
+    throwInvalidPicture("The picture is too large: " + std::to_string(natural.width()) + " x " +
+                        std::to_string(natural.height()) + " pixels");
   impl->naturalWidth = natural.width();
   impl->naturalHeight = natural.height();
+  if (!impl->image.isNull()) PictureMemory::shared().hold(*impl, impl->image.sizeInBytes());
   return std::shared_ptr<Picture>(new Picture(std::move(impl)));
 }
 
@@ -146,115 +174,240 @@ std::shared_ptr<Picture> Picture::load(const std::string& path) {
   } catch (const std::bad_alloc&) {
     picture->impl_->error = "Out of memory";
   }
-  if (!ok) raise(picture->impl_->error);
+  if (!ok) throwInvalidPicture(picture->impl_->error);
   return picture;
+}
+
+// ---- planning ----
+
+Picture::Impl::Impl() : id(nextPictureId++), listener_(std::make_shared<Listener>(Listener{this, {}})) {}
+
+Picture::Impl::~Impl() {
+  cancelDecodes();
+  PictureMemory::shared().forget(*this);
+}
+
+void Picture::Impl::cancelDecodes() {
+  if (task_) task_->cancel();
+  if (tileTask_) tileTask_->cancel();
+}
+
+DecodePlan Picture::Impl::planFor(QSize shown) const {
+  shown = shown.expandedTo(QSize(1, 1));
+  const QSize natural(naturalWidth, naturalHeight);
+  const QSize target = shown.boundedTo(natural);
+  const std::int64_t budget = budgetBytes();
+  if (jpeg) {
+    const int denominator = header.coveringDenominator(shown);
+    if (decodedBytes(target) <= budget) return {DecodePlan::Kind::Jpeg, target, denominator};
+    QSize side =
+        natural.scaled(kOverviewSide, kOverviewSide, Qt::KeepAspectRatio).boundedTo(natural).expandedTo({1, 1});
+    const std::int64_t overviewBytes = std::min(kOverviewBytes, budget / 4);
+    while (decodedBytes(side) > overviewBytes && (side.width() > 1 || side.height() > 1))
+      side = (side / 2).expandedTo(QSize(1, 1));
+    return {DecodePlan::Kind::Tiles, side, denominator};
+  }
+  const PictureMemory& memory = PictureMemory::shared();
+  const QSize want = withinBudget(target, 4, memory.pictureCap());
+  const std::int64_t read = scalable ? decodedBytes(want, readerPixelBytes) : decodedBytes(natural, readerPixelBytes);
+  if (!covers(image, want) && read > memory.readCap()) return {DecodePlan::Kind::TooLarge, natural, 1};
+  return {DecodePlan::Kind::Reader, want, 1};
+}
+
+std::int64_t Picture::Impl::transientBytes(const DecodePlan& plan) const {
+  if (plan.kind == DecodePlan::Kind::Reader && !scalable && !covers(image, plan.size))
+    return decodedBytes(QSize(naturalWidth, naturalHeight), readerPixelBytes) + decodedBytes(plan.size);
+  return decodedBytes(plan.size);
+}
+
+// ---- the decodes (run on a worker: they see copies, never the picture) ----
+
+namespace {
+
+DecodeResult shrinkHeld(const QImage& held, QSize size, bool partial) {
+  DecodeResult out{shrunk(held, size), partial, {}};
+  if (out.image.isNull()) out.error = "Out of memory";
+  return out;
+}
+
+DecodeResult readWithQt(const std::string& path, QSize want, QSize natural, bool quarterTurn, bool scalable,
+                        int pixelBytes, std::int64_t readCap, const std::atomic<bool>& cancelled) {
+  DecodeResult out;
+  const std::unique_ptr<QFile> file = files::openForReader(path, out.error, &cancelled);
+  if (!file) return out;
+  QImageReader reader(file.get());
+  reader.setAutoTransform(true);
+  // The reader scales before it turns the picture: the size goes in stored orientation.
+  const bool scaledRead = scalable && want != natural;
+  if (scaledRead) reader.setScaledSize(quarterTurn ? want.transposed() : want);
+  // Some readers that scale read the whole picture first (PNG): a read of
+  // the natural size within the budget is let through for all.
+  std::optional<files::AllocationLift> lift;
+  const std::int64_t whole = decodedBytes(natural, pixelBytes);
+  if (whole <= readCap) lift.emplace(whole);
+  QImage decoded = reader.read();
+  lift.reset();
+  if (cancelled) return DecodeResult{QImage(), false, jpeg::kCancelled};
+  if (decoded.isNull()) return DecodeResult{QImage(), false, readerError(reader)};
+  if (decoded.size() != want) decoded = shrunk(decoded, want);
+  // Sixteen bits a channel are more than a screen shows: held at eight.
+  if (decoded.depth() > 32) decoded.convertTo(decoded.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+  out.image = std::move(decoded);
+  if (out.image.isNull()) out.error = "Out of memory";
+  return out;
+}
+
+}  // namespace
+
+DecodeTask::Work Picture::Impl::workFor(const DecodePlan& plan) const {
+  const QImage held = image;
+  const bool heldPartial = partial;
+  const std::string file = path;
+  const jpeg::Header head = header;
+  const std::int64_t work = workBytes();
+  switch (plan.kind) {
+    case DecodePlan::Kind::Jpeg:
+      return [=](const std::atomic<bool>& cancelled) {
+        if (covers(held, plan.size)) return shrinkHeld(held, plan.size, heldPartial);
+        jpeg::Decoded d =
+            jpeg::decode(file, head, plan.denominator, QRect(), plan.size, budgetBytes(), work, &cancelled);
+        return DecodeResult{std::move(d.image), d.partial, std::move(d.error)};
+      };
+    case DecodePlan::Kind::Tiles:
+      return [=](const std::atomic<bool>& cancelled) {
+        if (!held.isNull() && held.sizeInBytes() <= std::min(kOverviewBytes, budgetBytes() / 4))
+          return DecodeResult{held, heldPartial, {}};
+        jpeg::Decoded d = jpeg::decode(file, head, head.coveringDenominator(plan.size), QRect(), plan.size,
+                                       budgetBytes(), work, &cancelled);
+        return DecodeResult{std::move(d.image), d.partial, std::move(d.error)};
+      };
+    case DecodePlan::Kind::Reader:
+      return [=, natural = QSize(naturalWidth, naturalHeight), turn = quarterTurn, scales = scalable,
+              bytes = readerPixelBytes, cap = PictureMemory::shared().readCap()](const std::atomic<bool>& cancelled) {
+        if (covers(held, plan.size)) return shrinkHeld(held, plan.size, heldPartial);
+        return readWithQt(file, plan.size, natural, turn, scales, bytes, cap, cancelled);
+      };
+    default:
+      return [](const std::atomic<bool>&) { return DecodeResult{QImage(), false, "Nothing to decode"}; };
+  }
 }
 
 // ---- decoding ----
 
 bool Picture::Impl::ensure(QSize shown) {
-  shown = shown.expandedTo(QSize(1, 1));
-  const QSize target = shown.boundedTo(QSize(naturalWidth, naturalHeight));
-  const std::int64_t budget = budgetBytes();
-  if (!jpeg) return wholeQt(target, budget);
-  const int denominator = header.coveringDenominator(shown);
-  if (decodedBytes(target) > budget) return tiles(denominator, budget);
-  return wholeJpeg(target, denominator, budget);
+  collect();
+  lastShown_ = shown;
+  const DecodePlan plan = planFor(shown);
+  if (plan.kind == DecodePlan::Kind::TooLarge) {
+    error = tooLarge(plan.size, decodedBytes(plan.size, readerPixelBytes), PictureMemory::shared().readCap());
+    return false;
+  }
+  if (plan == held_ && !image.isNull()) {
+    PictureMemory::shared().shown(*this);
+    return true;
+  }
+  // What failed once fails again: not retried at every paint.
+  if (plan == failed_ && !task_) return false;
+  if (!(task_ && wanted_ == plan)) begin(plan);
+  return settle();
 }
 
 bool Picture::Impl::ensureNatural() {
-  const std::int64_t budget = budgetBytes();
-  if (!jpeg) return wholeQt(QSize(naturalWidth, naturalHeight), budget);
-  for (int denominator = 1; denominator <= 8; denominator *= 2) {
-    const QSize size = header.size(denominator);
-    if (decodedBytes(size) <= budget) return wholeJpeg(size, denominator, budget);
-  }
-  error = "The picture is too large to decode";
-  return false;
-}
-
-bool Picture::Impl::wholeJpeg(QSize target, int denominator, std::int64_t budget) {
-  if (!tiled && image.size() == target) return true;
-  QImage result;
-  bool stoppedEarly = partial;
-  if (covers(image, target)) {
-    // More pixels are held than the new size needs: shrink them, no decoding.
-    result = shrunk(image, target);
+  DecodePlan plan{DecodePlan::Kind::Reader, QSize(naturalWidth, naturalHeight), 1};
+  if (jpeg) {
+    plan.kind = DecodePlan::Kind::None;
+    for (int denominator = 1; denominator <= 8 && plan.kind == DecodePlan::Kind::None; denominator *= 2) {
+      if (decodedBytes(header.size(denominator)) <= budgetBytes())
+        plan = {DecodePlan::Kind::Jpeg, header.size(denominator), denominator};
+    }
+    if (plan.kind == DecodePlan::Kind::None) {
+      error = "The picture is too large to decode";
+      return false;
+    }
   } else {
-    jpeg::Decoded decoded = jpeg::decode(path, header, denominator, QRect(), target, budget);
-    if (decoded.image.isNull()) {
-      error = decoded.error;
-      return false;
-    }
-    result = std::move(decoded.image);
-    stoppedEarly = decoded.partial;
+    plan = planFor(plan.size);
+    if (plan.kind == DecodePlan::Kind::TooLarge) return ensure(plan.size);
   }
-  if (result.isNull()) {
-    error = "Out of memory";
-    return false;
-  }
-  image = std::move(result);
-  partial = stoppedEarly;
-  if (tiled) {
-    cache->drop(id);
-    tiled = false;
-  }
-  return true;
+  if (plan == held_ && !image.isNull()) return true;
+  begin(plan);
+  task_->wait();
+  return collect();
 }
 
-bool Picture::Impl::wholeQt(QSize target, std::int64_t budget) {
-  QImageReader reader(QString::fromStdString(path));
-  reader.setAutoTransform(true);
-  const QSize want = withinBudget(target, bytesPerPixel(reader.imageFormat()), budget);
-  if (image.size() == want) return true;
-  if (covers(image, want)) {
-    QImage result = shrunk(image, want);
-    if (result.isNull()) {
-      error = "Out of memory";
-      return false;
-    }
-    image = std::move(result);
+void Picture::Impl::begin(const DecodePlan& plan) {
+  if (task_) task_->cancel();
+  PictureMemory::shared().makeRoom(*this, transientBytes(plan));
+  wanted_ = plan;
+  task_ = std::make_shared<DecodeTask>(workFor(plan));
+  DecodeTask::start(task_, deliverer());
+}
+
+// Waits for the decode under way as the platform wants: to its end, or a
+// moment (then it arrives later and the views paint what is held meanwhile).
+bool Picture::Impl::settle() {
+  if (decodeWaiting() == DecodeWaiting::Always)
+    task_->wait();
+  else if (!task_->waitFor(kDecodeMoment))
     return true;
-  }
-  // The reader scales before it turns the picture: the size goes in stored orientation.
-  if (want != QSize(naturalWidth, naturalHeight)) reader.setScaledSize(quarterTurn ? want.transposed() : want);
-  QImage decoded = reader.read();
-  if (decoded.isNull()) {
-    error = readerError(reader);
+  return collect();
+}
+
+// Takes the result of a finished decode. False when it failed: what was
+// held before stays.
+bool Picture::Impl::collect() {
+  if (tileTask_ && tileTask_->waitFor(std::chrono::milliseconds(0))) tileTask_.reset();
+  if (!task_ || !task_->waitFor(std::chrono::milliseconds(0))) return true;
+  const std::shared_ptr<DecodeTask> done = std::move(task_);
+  DecodeResult result = done->take();
+  if (result.image.isNull()) {
+    error = result.error.empty() ? "Invalid picture" : result.error;
+    if (!done->cancelled()) failed_ = wanted_;
     return false;
   }
-  image = std::move(decoded);
+  failed_ = DecodePlan{};
+  const bool tiles = wanted_.kind == DecodePlan::Kind::Tiles;
+  if (tiled && (!tiles || tileDenominator != wanted_.denominator)) {
+    if (tileTask_) tileTask_->cancel();
+    tileTask_.reset();
+    cache->drop(id);
+  }
+  tiled = tiles;
+  tileDenominator = wanted_.denominator;
+  image = std::move(result.image);
+  partial = result.partial;
+  held_ = wanted_;
+  PictureMemory::shared().hold(*this, image.sizeInBytes());
   return true;
 }
 
-bool Picture::Impl::tiles(int denominator, std::int64_t budget) {
-  if (tiled && tileDenominator == denominator) return true;
-  QImage overview;
-  bool stoppedEarly = partial;
-  const std::int64_t overviewBytes = std::min(kOverviewBytes, budget / 4);
-  if (!image.isNull() && image.sizeInBytes() <= overviewBytes) {
-    overview = image;
-  } else {
-    QSize side = QSize(naturalWidth, naturalHeight)
-                     .scaled(kOverviewSide, kOverviewSide, Qt::KeepAspectRatio)
-                     .boundedTo(QSize(naturalWidth, naturalHeight))
-                     .expandedTo(QSize(1, 1));
-    while (decodedBytes(side) > overviewBytes && (side.width() > 1 || side.height() > 1))
-      side = (side / 2).expandedTo(QSize(1, 1));
-    jpeg::Decoded decoded = jpeg::decode(path, header, header.coveringDenominator(side), QRect(), side, budget);
-    if (decoded.image.isNull()) {
-      error = decoded.error;
-      return false;
-    }
-    overview = std::move(decoded.image);
-    stoppedEarly = decoded.partial;
-  }
+void Picture::Impl::releasePixels() {
+  cancelDecodes();
+  task_.reset();
+  tileTask_.reset();
+  image = QImage();
+  held_ = DecodePlan{};
   if (tiled) cache->drop(id);
-  image = std::move(overview);
-  partial = stoppedEarly;
-  tiled = true;
-  tileDenominator = denominator;
-  return true;
+  tiled = false;
+}
+
+void Picture::Impl::setOnReady(std::function<void()> onReady) { listener_->onReady = std::move(onReady); }
+
+std::function<void()> Picture::Impl::deliverer() const {
+  // A caller that always waits takes the result itself: nothing to deliver.
+  if (decodeWaiting() == DecodeWaiting::Always) return nullptr;
+  return [weak = std::weak_ptr<Listener>(listener_)] {
+    if (const std::shared_ptr<Listener> listener = weak.lock()) listener->owner->delivered();
+  };
+}
+
+// On the UI thread, when a decode started off it has finished.
+void Picture::Impl::delivered() {
+  const bool hadPixels = !image.isNull();
+  const bool ok = collect();
+  const std::function<void()> onReady = listener_->onReady;
+  if (onReady) onReady();
+  // A picture that never showed says why; one that did keeps its pixels.
+  if (!ok && !hadPixels && onReady) platform().msgBox(error, "Error", kExclamation);
 }
 
 // ---- painting ----
@@ -264,50 +417,83 @@ QRect Picture::Impl::tileRect(int column, int row) const {
          QRect(QPoint(0, 0), header.size(tileDenominator));
 }
 
-void Picture::Impl::decodeTiles(const std::vector<QPoint>& missing) {
+DecodeTask::Work Picture::Impl::tileWork(const std::vector<QPoint>& missing) const {
   // Each pass reads the file's data up to its last row, so fewer passes are
   // faster: all the tiles in one when that stays small, else a pass per row
   // of tiles, else a pass per tile.
+  // FIXME: a pass over a progressive file holds all its coefficients while it
+  // runs, outside the shared budget; keeping them (or an index of restart
+  // points) between passes would make later regions cheap and bounded.
   const std::int64_t limit =
       std::max(decodedBytes(QSize(kTileSize, kTileSize)), std::min(kTileBatchBytes, budgetBytes()));
-  auto bounds = [this](const std::vector<QPoint>& tiles) {
+  std::vector<QRect> rects;
+  for (const QPoint& t : missing) rects.push_back(tileRect(t.x(), t.y()));
+  auto bounds = [&rects](const std::vector<int>& tiles) {
     QRect area;
-    for (const QPoint& t : tiles) area |= tileRect(t.x(), t.y());
+    for (const int t : tiles) area |= rects[static_cast<std::size_t>(t)];
     return area;
   };
-  std::vector<std::vector<QPoint>> passes;
-  if (decodedBytes(bounds(missing).size()) <= limit) {
-    passes.push_back(missing);
+  std::vector<std::vector<int>> passes;
+  std::vector<int> all(missing.size());
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
+  if (decodedBytes(bounds(all).size()) <= limit) {
+    passes.push_back(all);
   } else {
-    std::vector<std::vector<QPoint>> rows;
-    for (const QPoint& t : missing) {
-      if (rows.empty() || rows.back().front().y() != t.y()) rows.emplace_back();
+    std::vector<std::vector<int>> rows;
+    for (const int t : all) {
+      if (rows.empty() ||
+          missing[static_cast<std::size_t>(rows.back().front())].y() != missing[static_cast<std::size_t>(t)].y())
+        rows.emplace_back();
       rows.back().push_back(t);
     }
     for (auto& row : rows) {
       if (decodedBytes(bounds(row).size()) <= limit) {
         passes.push_back(std::move(row));
       } else {
-        for (const QPoint& t : row) passes.push_back({t});
+        for (const int t : row) passes.push_back({t});
       }
     }
   }
-  for (const auto& pass : passes) {
-    const QRect area = bounds(pass);
-    const jpeg::Decoded decoded = jpeg::decode(path, header, tileDenominator, area, QSize(), limit);
-    // A tile that does not decode is left to the overview, silently.
-    if (decoded.image.isNull()) continue;
-    for (const QPoint& t : pass) {
-      const QRect r = tileRect(t.x(), t.y());
-      cache->insert(TileKey{id, tileDenominator, t.x(), t.y()}, decoded.image.copy(r.translated(-area.topLeft())));
+  std::vector<std::pair<QRect, std::vector<int>>> plans;
+  for (const auto& pass : passes) plans.emplace_back(bounds(pass), pass);
+  return [=, file = path, head = header, den = tileDenominator, owner = id, tiles = cache,
+          work = workBytes()](const std::atomic<bool>& cancelled) {
+    for (const auto& [area, pass] : plans) {
+      const jpeg::Decoded decoded = jpeg::decode(file, head, den, area, QSize(), limit, work, &cancelled);
+      if (cancelled) break;
+      // A tile that does not decode is left to the overview, silently.
+      if (decoded.image.isNull()) continue;
+      for (const int t : pass) {
+        const QPoint at = missing[static_cast<std::size_t>(t)];
+        tiles->insert(TileKey{owner, den, at.x(), at.y()},
+                      decoded.image.copy(rects[static_cast<std::size_t>(t)].translated(-area.topLeft())), &cancelled);
+      }
     }
-  }
+    return DecodeResult{};
+  };
+}
+
+// Asks for the missing tiles; true when they may be looked for again.
+bool Picture::Impl::requestTiles(const std::vector<QPoint>& missing) {
+  if (tileTask_) return false;  // a paint after it arrives asks for what is still missing
+  tileTask_ = std::make_shared<DecodeTask>(tileWork(missing));
+  DecodeTask::start(tileTask_, deliverer());
+  if (decodeWaiting() == DecodeWaiting::Always)
+    tileTask_->wait();
+  else if (!tileTask_->waitFor(kDecodeMoment))
+    return false;
+  tileTask_.reset();
+  return true;
 }
 
 std::vector<PicturePiece> Picture::Impl::pieces(QSize shown, QRect region, bool fast) {
   std::vector<PicturePiece> out;
+  collect();
   region &= QRect(QPoint(0, 0), shown);
   if (region.isEmpty()) return out;
+  // Pixels given back to the shared budget decode again now they are shown.
+  if (image.isNull() && !task_ && held_.kind == DecodePlan::Kind::None && naturalWidth > 0) ensure(shown);
+  PictureMemory::shared().shown(*this);
   const QRectF wanted(region);
   // The part of `from` (the whole picture at its own size) that paints `target`.
   auto pieceOf = [&](const QImage& from, QRectF target) {
@@ -319,7 +505,6 @@ std::vector<PicturePiece> Picture::Impl::pieces(QSize shown, QRect region, bool 
     if (!image.isNull()) pieceOf(image, wanted);
     return out;
   }
-
   const QSize full = header.size(tileDenominator);
   const double fx = static_cast<double>(full.width()) / shown.width();
   const double fy = static_cast<double>(full.height()) / shown.height();
@@ -340,8 +525,7 @@ std::vector<PicturePiece> Picture::Impl::pieces(QSize shown, QRect region, bool 
       if (cells.back().tile.isNull()) missing.push_back(QPoint(column, row));
     }
   }
-  if (!fast && !missing.empty()) {
-    decodeTiles(missing);
+  if (!fast && !missing.empty() && requestTiles(missing)) {
     for (Cell& cell : cells)
       if (cell.tile.isNull()) cell.tile = cache->find(TileKey{id, tileDenominator, cell.at.x(), cell.at.y()});
   }
@@ -368,6 +552,7 @@ std::vector<PicturePiece> Picture::Impl::pieces(QSize shown, QRect region, bool 
 Picture::Picture(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Picture::~Picture() {
+  impl_->cancelDecodes();  // first: no tile arrives after the drop
   if (impl_->cache) impl_->cache->drop(impl_->id);
 }
 

@@ -13,7 +13,8 @@ namespace kit {
 class Picture {
  public:
   // Reads the header. Raises a RuntimeError (481) with the reader's
-  // description when no reader can decode the file.
+  // description when no reader can decode the file, or saying what is wrong
+  // with the path (not found, no permission, a folder, a pipe or device).
   static std::shared_ptr<Picture> open(const std::string& path);
   // Opens and decodes the whole picture at its natural size, reduced by
   // halves while it exceeds the decoding budget. Raises 481 on failure.
@@ -32,9 +33,10 @@ class Picture {
   // Decodes what showing the picture at this size (pixels) needs: below the
   // natural size, the picture shrunk smoothly to it; at or above it, the
   // natural size. A picture whose shown pixels exceed the decoding budget is
-  // decoded in tiles as views ask for them. True when the pixels are ready;
-  // on failure the pixels held before stay and lastError() says why. Never
-  // raises.
+  // decoded in tiles as views ask for them. True when the pixels are ready,
+  // or (the Qt view) still decoding off the UI thread after a moment's wait:
+  // the view paints what is held and repaints when they arrive. On failure
+  // the pixels held before stay and lastError() says why. Never raises.
   bool ensureDecoded(int shownWidthPixels, int shownHeightPixels);
   // The same for a size in twips, rounded to pixels as the views round.
   bool ensureDecodedTwips(float shownWidthTwips, float shownHeightTwips);

@@ -5,6 +5,7 @@
 #include <QRect>
 #include <QRectF>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "kit/picture.h"
 #include "kit/picture_jpeg.h"
 #include "kit/picture_tiles.h"
+#include "kit/picture_work.h"
 
 namespace kit {
 
@@ -23,11 +25,28 @@ struct PicturePiece {
   QRectF target;
 };
 
-struct Picture::Impl {
+// What a picture holds, or is decoding: the whole picture at a size (by the
+// JPEG decoder or Qt's readers), or an overview with tiles at a DCT scale.
+struct DecodePlan {
+  enum class Kind { None, Jpeg, Reader, Tiles, TooLarge };
+  Kind kind = Kind::None;
+  QSize size;           // the pixels held (the overview's for tiles)
+  int denominator = 1;  // the JPEG decoding scale
+  bool operator==(const DecodePlan& o) const {
+    return kind == o.kind && size == o.size && denominator == o.denominator;
+  }
+};
+
+struct Picture::Impl : MemoryHolder {
+  Impl();
+  ~Impl() override;
+
   // The decoded pixels, EXIF transformation applied: the picture at the size
   // it is shown (at most its natural size; a reader that cannot decode
   // smaller within the budget gives less). For a picture served from tiles,
-  // a small overview that stands in where a tile is not decoded.
+  // a small overview that stands in where a tile is not decoded. Null before
+  // the first decode arrives and after the pixels were given back to the
+  // shared budget.
   QImage image;
   // The natural size in pixels, EXIF transformation applied.
   int naturalWidth = 0;
@@ -36,14 +55,19 @@ struct Picture::Impl {
 
   // The pieces that paint `region` of the picture shown at `shown` (view
   // pixels). Tiles not held yet are decoded, unless `fast`: then the
-  // overview stands in for them.
+  // overview stands in for them. While decodes run off the UI thread, what
+  // is held stands in (the overview, or the picture at another size).
   std::vector<PicturePiece> pieces(QSize shown, QRect region, bool fast);
+  // Called on the UI thread when a decode started off it has arrived.
+  void setOnReady(std::function<void()> onReady);
 
   // ---- how the picture decodes ----
   static constexpr int kTileSize = 512;
   bool jpeg = false;          // decoded by the JPEG decoder (else by Qt's readers)
   jpeg::Header header;        // for JPEG files
   bool quarterTurn = false;   // for Qt's readers: the EXIF transformation turns the picture
+  bool scalable = false;      // for Qt's readers: it decodes at a reduced size itself
+  int readerPixelBytes = 4;   // for Qt's readers: bytes per pixel of a full read
   bool tiled = false;         // views are served from tiles
   int tileDenominator = 1;    // tiles are decoded at 1/tileDenominator
   bool partial = false;       // the last decode stopped early
@@ -53,13 +77,34 @@ struct Picture::Impl {
 
   bool ensure(QSize shown);
   bool ensureNatural();
+  void releasePixels() override;
+  void cancelDecodes();
 
  private:
-  bool wholeJpeg(QSize target, int denominator, std::int64_t budget);
-  bool wholeQt(QSize target, std::int64_t budget);
-  bool tiles(int denominator, std::int64_t budget);
-  void decodeTiles(const std::vector<QPoint>& missing);
+  friend class Picture;
+  struct Listener {
+    Impl* owner;
+    std::function<void()> onReady;
+  };
+  DecodePlan planFor(QSize shown) const;
+  DecodeTask::Work workFor(const DecodePlan& plan) const;
+  DecodeTask::Work tileWork(const std::vector<QPoint>& missing) const;
+  std::int64_t transientBytes(const DecodePlan& plan) const;
+  void begin(const DecodePlan& plan);
+  bool settle();
+  bool collect();
+  void delivered();
+  std::function<void()> deliverer() const;
+  bool requestTiles(const std::vector<QPoint>& missing);
   QRect tileRect(int column, int row) const;
+
+  DecodePlan held_;                       // what `image` holds
+  DecodePlan wanted_;                     // what `task_` decodes
+  DecodePlan failed_;                     // what failed to decode last
+  std::shared_ptr<DecodeTask> task_;      // the whole picture or overview under way
+  std::shared_ptr<DecodeTask> tileTask_;  // tiles under way
+  QSize lastShown_;
+  std::shared_ptr<Listener> listener_;
 };
 
 }  // namespace kit

@@ -18,7 +18,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QImageReader>
 #include <QtEndian>
 #include <algorithm>
 #include <cerrno>
@@ -47,6 +46,8 @@ constexpr std::size_t kReadChunk = 256 * 1024;
 constexpr QRgb kMissing = 0xFF808080u;
 // Output rows made per band when a region is shrunk band by band.
 constexpr int kBandRows = 16;
+// libjpeg's working memory while it reads a header.
+constexpr long kHeaderWorkBytes = 16L * 1024 * 1024;
 
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
 constexpr J_COLOR_SPACE kRgb32Space = JCS_EXT_BGRA;  // bytes B G R A: 0xAARRGGBB in memory order
@@ -55,13 +56,6 @@ constexpr J_COLOR_SPACE kRgb32Space = JCS_EXT_ARGB;
 #endif
 
 std::int64_t pixelBytes(QSize size) { return static_cast<std::int64_t>(size.width()) * size.height() * 4; }
-
-// libjpeg's own working memory (a progressive file keeps every coefficient):
-// a header that claims a giant picture fails here instead of exhausting memory.
-long workMemoryLimit() {
-  const long megabytes = QImageReader::allocationLimit() > 0 ? QImageReader::allocationLimit() : 128;
-  return megabytes * 4 * 1024 * 1024;
-}
 
 // ---- errors and input ----
 
@@ -79,10 +73,17 @@ struct ErrorManager {
 }
 
 void emitMessage(j_common_ptr cinfo, int level) {
-  // Warnings (level -1) are damaged data the decoder works around; only the
-  // early end of the file is remembered. Trace messages are dropped.
-  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF)
-    reinterpret_cast<ErrorManager*>(cinfo->err)->truncated = true;
+  // Warnings (level -1) are damaged data the decoder works around; the early
+  // end of the file is remembered. A progression that contradicts itself is
+  // not worked around: a file can repeat such scans thousands of times, each
+  // costing a pass over the whole picture. Trace messages are dropped.
+  if (level >= 0) return;
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  if (cinfo->err->msg_code == JWRN_JPEG_EOF) err->truncated = true;
+  if (cinfo->err->msg_code == JWRN_BOGUS_PROGRESSION) {
+    std::snprintf(err->message, sizeof err->message, "The picture's progressive scans are corrupt");
+    std::longjmp(err->jump, 1);
+  }
 }
 
 void outputMessage(j_common_ptr) {}
@@ -91,6 +92,27 @@ void outputMessage(j_common_ptr) {}
   auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
   std::snprintf(err->message, sizeof err->message, "%s", text);
   std::longjmp(err->jump, 1);
+}
+
+// Called by libjpeg as it works through scans and rows: stops a cancelled
+// decode and a file with more scans than any encoder writes.
+struct Progress {
+  jpeg_progress_mgr pub;
+  const std::atomic<bool>* cancelled;
+};
+
+void checkProgress(j_common_ptr common) {
+  auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+  const auto* progress = reinterpret_cast<Progress*>(common->progress);
+  if (progress->cancelled != nullptr && progress->cancelled->load(std::memory_order_relaxed))
+    failWith(cinfo, kCancelled);
+  if (cinfo->input_scan_number > kMaxScans) {
+    auto* err = reinterpret_cast<ErrorManager*>(common->err);
+    std::snprintf(err->message, sizeof err->message,
+                  "The picture has more than %d progressive scans: its decoding cost is out of all proportion",
+                  kMaxScans);
+    std::longjmp(err->jump, 1);
+  }
 }
 
 struct FileSource {
@@ -144,6 +166,8 @@ struct Job {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
   FileSource src;
+  Progress progress;
+  long workBytes = 0;
   bool created = false;
   std::int64_t fileSize = 0;
   int rowsDone = 0;  // stored rows of the region delivered to the sink
@@ -153,6 +177,8 @@ struct Job {
     std::memset(&cinfo, 0, sizeof cinfo);
     std::memset(&err, 0, sizeof err);
     std::memset(&src, 0, sizeof src);
+    std::memset(&progress, 0, sizeof progress);
+    progress.pub.progress_monitor = checkProgress;
     src.fd = -1;
   }
   ~Job() {
@@ -165,8 +191,10 @@ struct Job {
   Job& operator=(const Job&) = delete;
 
   bool open(const std::string& path, std::string& error) {
+    // Non-blocking, so that a FIFO put in the file's place never hangs the
+    // open; only a regular file is read.
     do {
-      src.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+      src.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (src.fd < 0 && errno == EINTR);
     if (src.fd < 0) {
       error = std::strerror(errno);
@@ -174,7 +202,7 @@ struct Job {
     }
     struct stat st {};
     if (::fstat(src.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      error = "Not a picture file";
+      error = "Not a regular file";
       return false;
     }
     fileSize = st.st_size;
@@ -196,8 +224,10 @@ struct Job {
 void startHeader(Job& job, bool saveExif) {
   job.created = true;
   jpeg_create_decompress(&job.cinfo);
-  job.cinfo.mem->max_memory_to_use = workMemoryLimit();
+  // A header that claims a giant picture fails here instead of exhausting memory.
+  job.cinfo.mem->max_memory_to_use = job.workBytes;
   job.cinfo.src = &job.src.pub;
+  job.cinfo.progress = &job.progress.pub;
   if (saveExif) jpeg_save_markers(&job.cinfo, JPEG_APP0 + 1, 0xFFFF);
   jpeg_read_header(&job.cinfo, TRUE);
 }
@@ -492,6 +522,11 @@ void decodeRows(Job& job, Sink& sink, const Header& header, int denominator, QRe
       for (int r = 0; r < count; ++r) cmykToRgb(base + r * stride, rowWidth, inverted);
     if (target == nullptr) sink.put(base + shift, stride, count, job.rowsDone);
     job.rowsDone += count;
+    // A sequential file whose data has ended has nothing more to give: the
+    // rest is grey without decoding it (a header may claim a giant picture
+    // over a few bytes of data). A progressive one still refines every row.
+    if (job.src.ended && !jpeg_has_multiple_scans(cinfo) && job.rowsDone < storedRect.height())
+      failWith(cinfo, "The file ends before the picture does");
   }
 }
 
@@ -536,6 +571,7 @@ int Header::coveringDenominator(QSize shown) const {
 
 bool readHeader(const std::string& path, Header& header, std::string& error) {
   Job job;
+  job.workBytes = kHeaderWorkBytes;
   if (!job.open(path, error)) return false;
   if (!readHeaderInto(job, header)) {
     error = job.err.message[0] != '\0' ? job.err.message : "Invalid JPEG file";
@@ -545,7 +581,7 @@ bool readHeader(const std::string& path, Header& header, std::string& error) {
 }
 
 Decoded decode(const std::string& path, const Header& header, int denominator, QRect region, QSize size,
-               std::int64_t maxBytes) {
+               std::int64_t maxBytes, std::int64_t workBytes, const std::atomic<bool>* cancelled) {
   Decoded out;
   if (denominator != 1 && denominator != 2 && denominator != 4 && denominator != 8) {
     out.error = "Unsupported decoding scale";
@@ -563,6 +599,8 @@ Decoded decode(const std::string& path, const Header& header, int denominator, Q
     return out;
   }
   Job job;
+  job.workBytes = static_cast<long>(workBytes);
+  job.progress.cancelled = cancelled;
   if (!job.open(path, out.error)) return out;
   const QSize stored((header.storedWidth + denominator - 1) / denominator,
                      (header.storedHeight + denominator - 1) / denominator);

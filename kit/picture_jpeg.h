@@ -3,11 +3,18 @@
 // pixels of the whole picture or of one region, decoded at a DCT scale of 1,
 // 1/2, 1/4 or 1/8 and turned by the EXIF orientation as they are written.
 //
+// A decode refuses, quickly and with a message, a file whose work is out of
+// all proportion to its size: more progressive scans than any encoder makes,
+// or a progression that contradicts itself (the decoder would redo the same
+// coefficients again and again). A decode can be cancelled from another
+// thread; it then stops at its next strip of rows or scan.
+//
 // All rectangles and sizes here are in displayed orientation (the EXIF
 // transformation applied), in pixels of the picture at the decoding scale.
 #include <QImage>
 #include <QRect>
 #include <QSize>
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -41,9 +48,14 @@ struct Decoded {
 // it smoothly to `size` when that is smaller (a null size keeps the region's
 // size). Shrinking goes band by band as the rows decode: the region is never
 // held at its decoded size. Neither the result nor a band's rows may need
-// more than `maxBytes`.
+// more than `maxBytes`. `workBytes` bounds the decoder's own working memory
+// (a progressive file keeps all its coefficients while it decodes).
 Decoded decode(const std::string& path, const Header& header, int denominator, QRect region, QSize size,
-               std::int64_t maxBytes);
+               std::int64_t maxBytes, std::int64_t workBytes, const std::atomic<bool>* cancelled = nullptr);
+
+// More progressive scans than this are refused (real encoders write about ten).
+inline constexpr int kMaxScans = 256;
+inline constexpr const char* kCancelled = "The decode was cancelled";
 
 // Where a point or rectangle of the stored picture (size `stored`) shows
 // once the EXIF orientation is applied, and back.

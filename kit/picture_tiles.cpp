@@ -15,8 +15,9 @@ QImage TileCache::find(const TileKey& key) {
   return it->second.tile;
 }
 
-void TileCache::insert(const TileKey& key, QImage tile) {
+void TileCache::insert(const TileKey& key, QImage tile, const std::atomic<bool>* cancelled) {
   const std::lock_guard<std::mutex> lock(mutex_);
+  if (cancelled != nullptr && cancelled->load()) return;
   const auto it = tiles_.find(key);
   if (it != tiles_.end()) {
     bytes_ -= it->second.tile.sizeInBytes();

@@ -3,6 +3,7 @@
 // cache for the whole process with a fixed memory budget: the least recently
 // used tiles go first. A picture drops its tiles when it goes away.
 #include <QImage>
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <map>
@@ -33,7 +34,9 @@ class TileCache {
   QImage find(const TileKey& key);
   // Adds a tile, then lets go of the least recently used ones over the
   // budget. A tile still being painted lives on until its painter is done.
-  void insert(const TileKey& key, QImage tile);
+  // Nothing is added once `cancelled` is set: a picture cancels its decodes
+  // before it drops its tiles, so none arrive after.
+  void insert(const TileKey& key, QImage tile, const std::atomic<bool>* cancelled = nullptr);
   // Forgets every tile of a picture.
   void drop(std::uint64_t owner);
 

@@ -2,6 +2,12 @@
 // Helpers for tests that make their own pictures.
 #include <QByteArray>
 #include <QImageReader>
+#include <cstdint>
+#include <future>
+#include <memory>
+#include <vector>
+
+#include "kit/picture_work.h"
 
 namespace picture_test {
 
@@ -35,6 +41,55 @@ class AllocationLimit {
 
  private:
   int saved_;
+};
+
+// Sets the budget all pictures share for a scope.
+class MemoryBudget {
+ public:
+  explicit MemoryBudget(std::int64_t bytes) : saved_(kit::PictureMemory::shared().budget()) {
+    kit::PictureMemory::shared().setBudget(bytes);
+  }
+  ~MemoryBudget() { kit::PictureMemory::shared().setBudget(saved_); }
+  MemoryBudget(const MemoryBudget&) = delete;
+  MemoryBudget& operator=(const MemoryBudget&) = delete;
+
+ private:
+  std::int64_t saved_;
+};
+
+// Decodes run as the Qt view runs them (the caller waits only a moment) for
+// a scope, with every worker kept busy until release(): a decode asked for
+// meanwhile cannot finish, so what the views do without it shows.
+class BusyWorkers {
+ public:
+  BusyWorkers() {
+    kit::setDecodeWaiting(kit::DecodeWaiting::Moment);
+    for (int i = 0; i < kit::kDecodeWorkers; ++i) {
+      tasks_.push_back(std::make_shared<kit::DecodeTask>([gate = gate_](const std::atomic<bool>&) {
+        gate.wait();
+        return kit::DecodeResult{};
+      }));
+      kit::DecodeTask::start(tasks_.back(), nullptr);
+    }
+  }
+  ~BusyWorkers() {
+    release();
+    kit::setDecodeWaiting(kit::DecodeWaiting::Always);
+  }
+  BusyWorkers(const BusyWorkers&) = delete;
+  BusyWorkers& operator=(const BusyWorkers&) = delete;
+  void release() {
+    if (released_) return;
+    released_ = true;
+    open_.set_value();
+    for (const auto& task : tasks_) task->wait();
+  }
+
+ private:
+  std::promise<void> open_;
+  std::shared_future<void> gate_ = open_.get_future().share();
+  std::vector<std::shared_ptr<kit::DecodeTask>> tasks_;
+  bool released_ = false;
 };
 
 }  // namespace picture_test

@@ -8,7 +8,9 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
+#include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -266,6 +268,35 @@ TEST_F(BigPhotoDecode, AFailedDecodeKeepsThePixelsHeld) {
   EXPECT_EQ(picture->decodedWidth(), 150);
 }
 
+TEST_F(BigPhotoDecode, OffTheUiThreadACallerWaitsAMomentAndTheDecodeArrivesLater) {
+  const std::string path = write("slow.jpg", jpegOf(scene(600, 400), true));
+  const auto picture = kit::Picture::open(path);
+  picture_test::BusyWorkers busy;
+  // The decode cannot run yet: the caller goes on, nothing is painted.
+  EXPECT_TRUE(picture->ensureDecoded(600, 400));
+  EXPECT_EQ(picture->decodedWidth(), 0);
+  EXPECT_TRUE(viewOf(*picture, QSize(600, 400), QRect(0, 0, 600, 400)).pixel(5, 5) == QColor(Qt::magenta).rgb());
+  // A picture let go meanwhile cancels its decode.
+  auto other = kit::Picture::open(path);
+  EXPECT_TRUE(other->ensureDecoded(300, 200));
+  other.reset();
+  busy.release();
+  for (int moments = 0; moments < 1000 && picture->decodedWidth() == 0; ++moments) picture->ensureDecoded(600, 400);
+  EXPECT_EQ(QSize(picture->decodedWidth(), picture->decodedHeight()), QSize(600, 400));
+  EXPECT_LT(meanDifference(picture->impl().image, qtRead(path)), 1.0);
+}
+
+TEST_F(BigPhotoDecode, ACancelledDecodeStopsSayingSo) {
+  const std::string path = write("photo.jpg", jpegOf(scene(64, 48), true));
+  kit::jpeg::Header header;
+  std::string error;
+  ASSERT_TRUE(kit::jpeg::readHeader(path, header, error));
+  const std::atomic<bool> cancelled{true};
+  const kit::jpeg::Decoded decoded = kit::jpeg::decode(path, header, 1, QRect(), QSize(), 1 << 20, 1 << 20, &cancelled);
+  EXPECT_TRUE(decoded.image.isNull());
+  EXPECT_EQ(decoded.error, kit::jpeg::kCancelled);
+}
+
 TEST_F(BigPhotoDecode, GreyscaleBecomesRgb) {
   const std::string path = write("grey.jpg", jpegOf(scene(64, 48).convertToFormat(QImage::Format_Grayscale8)));
   const auto picture = kit::Picture::open(path);
@@ -444,6 +475,26 @@ TEST_F(BigPhotoTiles, FastPaintsDecodeNothingAndZoomingOutLetsTheTilesGo) {
   EXPECT_EQ(picture->heldBytes(), 400 * 277 * 4);
 }
 
+TEST_F(BigPhotoTiles, AtHighZoomTheOverviewStandsInUntilTheTilesArrive) {
+  const std::string path = write("zoomed.jpg", jpegOf(scene(1300, 900), true));
+  const QSize shown(5200, 3600);
+  const QRect region(2000, 1600, 600, 400);
+  const QImage whole = viewOf(qtRead(path), shown, region);
+  const AllocationLimit limit(1);  // 768 kB budget: 1300 x 900 at 400 % is tiled
+  const auto picture = kit::Picture::open(path);
+  ASSERT_TRUE(picture->ensureDecoded(shown.width(), shown.height()));
+  ASSERT_TRUE(picture->tiled());
+  picture_test::BusyWorkers busy;
+  // The tiles cannot decode yet: the overview, scaled up, paints the region.
+  const QImage early = viewOf(*picture, shown, region);
+  EXPECT_EQ(picture->impl().cache->bytes(picture->impl().id), 0);
+  EXPECT_LT(meanDifference(early, whole), 12.0);
+  busy.release();
+  for (int moments = 0; moments < 1000 && picture->impl().cache->bytes(picture->impl().id) == 0; ++moments)
+    viewOf(*picture, shown, region);
+  EXPECT_LT(meanDifference(viewOf(*picture, shown, region), whole), 2.0);
+}
+
 TEST_F(BigPhotoTiles, APictureGoingAwayTakesItsTilesWithIt) {
   const AllocationLimit limit(1);
   const std::shared_ptr<kit::TileCache> cache = kit::TileCache::shared();
@@ -591,6 +642,25 @@ TEST_F(BigPhotoWindow, UnloadGivesThePictureBack) {
   photo(2).unload(1);
   kit::platform().collectGarbage();
   EXPECT_TRUE(second.expired());
+}
+
+TEST_F(BigPhotoWindow, WindowsShareOneBudgetAndTheLeastRecentlyShownGiveBack) {
+  // 16 MB for all: five 1000 x 750 photos at 100 % (3 MB each) fit, ten do not.
+  const picture_test::MemoryBudget budget(16 << 20);
+  start(true);
+  bar().cboZoomRate.setText("100%");
+  const std::string path = jpeg("photo.jpg", jpegOf(scene(1000, 750)));
+  for (int i = 0; i < 10; ++i) app.OpenImage(path, "photo.jpg");
+  EXPECT_TRUE(messageBoxes().empty());
+  std::int64_t held = 0;
+  for (int i = 1; i <= 10; ++i) held += photo(i).c().picPhoto.picture()->heldBytes();
+  EXPECT_LE(held, 16 << 20);
+  EXPECT_EQ(photo(1).c().picPhoto.picture()->decodedWidth(), 0);      // given back
+  EXPECT_EQ(photo(10).c().picPhoto.picture()->decodedWidth(), 1000);  // the last shown
+  // Shown again, the first decodes again and the next oldest gives back.
+  viewOf(*photo(1).c().picPhoto.picture(), QSize(1000, 750), QRect(0, 0, 1000, 750));
+  EXPECT_EQ(photo(1).c().picPhoto.picture()->decodedWidth(), 1000);
+  EXPECT_LE(kit::PictureMemory::shared().total(), 16 << 20);
 }
 
 }  // namespace

@@ -3,12 +3,20 @@
 // Every open ends in one "Error" box (the window keeps its earlier picture)
 // or a shown picture; never a crash, a hang or unbounded memory. The files are
 // made here: PNG, JPEG, BMP and PPM by Qt's writers, GIF by a small encoder.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
+#include <QImageReader>
 #include <QImageWriter>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -19,6 +27,10 @@
 #include "fuzz/component_invariants.h"
 #include "kit/picture.h"
 #include "kit/picture_impl.h"
+
+// clang-format off
+#include <jpeglib.h>
+// clang-format on
 
 namespace {
 
@@ -176,6 +188,81 @@ bool resetPeakMemory() {
   return static_cast<bool>(clear);
 }
 
+// ---- scan bombs ----
+
+// Where each scan of a JPEG starts and ends: from its SOS marker to the next
+// marker that is not a restart.
+std::vector<std::pair<qsizetype, qsizetype>> scans(const QByteArray& jpeg) {
+  std::vector<std::pair<qsizetype, qsizetype>> out;
+  auto byte = [&](qsizetype i) { return static_cast<uint8_t>(jpeg[i]); };
+  for (qsizetype i = 2; i + 3 < jpeg.size();) {
+    const uint8_t marker = byte(i + 1);
+    const qsizetype length = (byte(i + 2) << 8) | byte(i + 3);
+    if (marker != 0xDA) {
+      i += 2 + length;
+      continue;
+    }
+    qsizetype end = i + 2 + length;
+    while (end + 1 < jpeg.size() && !(byte(end) == 0xFF && byte(end + 1) != 0 && (byte(end + 1) & 0xF8) != 0xD0)) ++end;
+    out.emplace_back(i, end);
+    i = end;
+  }
+  return out;
+}
+
+// A progressive JPEG whose smallest first AC scan is repeated `times` times:
+// each repetition costs the decoder a pass over the whole picture.
+QByteArray repeatedScanBomb(int side, int times) {
+  QByteArray jpeg;
+  QBuffer buffer(&jpeg);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, "jpeg");
+  writer.setProgressiveScanWrite(true);
+  EXPECT_TRUE(writer.write(pattern(side, side)));
+  std::pair<qsizetype, qsizetype> smallest{0, 0};
+  for (const auto& [from, to] : scans(jpeg)) {
+    const qsizetype header = from + 4 + 1 + 2 * static_cast<uint8_t>(jpeg[from + 4]);  // Ss, Se, Ah/Al follow
+    const bool firstAc = jpeg[header] != 0 && (static_cast<uint8_t>(jpeg[header + 2]) >> 4) == 0;
+    if (firstAc && (smallest.second == 0 || to - from < smallest.second - smallest.first)) smallest = {from, to};
+  }
+  EXPECT_GT(smallest.second, 0);
+  return jpeg.left(smallest.second) + jpeg.mid(smallest.first, smallest.second - smallest.first).repeated(times) +
+         jpeg.mid(smallest.second);
+}
+
+// A valid progressive JPEG with 379 scans: each AC coefficient of each
+// component in a scan of its own, then refined in another.
+QByteArray manyScans() {
+  std::vector<jpeg_scan_info> script(1, jpeg_scan_info{3, {0, 1, 2, 0}, 0, 0, 0, 0});
+  for (int al = 1; al >= 0; --al)
+    for (int k = 1; k < 64; ++k)
+      for (int c = 0; c < 3; ++c) script.push_back(jpeg_scan_info{1, {c, 0, 0, 0}, k, k, al == 1 ? 0 : 1, al});
+  const QImage image = pattern(32, 32).convertToFormat(QImage::Format_RGB888);
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &out, &size);
+  cinfo.image_width = cinfo.image_height = 32;
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  cinfo.scan_info = script.data();
+  cinfo.num_scans = static_cast<int>(script.size());
+  jpeg_start_compress(&cinfo, TRUE);
+  for (int y = 0; y < 32; ++y) {
+    auto* row = const_cast<JSAMPROW>(image.constScanLine(y));
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  QByteArray bytes(reinterpret_cast<const char*>(out), static_cast<qsizetype>(size));
+  std::free(out);
+  return bytes;
+}
+
 // ---- the fixture ----
 
 struct Sample {
@@ -231,6 +318,7 @@ class Hostile : public fixture::ComponentTest {
       return true;
     }
     EXPECT_EQ(boxes.size(), 1u);
+    lastError = boxes[0].text;
     EXPECT_EQ(boxes[0].title, "Error");
     EXPECT_EQ(boxes[0].flags, 48);
     EXPECT_FALSE(boxes[0].text.empty());
@@ -239,6 +327,8 @@ class Hostile : public fixture::ComponentTest {
   }
 
   bool openBytes(const QByteArray& bytes, const std::string& name) { return openChecked(write(name, bytes), name); }
+
+  std::string lastError;  // the text of the last failure's box
 };
 
 TEST_F(Hostile, SamplesOfEachFormatOpen) {
@@ -357,6 +447,59 @@ TEST_F(Hostile, NewWindowsForHostileFilesStayListed) {
   EXPECT_EQ(photo(2).c().picPhoto.picture(), nullptr);
   EXPECT_EQ(photo(3).c().picPhoto.picture(), nullptr);
   ASSERT_NE(photo(4).c().picPhoto.picture(), nullptr);
+}
+
+TEST_F(Hostile, AnythingButAReadableFileIsRefusedAtOnceSayingWhat) {
+  // A FIFO would block an open for reading until a writer came.
+  const std::string fifo = (dir / "fifo.jpg").string(), fifoPng = (dir / "fifo.png").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(fifoPng.c_str(), 0600), 0);
+  const std::string folder = (dir / "folder.png").string();
+  std::filesystem::create_directory(folder);
+  const std::string socketPath = (dir / "socket.gif").string();
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {fifo, "pipe"},          {fifoPng, "pipe"},  {socketPath, "socket"},
+      {"/dev/zero", "device"}, {folder, "folder"}, {(dir / "gone.png").string(), "File not found"}};
+  if (::geteuid() != 0) {  // root reads anything
+    const std::string locked = write("locked.png", samples()[0].bytes);
+    ::chmod(locked.c_str(), 0);
+    cases.emplace_back(locked, "Permission denied");
+  }
+  for (const auto& [path, says] : cases) {
+    EXPECT_FALSE(openChecked(path, path));
+    EXPECT_NE(lastError.find(says), std::string::npos) << path << ": " << lastError;
+  }
+  ::close(listener);
+}
+
+TEST_F(Hostile, ScanBombsAreRefusedSayingWhy) {
+  // 3000 repeats of one scan: the decoder would pass over the picture 3000 times.
+  EXPECT_FALSE(openBytes(repeatedScanBomb(1024, 3000), "repeated-scans.jpg"));
+  EXPECT_NE(lastError.find("progressive scans are corrupt"), std::string::npos) << lastError;
+  // A progression that is valid but has more scans than any encoder writes.
+  EXPECT_FALSE(openBytes(manyScans(), "many-scans.jpg"));
+  EXPECT_NE(lastError.find("more than 256 progressive scans"), std::string::npos) << lastError;
+  // An ordinary progressive photo still opens.
+  EXPECT_TRUE(openBytes(repeatedScanBomb(64, 0), "progressive.jpg"));
+}
+
+TEST_F(Hostile, NamesThatAreNotUtf8Open) {
+  for (const Sample& s : samples())
+    EXPECT_TRUE(openBytes(s.bytes, std::string("caf\xE9 \xFF.") + s.extension)) << s.extension;
+}
+
+TEST_F(Hostile, APictureTooLargeForTheBudgetSaysSo) {
+  if (!QImageReader::supportedImageFormats().contains("svg")) GTEST_SKIP() << "no SVG reader";
+  const QByteArray svg =
+      "<svg xmlns='http://www.w3.org/2000/svg' width='100000000' height='100000000'>"
+      "<rect width='10' height='10'/></svg>";
+  EXPECT_FALSE(openBytes(svg, "huge.svg"));
+  EXPECT_NE(lastError.find("too large"), std::string::npos) << lastError;
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 // korvena-view's command line and its list of pictures: natural order, the
 // folders and files it takes, and the moves that answer ThumbNav.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -103,6 +106,16 @@ TEST_F(ViewPhotoList, MissingPathsAreReportedAndTheRestKept) {
   PhotoList none;
   EXPECT_TRUE(none.addPath(dir_.filePath("nothing-here"), suffixes_).has_value());
   EXPECT_TRUE(none.empty());
+}
+
+TEST_F(ViewPhotoList, NamesThatAreNotUtf8StayAsTheFileSystemHoldsThem) {
+  const QByteArray folder = QFile::encodeName(dir_.path());
+  const QByteArray name = folder + "/caf\xE9 \xFF.jpg";
+  ::close(::open(name.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600));
+  PhotoList list;
+  EXPECT_FALSE(list.addPath(folder, suffixes_).has_value());  // listed from the folder
+  EXPECT_FALSE(list.addPaths(QList<QByteArray>{name}, suffixes_).has_value());  // named itself
+  EXPECT_EQ(list.paths(), (QList<QByteArray>{name, name}));
 }
 
 TEST_F(ViewPhotoList, MovesAnswerThumbNavAndFlagBothEnds) {

@@ -2,6 +2,8 @@
 // pictures of the folders and files named on its command line, shows the
 // first one through the component on the Qt platform and answers the
 // component's first/previous/next/last requests from that list.
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -134,10 +136,12 @@ int main(int argc, char** argv) {
 
   // Check the paths before any window-system work, so that a typing error
   // gets its message also where no display is available.
-  QStringList paths;
+  // Paths stay the bytes the command line gave: a name need not be UTF-8.
+  QList<QByteArray> paths;
   for (const std::string& path : options.paths) {
-    paths.append(QString::fromLocal8Bit(path.c_str()));
-    if (!QFileInfo::exists(paths.back())) {
+    paths.append(QByteArray::fromStdString(path));
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
       Fail("no such file or folder: " + path);
       return 1;
     }
@@ -161,7 +165,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (list.empty()) {
-    Fail("no pictures found in " + paths.join(QStringLiteral(", ")).toStdString());
+    Fail("no pictures found in " + paths.join(", ").toStdString());
     return 1;
   }
 

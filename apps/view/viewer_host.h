@@ -42,9 +42,10 @@ class ViewerHost {
 
   // Opens a picture of the list: the full path for the component, the file
   // name for its image list and captions.
+  // The path goes as the file system's bytes; the name as text.
   void open(qsizetype index) {
-    const QString& file = list_.files().at(index);
-    app_.OpenImage(file.toStdString(), QFileInfo(file).fileName().toStdString());
+    const QByteArray& path = list_.paths().at(index);
+    app_.OpenImage(path.toStdString(), QFileInfo(list_.files().at(index)).fileName().toStdString());
   }
 
  private:

@@ -2,6 +2,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 
 #include "kit/picture_impl.h"
 
@@ -42,8 +43,18 @@ PhotoWidget::PhotoWidget(QWidget* parent) : QWidget(parent) {
 
 void PhotoWidget::setPicture(std::shared_ptr<Picture> picture) {
   if (picture == picture_) return;
+  if (picture_) picture_->impl().setOnReady(nullptr);
   picture_ = std::move(picture);
+  // A decode that finishes off the UI thread repaints what it shows.
+  if (picture_)
+    picture_->impl().setOnReady([widget = QPointer<PhotoWidget>(this)] {
+      if (widget) widget->update();
+    });
   update();
+}
+
+PhotoWidget::~PhotoWidget() {
+  if (picture_) picture_->impl().setOnReady(nullptr);
 }
 
 void PhotoWidget::setFast(bool fast) {

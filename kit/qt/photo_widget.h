@@ -21,6 +21,7 @@ void paintPicture(QPainter& painter, Picture& picture, QSize shown, const QRect&
 class PhotoWidget : public QWidget {
  public:
   explicit PhotoWidget(QWidget* parent);
+  ~PhotoWidget() override;
   void setPicture(std::shared_ptr<Picture> picture);
   const std::shared_ptr<Picture>& picture() const { return picture_; }
   // The fast path while a scroll bar is dragged; back to smooth repaints.

@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <QWidget>
 
+#include "kit/picture_work.h"
 #include "kit/qt/form_mirror.h"
 #include "kit/qt/units.h"
 #include "korvena/RuntimeError.h"
@@ -61,6 +62,8 @@ void QtPlatform::install() {
   updateScreen();
   backend_.applyCursor();
   loop_->schedule();
+  // Windows paint what they have and repaint when a decode arrives.
+  setDecodeWaiting(DecodeWaiting::Moment);
 }
 
 void QtPlatform::uninstall() {
@@ -74,6 +77,7 @@ void QtPlatform::uninstall() {
   clock_->forget();
   backend_.releaseCursor();
   loop_->reset();
+  setDecodeWaiting(DecodeWaiting::Always);
 }
 
 void QtPlatform::updateScreen() {
