@@ -23,6 +23,9 @@ install(DIRECTORY "${KORVENA_ROOT}/include/korvena" DESTINATION "${CMAKE_INSTALL
 set(KORVENA_HELP_FILE "${CMAKE_BINARY_DIR}/Lumastra.chm" CACHE FILEPATH
   "The compiled help file installed beside the library")
 install(FILES "${KORVENA_HELP_FILE}" DESTINATION "${CMAKE_INSTALL_LIBDIR}" OPTIONAL)
+# A program with the component linked in looks there from its bin folder.
+set_source_files_properties("${KORVENA_ROOT}/support/basHTMLHelp.cpp" TARGET_DIRECTORY korvena_objects
+  PROPERTIES COMPILE_DEFINITIONS "KORVENA_INSTALL_LIBDIR=\"${CMAKE_INSTALL_LIBDIR}\"")
 
 # CMake package.
 install(EXPORT KorvenaTargets NAMESPACE Korvena:: DESTINATION "${KORVENA_CMAKE_DIR}")

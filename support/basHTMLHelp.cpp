@@ -6,6 +6,10 @@
 
 #include "kit/platform.h"
 
+#ifndef KORVENA_INSTALL_LIBDIR
+#define KORVENA_INSTALL_LIBDIR "lib"  // the build sets the install's own library folder
+#endif
+
 namespace korvena {
 
 std::string ComponentPath() {
@@ -18,7 +22,19 @@ std::string ComponentPath() {
   return std::filesystem::current_path().string();
 }
 
-std::string HelpFilePath() { return ComponentPath() + "/Lumastra.chm"; }
+// The help file stands beside the component. A program with the component
+// linked in (korvena-view) is installed in a bin folder: its help file is
+// then in the library folder the install puts beside it.
+std::string HelpFilePath() {
+  namespace fs = std::filesystem;
+  constexpr const char* kHelpFile = "Lumastra.chm";
+  const fs::path here = ComponentPath();
+  const fs::path beside = here / kHelpFile;
+  std::error_code ec;
+  if (fs::exists(beside, ec)) return beside.string();
+  const fs::path installed = here.parent_path() / KORVENA_INSTALL_LIBDIR / kHelpFile;
+  return fs::exists(installed, ec) ? installed.string() : beside.string();
+}
 
 void ShowHelp(long helpContext) {
   // The result is not checked: a missing help file leaves the caller unaffected.
