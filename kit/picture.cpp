@@ -28,6 +28,8 @@
 
 #include "korvena/RuntimeError.h"
 #include "kit/picture_impl.h"
+#include "kit/picture_png.h"
+#include "kit/picture_shrink.h"
 #include "kit/platform.h"
 
 namespace kit {
@@ -93,12 +95,7 @@ bool startsLikeJpeg(const std::string& path) {
   return jpeg::hasSignature(bytes, n);
 }
 
-QImage shrunk(const QImage& image, QSize size) {
-  QImage out = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-  if (!out.isNull() && out.format() != QImage::Format_RGB32 && !out.hasAlphaChannel())
-    out.convertTo(QImage::Format_RGB32);
-  return out;
-}
+QImage shrunk(const QImage& image, QSize size) { return shrinkImage(image, size); }
 
 bool covers(const QImage& image, QSize size) {
   return !image.isNull() && image.width() >= size.width() && image.height() >= size.height();
@@ -216,9 +213,17 @@ bool Picture::Impl::wholeQt(QSize target, std::int64_t budget) {
     image = std::move(result);
     return true;
   }
-  // The reader scales before it turns the picture: the size goes in stored orientation.
-  if (want != QSize(naturalWidth, naturalHeight)) reader.setScaledSize(quarterTurn ? want.transposed() : want);
-  QImage decoded = reader.read();
+  // PNG files stream through their own decoder, shrunk as their rows come.
+  png::Decoded streamed = png::decode(path, want, reader.transformation(), budget);
+  if (streamed.handled) {
+    if (streamed.image.isNull()) {
+      error = streamed.error;
+      return false;
+    }
+    image = std::move(streamed.image);
+    return true;
+  }
+  QImage decoded = readShrunk(reader, QSize(naturalWidth, naturalHeight), want, quarterTurn, budget);
   if (decoded.isNull()) {
     error = readerError(reader);
     return false;

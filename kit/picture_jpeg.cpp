@@ -6,7 +6,7 @@
 // Rows come out in stored orientation, a strip of a few lines at a time; each
 // strip is written straight to its displayed place, so the EXIF turn costs no
 // second copy of the picture. A picture wanted smaller than its decoding scale
-// gives is shrunk band by band as the strips arrive.
+// gives is shrunk as the strips arrive, by the streaming resampler.
 //
 // Errors inside libjpeg jump back (longjmp) to the small function that
 // started the work. Everything that outlives a jump is kept in a Job owned
@@ -33,6 +33,8 @@
 #include <jerror.h>
 // clang-format on
 
+#include "kit/resample.h"
+
 namespace kit::jpeg {
 
 namespace {
@@ -45,8 +47,6 @@ constexpr std::size_t kStripBytes = 4 * 1024 * 1024;
 constexpr std::size_t kReadChunk = 256 * 1024;
 // What libjpeg shows where a file's data is missing: mid grey.
 constexpr QRgb kMissing = 0xFF808080u;
-// Output rows made per band when a region is shrunk band by band.
-constexpr int kBandRows = 16;
 
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
 constexpr J_COLOR_SPACE kRgb32Space = JCS_EXT_BGRA;  // bytes B G R A: 0xAARRGGBB in memory order
@@ -318,6 +318,8 @@ class Sink {
   virtual void put(const std::uint32_t* rows, qsizetype stride, int count, int first) = 0;
   // The decoder stopped after `done` rows: mark what is missing.
   virtual void fillMissing(int done) = 0;
+  // The decoder is done: every row handed over must be in place on return.
+  virtual void complete() {}
 };
 
 // Writes the rows at their displayed places in an image of the region.
@@ -351,91 +353,47 @@ class PlaceSink : public Sink {
   Placement placement_;
 };
 
-// Shrinks the rows smoothly a band at a time and writes each band at its
-// displayed place in `out`: only the input rows of one band of output rows
+// Shrinks the rows as they arrive (kit/resample.h) and writes each output
+// row at its displayed place in `out`: only the input rows under the filter
 // are held, never the region at its decoded size.
-class BandSink : public Sink {
+class ShrinkSink : public Sink {
  public:
   // `in`: the stored rectangle's size; `out` holds it shrunk and turned.
-  BandSink(QImage& out, int orientation, QSize in, int bandRows)
+  ShrinkSink(QImage& out, int orientation, QSize in)
       : out_(out),
         orientation_(orientation),
-        in_(in),
         shrunk_(orientation >= 5 ? out.size().transposed() : out.size()),
-        ratio_(static_cast<double>(in.height()) / shrunk_.height()),
-        bandRows_(bandRows) {
-    placement_ = placementOf(orientation, shrunk_, QPoint(0, 0), QPoint(0, 0), out.bytesPerLine() / 4);
-  }
+        placement_(placementOf(orientation, shrunk_, QPoint(0, 0), QPoint(0, 0), out.bytesPerLine() / 4)),
+        pixels_(reinterpret_cast<std::uint32_t*>(out.bits())),
+        shrinker_(in.width(), in.height(), shrunk_.width(), shrunk_.height(),
+                  [this](int row, const std::uint32_t* line) {
+                    placeRows(line, 0, 1, shrunk_.width(), pixels_, placement_, row);
+                  }) {}
 
-  // The input rows one band of `bandRows` output rows needs at most.
-  static std::int64_t bandBytes(QSize in, QSize shrunk, int bandRows) {
-    const double ratio = static_cast<double>(in.height()) / shrunk.height();
-    return (static_cast<std::int64_t>(std::ceil(ratio * bandRows)) + 2 + kStripRows) * in.width() * 4;
+  // What shrinking needs besides the result: the filter's rows and a strip.
+  static std::int64_t workBytes(QSize in, QSize shrunk) {
+    return resample::ShrinkerThread::workBytes(in.width(), in.height(), shrunk.width(), shrunk.height()) +
+           static_cast<std::int64_t>(kStripRows) * in.width() * 4;
   }
 
   void put(const std::uint32_t* rows, qsizetype stride, int count, int /*first*/) override {
-    const auto width = static_cast<std::size_t>(in_.width());
-    buffer_.resize((static_cast<std::size_t>(held_) + static_cast<std::size_t>(count)) * width);
-    for (int r = 0; r < count; ++r)
-      std::memcpy(buffer_.data() + (static_cast<std::size_t>(held_) + static_cast<std::size_t>(r)) * width,
-                  rows + r * stride, width * 4);
-    held_ += count;
-    while (next_ < shrunk_.height()) {
-      const int end = std::min(shrunk_.height(), next_ + bandRows_);
-      const int from = firstInput(next_);
-      const int to = endInput(end);
-      if (heldFrom_ + held_ < to) break;
-      shrinkBand(from, to, next_, end);
-      next_ = end;
-      if (next_ < shrunk_.height()) dropBefore(firstInput(next_));
-    }
+    shrinker_.push(rows, stride, count);
   }
+  void complete() override { shrinker_.finish(); }
   void fillMissing(int /*done*/) override {
-    if (next_ >= shrunk_.height()) return;
-    fillRect(out_, toDisplayed(orientation_, shrunk_, QRect(0, next_, shrunk_.width(), shrunk_.height() - next_)));
+    shrinker_.finish();
+    const int next = shrinker_.rowsOut();
+    if (next >= shrunk_.height()) return;
+    fillRect(out_, toDisplayed(orientation_, shrunk_, QRect(0, next, shrunk_.width(), shrunk_.height() - next)));
   }
 
  private:
-  int firstInput(int outRow) const {
-    return std::clamp(static_cast<int>(std::floor(outRow * ratio_)), 0, in_.height() - 1);
-  }
-  int endInput(int outRow) const {
-    return std::clamp(static_cast<int>(std::ceil(outRow * ratio_)), 1, in_.height());
-  }
-  void shrinkBand(int from, int to, int outFrom, int outTo) {
-    const auto width = static_cast<std::size_t>(in_.width());
-    const QImage band(reinterpret_cast<const uchar*>(buffer_.data() + static_cast<std::size_t>(from - heldFrom_) * width),
-                      in_.width(), to - from, static_cast<qsizetype>(width * 4), QImage::Format_RGB32);
-    QImage small = band.scaled(shrunk_.width(), outTo - outFrom, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    if (!small.isNull() && small.format() != QImage::Format_RGB32) small.convertTo(QImage::Format_RGB32);
-    if (small.isNull()) {
-      // No memory for the band: it shows as missing data does.
-      fillRect(out_, toDisplayed(orientation_, shrunk_, QRect(0, outFrom, shrunk_.width(), outTo - outFrom)));
-      return;
-    }
-    placeRows(reinterpret_cast<const std::uint32_t*>(small.constBits()), small.bytesPerLine() / 4, outTo - outFrom,
-              shrunk_.width(), reinterpret_cast<std::uint32_t*>(out_.bits()), placement_, outFrom);
-  }
-  void dropBefore(int row) {
-    const int drop = std::clamp(row - heldFrom_, 0, held_);
-    if (drop == 0) return;
-    const auto width = static_cast<std::ptrdiff_t>(in_.width());
-    buffer_.erase(buffer_.begin(), buffer_.begin() + drop * width);
-    heldFrom_ += drop;
-    held_ -= drop;
-  }
-
   QImage& out_;
   int orientation_;
-  QSize in_;
   QSize shrunk_;  // the output in stored orientation
-  double ratio_;
-  int bandRows_;
   Placement placement_;
-  std::vector<std::uint32_t> buffer_;
-  int heldFrom_ = 0;  // input row of the buffer's first row
-  int held_ = 0;      // input rows in the buffer
-  int next_ = 0;      // next output row to make
+  std::uint32_t* pixels_;
+  resample::ShrinkerThread shrinker_;  // last: its thread stops before the rest goes
 };
 
 // Reads the region's rows and hands them to the sink. Jumps on failure.
@@ -503,6 +461,7 @@ bool runDecode(Job& job, Sink& sink, const Header& header, int denominator, QRec
 
 // Finishes a decode into `out`: a stop after some rows leaves the rest grey.
 void finish(Job& job, Sink& sink, bool completed, Decoded& out) {
+  sink.complete();
   if (!completed) {
     if (job.rowsDone == 0) {
       out.image = QImage();
@@ -578,11 +537,9 @@ Decoded decode(const std::string& path, const Header& header, int denominator, Q
     finish(job, sink, runDecode(job, sink, header, denominator, storedRect), out);
     return out;
   }
-  // Smaller than the region: shrink it band by band as it decodes.
+  // Smaller than the region: shrink it as it decodes.
   const QSize shrunk = header.quarterTurn() ? size.transposed() : size;
-  int bandRows = kBandRows;
-  while (bandRows > 1 && BandSink::bandBytes(storedRect.size(), shrunk, bandRows) > maxBytes) bandRows /= 2;
-  if (BandSink::bandBytes(storedRect.size(), shrunk, bandRows) > maxBytes) {
+  if (ShrinkSink::workBytes(storedRect.size(), shrunk) > maxBytes) {
     out.error = "The picture is too large to shrink to this size";
     return out;
   }
@@ -591,7 +548,7 @@ Decoded decode(const std::string& path, const Header& header, int denominator, Q
     out.error = "Out of memory";
     return out;
   }
-  BandSink sink(out.image, header.orientation, storedRect.size(), bandRows);
+  ShrinkSink sink(out.image, header.orientation, storedRect.size());
   finish(job, sink, runDecode(job, sink, header, denominator, storedRect), out);
   return out;
 }
