@@ -359,7 +359,7 @@ class PlaceSink : public Sink {
 class ShrinkSink : public Sink {
  public:
   // `in`: the stored rectangle's size; `out` holds it shrunk and turned.
-  ShrinkSink(QImage& out, int orientation, QSize in)
+  ShrinkSink(QImage& out, int orientation, QSize in, std::int64_t maxBytes)
       : out_(out),
         orientation_(orientation),
         shrunk_(orientation >= 5 ? out.size().transposed() : out.size()),
@@ -368,11 +368,13 @@ class ShrinkSink : public Sink {
         shrinker_(in.width(), in.height(), shrunk_.width(), shrunk_.height(),
                   [this](int row, const std::uint32_t* line) {
                     placeRows(line, 0, 1, shrunk_.width(), pixels_, placement_, row);
-                  }) {}
+                  },
+                  false, resample::ShrinkerThread::queueFor(maxBytes)) {}
 
   // What shrinking needs besides the result: the filter's rows and a strip.
-  static std::int64_t workBytes(QSize in, QSize shrunk) {
-    return resample::ShrinkerThread::workBytes(in.width(), in.height(), shrunk.width(), shrunk.height()) +
+  static std::int64_t workBytes(QSize in, QSize shrunk, std::int64_t maxBytes) {
+    return resample::ShrinkerThread::workBytes(in.width(), in.height(), shrunk.width(), shrunk.height(),
+                                               resample::ShrinkerThread::queueFor(maxBytes)) +
            static_cast<std::int64_t>(kStripRows) * in.width() * 4;
   }
 
@@ -539,7 +541,7 @@ Decoded decode(const std::string& path, const Header& header, int denominator, Q
   }
   // Smaller than the region: shrink it as it decodes.
   const QSize shrunk = header.quarterTurn() ? size.transposed() : size;
-  if (ShrinkSink::workBytes(storedRect.size(), shrunk) > maxBytes) {
+  if (ShrinkSink::workBytes(storedRect.size(), shrunk, maxBytes) > maxBytes) {
     out.error = "The picture is too large to shrink to this size";
     return out;
   }
@@ -548,7 +550,7 @@ Decoded decode(const std::string& path, const Header& header, int denominator, Q
     out.error = "Out of memory";
     return out;
   }
-  ShrinkSink sink(out.image, header.orientation, storedRect.size());
+  ShrinkSink sink(out.image, header.orientation, storedRect.size(), maxBytes);
   finish(job, sink, runDecode(job, sink, header, denominator, storedRect), out);
   return out;
 }

@@ -58,7 +58,7 @@ QImage transformed(QImage image, QImageIOHandler::Transformations t) {
 
 // The rows of one picture, decoded into `out` (stored orientation) directly
 // or through a shrinker. Returns libspng's error, 0 when all rows came.
-int decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, bool alpha, QImage& out) {
+int decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, bool alpha, QImage& out, std::int64_t maxBytes) {
   const std::size_t width = ihdr.width;
   const auto rows = static_cast<int>(ihdr.height);
   const bool direct = out.width() == static_cast<int>(ihdr.width) && out.height() == rows;
@@ -71,7 +71,7 @@ int decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, bool alpha, QImage& out) {
         [bits, bytesPerLine, rowBytes = static_cast<std::size_t>(out.width()) * 4](int row, const std::uint32_t* pixels) {
           std::memcpy(bits + row * bytesPerLine, pixels, rowBytes);
         },
-        alpha);
+        alpha, resample::ShrinkerThread::queueFor(maxBytes));
   }
   for (int y = 0; y < rows; ++y) {
     auto* target = direct ? bits + y * bytesPerLine : reinterpret_cast<unsigned char*>(shrinker->slot());
@@ -95,7 +95,8 @@ Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformat
   std::rewind(file.get());
   std::setvbuf(file.get(), nullptr, _IOFBF, kFileBuffer);
 
-  std::unique_ptr<spng_ctx, ContextFreer> ctx(spng_ctx_new(0));
+  // Each chunk's CRC already checks the data: the inflater's own checksum is skipped.
+  std::unique_ptr<spng_ctx, ContextFreer> ctx(spng_ctx_new(SPNG_CTX_IGNORE_ADLER32));
   spng_ihdr ihdr{};
   int code = ctx ? 0 : SPNG_EMEM;
   if (code == 0) code = spng_set_png_file(ctx.get(), file.get());
@@ -119,8 +120,9 @@ Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformat
   const QSize stored = (quarterTurn ? size.transposed() : size).boundedTo(natural).expandedTo(QSize(1, 1));
   const std::int64_t outBytes = static_cast<std::int64_t>(stored.width()) * stored.height() * 4;
   const std::int64_t work = stored == natural ? 0
-                                              : resample::ShrinkerThread::workBytes(natural.width(), natural.height(),
-                                                                              stored.width(), stored.height());
+                                              : resample::ShrinkerThread::workBytes(
+                                                    natural.width(), natural.height(), stored.width(), stored.height(),
+                                                    resample::ShrinkerThread::queueFor(maxBytes));
   if (outBytes > maxBytes || work > maxBytes) {
     result.error = "The picture is too large to decode";
     return result;
@@ -131,7 +133,7 @@ Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformat
     return result;
   }
   code = spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
-  if (code == 0) code = decodeRows(ctx.get(), ihdr, alpha, out);
+  if (code == 0) code = decodeRows(ctx.get(), ihdr, alpha, out, maxBytes);
   if (code != 0) {
     result.error = failure(code);
     return result;

@@ -248,14 +248,16 @@ void Shrinker::emitRow() {
 }
 
 ShrinkerThread::ShrinkerThread(int inWidth, int inHeight, int outWidth, int outHeight, Shrinker::Output output,
-                               bool premultiplied)
+                               bool premultiplied, std::int64_t queueBytes)
     : shrinker_(inWidth, inHeight, outWidth, outHeight, std::move(output), premultiplied),
-      width_(static_cast<std::size_t>(std::max(1, inWidth))) {
-  for (int i = 0; i < kChunks; ++i) {
-    free_.push_back(std::make_unique<Chunk>());
-    free_.back()->pixels.resize(width_ * kChunkRows);
-  }
+      width_(static_cast<std::size_t>(std::max(1, inWidth))),
+      maxChunks_(maxChunks(inWidth, queueBytes)) {
   thread_ = std::thread([this] { run(); });
+}
+
+int ShrinkerThread::maxChunks(int inWidth, std::int64_t queueBytes) {
+  const std::int64_t chunkBytes = static_cast<std::int64_t>(std::max(1, inWidth)) * kChunkRows * 4;
+  return static_cast<int>(std::clamp<std::int64_t>(queueBytes / chunkBytes, 4, 64));
 }
 
 ShrinkerThread::~ShrinkerThread() {
@@ -268,17 +270,25 @@ ShrinkerThread::~ShrinkerThread() {
   thread_.join();
 }
 
-std::int64_t ShrinkerThread::workBytes(int inWidth, int inHeight, int outWidth, int outHeight) {
+std::int64_t ShrinkerThread::workBytes(int inWidth, int inHeight, int outWidth, int outHeight,
+                                       std::int64_t queueBytes) {
   return Shrinker::workBytes(inWidth, inHeight, outWidth, outHeight) +
-         static_cast<std::int64_t>(kChunks) * kChunkRows * std::max(1, inWidth) * 4;
+         static_cast<std::int64_t>(maxChunks(inWidth, queueBytes)) * kChunkRows * std::max(1, inWidth) * 4;
 }
 
 std::uint32_t* ShrinkerThread::slot() {
   if (!filling_) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !free_.empty(); });
-    filling_ = std::move(free_.front());
-    free_.pop_front();
+    if (free_.empty() && made_ < maxChunks_) {
+      ++made_;
+      lock.unlock();
+      filling_ = std::make_unique<Chunk>();
+      filling_->pixels.resize(width_ * kChunkRows);
+    } else {
+      changed_.wait(lock, [this] { return !free_.empty(); });
+      filling_ = std::move(free_.front());
+      free_.pop_front();
+    }
     filling_->rows = 0;
   }
   return filling_->pixels.data() + static_cast<std::size_t>(filling_->rows) * width_;

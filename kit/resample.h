@@ -13,6 +13,7 @@
 // Pixels are 4 bytes of any channel order. When they carry premultiplied
 // alpha in their fourth byte, the colours are kept within the alpha, which a
 // filter with negative lobes could otherwise push past it.
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -100,8 +101,11 @@ class Shrinker {
 // Output rows are delivered on that thread, in order.
 class ShrinkerThread {
  public:
+  // Rows waiting for the thread take at most `queueBytes` (and at least 4
+  // chunks of 16 rows): a decoder that runs ahead while the thread waits for
+  // a core does not stall at once. Chunks are made only as the queue grows.
   ShrinkerThread(int inWidth, int inHeight, int outWidth, int outHeight, Shrinker::Output output,
-                 bool premultiplied = false);
+                 bool premultiplied, std::int64_t queueBytes);
   ~ShrinkerThread();  // finishes first
   ShrinkerThread(const ShrinkerThread&) = delete;
   ShrinkerThread& operator=(const ShrinkerThread&) = delete;
@@ -116,11 +120,14 @@ class ShrinkerThread {
   // Output rows delivered (valid after finish()).
   int rowsOut() const { return shrinker_.rowsOut(); }
 
-  static std::int64_t workBytes(int inWidth, int inHeight, int outWidth, int outHeight);
+  static std::int64_t workBytes(int inWidth, int inHeight, int outWidth, int outHeight, std::int64_t queueBytes);
+  // The queue a decode within `maxBytes` gives the thread.
+  static std::int64_t queueFor(std::int64_t maxBytes) { return std::min<std::int64_t>(maxBytes / 16, kQueueBytes); }
 
  private:
   static constexpr int kChunkRows = 16;
-  static constexpr int kChunks = 4;
+  static constexpr std::int64_t kQueueBytes = 8 * 1024 * 1024;
+  static int maxChunks(int inWidth, std::int64_t queueBytes);
   struct Chunk {
     std::vector<std::uint32_t> pixels;
     int rows = 0;
@@ -135,6 +142,8 @@ class ShrinkerThread {
   std::deque<std::unique_ptr<Chunk>> free_, full_;
   std::unique_ptr<Chunk> filling_;
   int busy_ = 0;  // chunks the thread is working on
+  int made_ = 0;  // chunks allocated
+  int maxChunks_;
   bool closing_ = false;
   std::thread thread_;
 };
