@@ -24,8 +24,8 @@ QImage lanczos(const QImage& image, QSize size, std::string& error) {
   QProcess convert;
   const QString in = QString("%1x%2").arg(image.width()).arg(image.height());
   const QString out = QString("%1x%2!").arg(size.width()).arg(size.height());
-  convert.start("convert", {"-size", in, "-depth", "8", "rgb:-", "-filter", "Lanczos", "-resize", out, "-depth", "8",
-                            "rgb:-"});
+  // Out as PPM: raw output at depth 8 truncates ImageMagick's 16-bit levels, PPM rounds them.
+  convert.start("convert", {"-size", in, "-depth", "8", "rgb:-", "-filter", "Lanczos", "-resize", out, "ppm:-"});
   if (!convert.waitForStarted()) {
     error = "ImageMagick's convert does not start";
     return {};
@@ -33,15 +33,11 @@ QImage lanczos(const QImage& image, QSize size, std::string& error) {
   convert.write(rgbBytes(image));
   convert.closeWriteChannel();
   convert.waitForFinished(-1);
-  const QByteArray bytes = convert.readAllStandardOutput();
-  if (bytes.size() != static_cast<qsizetype>(size.width()) * size.height() * 3) {
+  const QImage result = QImage::fromData(convert.readAllStandardOutput(), "PPM");
+  if (result.size() != size) {
     error = "convert failed: " + convert.readAllStandardError().toStdString();
     return {};
   }
-  QImage result(size, QImage::Format_RGB888);
-  for (int y = 0; y < size.height(); ++y)
-    std::copy_n(bytes.constData() + static_cast<qsizetype>(y) * size.width() * 3, size.width() * 3,
-                reinterpret_cast<char*>(result.scanLine(y)));
   return result;
 }
 

@@ -3,6 +3,8 @@
 // JPEG files go to the JPEG decoder (kit/picture_jpeg.*), which scales in the
 // DCT: a picture shown below its natural size decodes at the smallest of 1/8,
 // 1/4, 1/2, 1 that covers the shown size and is then shrunk smoothly to it.
+// PNG files stream through libspng (kit/picture_png.*), shrunk as their rows
+// come; every shrink goes through the resampler (kit/picture_shrink.h).
 // Other formats go through Qt's image readers, with the EXIF transformation
 // always applied (the reader reports the stored size, so a quarter turn swaps
 // it here).
