@@ -313,8 +313,10 @@ void cmykToRgb(std::uint32_t* row, int width, bool inverted) {
 class Sink {
  public:
   virtual ~Sink() = default;
-  // Rows the decoder may write into directly (stride in pixels), or null.
-  virtual std::uint32_t* directRows(int /*first*/, qsizetype& /*stride*/) { return nullptr; }
+  // Room for `count` rows the decoder may write into directly (stride in
+  // pixels), or null; written(count) follows once they are there.
+  virtual std::uint32_t* directRows(int /*first*/, int /*count*/, qsizetype& /*stride*/) { return nullptr; }
+  virtual void written(int /*count*/) {}
   virtual void put(const std::uint32_t* rows, qsizetype stride, int count, int first) = 0;
   // The decoder stopped after `done` rows: mark what is missing.
   virtual void fillMissing(int done) = 0;
@@ -329,7 +331,7 @@ class PlaceSink : public Sink {
       : image_(image), orientation_(orientation), stored_(stored), storedRect_(storedRect), region_(region) {
     placement_ = placementOf(orientation, stored, storedRect.topLeft(), region.topLeft(), image.bytesPerLine() / 4);
   }
-  std::uint32_t* directRows(int first, qsizetype& stride) override {
+  std::uint32_t* directRows(int first, int /*count*/, qsizetype& stride) override {
     if (placement_.stepX != 1 || placement_.stepY <= 0) return nullptr;
     stride = placement_.stepY;
     return pixels() + placement_.origin + first * placement_.stepY;
@@ -365,6 +367,7 @@ class ShrinkSink : public Sink {
         shrunk_(orientation >= 5 ? out.size().transposed() : out.size()),
         placement_(placementOf(orientation, shrunk_, QPoint(0, 0), QPoint(0, 0), out.bytesPerLine() / 4)),
         pixels_(reinterpret_cast<std::uint32_t*>(out.bits())),
+        width_(in.width()),
         shrinker_(in.width(), in.height(), shrunk_.width(), shrunk_.height(),
                   [this](int row, const std::uint32_t* line) {
                     placeRows(line, 0, 1, shrunk_.width(), pixels_, placement_, row);
@@ -381,6 +384,13 @@ class ShrinkSink : public Sink {
   void put(const std::uint32_t* rows, qsizetype stride, int count, int /*first*/) override {
     shrinker_.push(rows, stride, count);
   }
+  // The decoder writes straight into the thread's queue: no copy.
+  std::uint32_t* directRows(int /*first*/, int count, qsizetype& stride) override {
+    if (count > resample::ShrinkerThread::kChunkRows) return nullptr;
+    stride = width_;
+    return shrinker_.reserve(count);
+  }
+  void written(int count) override { shrinker_.commit(count); }
   void complete() override { shrinker_.finish(); }
   void fillMissing(int /*done*/) override {
     shrinker_.finish();
@@ -395,6 +405,7 @@ class ShrinkSink : public Sink {
   QSize shrunk_;  // the output in stored orientation
   Placement placement_;
   std::uint32_t* pixels_;
+  qsizetype width_;
   resample::ShrinkerThread shrinker_;  // last: its thread stops before the rest goes
 };
 
@@ -438,7 +449,7 @@ void decodeRows(Job& job, Sink& sink, const Header& header, int denominator, QRe
   while (job.rowsDone < storedRect.height()) {
     const int count = std::min(stripRows, storedRect.height() - job.rowsDone);
     qsizetype stride = rowWidth;
-    std::uint32_t* target = direct ? sink.directRows(job.rowsDone, stride) : nullptr;
+    std::uint32_t* target = direct ? sink.directRows(job.rowsDone, count, stride) : nullptr;
     std::uint32_t* base = target != nullptr ? target : job.strip;
     if (target == nullptr) stride = rowWidth;
     for (int r = 0; r < count; ++r) rows[r] = reinterpret_cast<JSAMPROW>(base + r * stride);
@@ -450,7 +461,10 @@ void decodeRows(Job& job, Sink& sink, const Header& header, int denominator, QRe
     }
     if (cmyk)
       for (int r = 0; r < count; ++r) cmykToRgb(base + r * stride, rowWidth, inverted);
-    if (target == nullptr) sink.put(base + shift, stride, count, job.rowsDone);
+    if (target == nullptr)
+      sink.put(base + shift, stride, count, job.rowsDone);
+    else
+      sink.written(count);
     job.rowsDone += count;
   }
 }

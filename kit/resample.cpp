@@ -276,7 +276,8 @@ std::int64_t ShrinkerThread::workBytes(int inWidth, int inHeight, int outWidth, 
          static_cast<std::int64_t>(maxChunks(inWidth, queueBytes)) * kChunkRows * std::max(1, inWidth) * 4;
 }
 
-std::uint32_t* ShrinkerThread::slot() {
+std::uint32_t* ShrinkerThread::reserve(int count) {
+  if (filling_ && filling_->rows + count > kChunkRows) send();
   if (!filling_) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (free_.empty() && made_ < maxChunks_) {
@@ -294,8 +295,8 @@ std::uint32_t* ShrinkerThread::slot() {
   return filling_->pixels.data() + static_cast<std::size_t>(filling_->rows) * width_;
 }
 
-void ShrinkerThread::commit() {
-  if (filling_ && ++filling_->rows == kChunkRows) send();
+void ShrinkerThread::commit(int count) {
+  if (filling_ && (filling_->rows += count) >= kChunkRows) send();
 }
 
 void ShrinkerThread::push(const std::uint32_t* rows, std::ptrdiff_t stride, int count) {

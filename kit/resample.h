@@ -110,9 +110,13 @@ class ShrinkerThread {
   ShrinkerThread(const ShrinkerThread&) = delete;
   ShrinkerThread& operator=(const ShrinkerThread&) = delete;
 
-  // The next input row to write (inWidth pixels), then taken by commit().
-  std::uint32_t* slot();
-  void commit();
+  // Room for the next `count` input rows (inWidth pixels each, one after
+  // the other; at most kChunkRows), then taken by commit(count).
+  std::uint32_t* reserve(int count);
+  void commit(int count);
+  std::uint32_t* slot() { return reserve(1); }
+  void commit() { commit(1); }
+  static constexpr int kChunkRows = 16;
   // Copies `count` rows (stride in pixels) in.
   void push(const std::uint32_t* rows, std::ptrdiff_t stride, int count);
   // Waits until every row handed over is filtered and its output delivered.
@@ -125,7 +129,6 @@ class ShrinkerThread {
   static std::int64_t queueFor(std::int64_t maxBytes) { return std::min<std::int64_t>(maxBytes / 16, kQueueBytes); }
 
  private:
-  static constexpr int kChunkRows = 16;
   static constexpr std::int64_t kQueueBytes = 8 * 1024 * 1024;
   static int maxChunks(int inWidth, std::int64_t queueBytes);
   struct Chunk {
