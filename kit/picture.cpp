@@ -3,6 +3,8 @@
 // JPEG files go to the JPEG decoder (kit/picture_jpeg.*), which scales in the
 // DCT: a picture shown below its natural size decodes at the smallest of 1/8,
 // 1/4, 1/2, 1 that covers the shown size and is then shrunk smoothly to it.
+// PNG files stream through libspng (kit/picture_png.*), shrunk as their rows
+// come; every shrink goes through the resampler (kit/picture_shrink.h).
 // Other formats go through Qt's image readers, with the EXIF transformation
 // always applied (the reader reports the stored size, so a quarter turn swaps
 // it here).
@@ -34,6 +36,8 @@
 
 #include "kit/picture_files.h"
 #include "kit/picture_impl.h"
+#include "kit/picture_png.h"
+#include "kit/picture_shrink.h"
 #include "kit/platform.h"
 #include "korvena/RuntimeError.h"
 
@@ -113,12 +117,7 @@ std::string tooLarge(QSize size, std::int64_t bytes, std::int64_t cap) {
          " MB allowed";
 }
 
-QImage shrunk(const QImage& image, QSize size) {
-  QImage out = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-  if (!out.isNull() && out.format() != QImage::Format_RGB32 && !out.hasAlphaChannel())
-    out.convertTo(QImage::Format_RGB32);
-  return out;
-}
+QImage shrunk(const QImage& image, QSize size) { return shrinkImage(image, size); }
 
 bool covers(const QImage& image, QSize size) {
   return !image.isNull() && image.width() >= size.width() && image.height() >= size.height();
@@ -231,22 +230,22 @@ DecodeResult shrinkHeld(const QImage& held, QSize size, bool partial) {
   return out;
 }
 
-DecodeResult readWithQt(const std::string& path, QSize want, QSize natural, bool quarterTurn, bool scalable,
-                        int pixelBytes, std::int64_t readCap, const std::atomic<bool>& cancelled) {
+DecodeResult readWithQt(const std::string& path, QSize want, QSize natural, bool quarterTurn, int pixelBytes,
+                        std::int64_t readCap, const std::atomic<bool>& cancelled) {
   DecodeResult out;
   const std::unique_ptr<QFile> file = files::openForReader(path, out.error, &cancelled);
   if (!file) return out;
   QImageReader reader(file.get());
   reader.setAutoTransform(true);
-  // The reader scales before it turns the picture: the size goes in stored orientation.
-  const bool scaledRead = scalable && want != natural;
-  if (scaledRead) reader.setScaledSize(quarterTurn ? want.transposed() : want);
-  // Some readers that scale read the whole picture first (PNG): a read of
-  // the natural size within the budget is let through for all.
+  // PNG files stream through their own decoder, shrunk as their rows come.
+  png::Decoded streamed = png::decode(path, want, reader.transformation(), readCap);
+  if (streamed.handled) return DecodeResult{std::move(streamed.image), false, std::move(streamed.error)};
+  // Some readers read the whole picture even when they scale: a read of the
+  // natural size within the budget is let through for all.
   std::optional<files::AllocationLift> lift;
   const std::int64_t whole = decodedBytes(natural, pixelBytes);
   if (whole <= readCap) lift.emplace(whole);
-  QImage decoded = reader.read();
+  QImage decoded = readShrunk(reader, natural, want, quarterTurn, readCap);
   lift.reset();
   if (cancelled) return DecodeResult{QImage(), false, jpeg::kCancelled};
   if (decoded.isNull()) return DecodeResult{QImage(), false, readerError(reader)};
@@ -283,10 +282,10 @@ DecodeTask::Work Picture::Impl::workFor(const DecodePlan& plan) const {
         return DecodeResult{std::move(d.image), d.partial, std::move(d.error)};
       };
     case DecodePlan::Kind::Reader:
-      return [=, natural = QSize(naturalWidth, naturalHeight), turn = quarterTurn, scales = scalable,
+      return [=, natural = QSize(naturalWidth, naturalHeight), turn = quarterTurn,
               bytes = readerPixelBytes, cap = PictureMemory::shared().readCap()](const std::atomic<bool>& cancelled) {
         if (covers(held, plan.size)) return shrinkHeld(held, plan.size, heldPartial);
-        return readWithQt(file, plan.size, natural, turn, scales, bytes, cap, cancelled);
+        return readWithQt(file, plan.size, natural, turn, bytes, cap, cancelled);
       };
     default:
       return [](const std::atomic<bool>&) { return DecodeResult{QImage(), false, "Nothing to decode"}; };

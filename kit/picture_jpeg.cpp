@@ -6,7 +6,7 @@
 // Rows come out in stored orientation, a strip of a few lines at a time; each
 // strip is written straight to its displayed place, so the EXIF turn costs no
 // second copy of the picture. A picture wanted smaller than its decoding scale
-// gives is shrunk band by band as the strips arrive.
+// gives is shrunk as the strips arrive, by the streaming resampler.
 //
 // Errors inside libjpeg jump back (longjmp) to the small function that
 // started the work. Everything that outlives a jump is kept in a Job owned
@@ -32,6 +32,8 @@
 #include <jerror.h>
 // clang-format on
 
+#include "kit/resample.h"
+
 namespace kit::jpeg {
 
 namespace {
@@ -44,8 +46,6 @@ constexpr std::size_t kStripBytes = 4 * 1024 * 1024;
 constexpr std::size_t kReadChunk = 256 * 1024;
 // What libjpeg shows where a file's data is missing: mid grey.
 constexpr QRgb kMissing = 0xFF808080u;
-// Output rows made per band when a region is shrunk band by band.
-constexpr int kBandRows = 16;
 // libjpeg's working memory while it reads a header.
 constexpr long kHeaderWorkBytes = 16L * 1024 * 1024;
 
@@ -343,11 +343,15 @@ void cmykToRgb(std::uint32_t* row, int width, bool inverted) {
 class Sink {
  public:
   virtual ~Sink() = default;
-  // Rows the decoder may write into directly (stride in pixels), or null.
-  virtual std::uint32_t* directRows(int /*first*/, qsizetype& /*stride*/) { return nullptr; }
+  // Room for `count` rows the decoder may write into directly (stride in
+  // pixels), or null; written(count) follows once they are there.
+  virtual std::uint32_t* directRows(int /*first*/, int /*count*/, qsizetype& /*stride*/) { return nullptr; }
+  virtual void written(int /*count*/) {}
   virtual void put(const std::uint32_t* rows, qsizetype stride, int count, int first) = 0;
   // The decoder stopped after `done` rows: mark what is missing.
   virtual void fillMissing(int done) = 0;
+  // The decoder is done: every row handed over must be in place on return.
+  virtual void complete() {}
 };
 
 // Writes the rows at their displayed places in an image of the region.
@@ -357,7 +361,7 @@ class PlaceSink : public Sink {
       : image_(image), orientation_(orientation), stored_(stored), storedRect_(storedRect), region_(region) {
     placement_ = placementOf(orientation, stored, storedRect.topLeft(), region.topLeft(), image.bytesPerLine() / 4);
   }
-  std::uint32_t* directRows(int first, qsizetype& stride) override {
+  std::uint32_t* directRows(int first, int /*count*/, qsizetype& stride) override {
     if (placement_.stepX != 1 || placement_.stepY <= 0) return nullptr;
     stride = placement_.stepY;
     return pixels() + placement_.origin + first * placement_.stepY;
@@ -381,91 +385,58 @@ class PlaceSink : public Sink {
   Placement placement_;
 };
 
-// Shrinks the rows smoothly a band at a time and writes each band at its
-// displayed place in `out`: only the input rows of one band of output rows
+// Shrinks the rows as they arrive (kit/resample.h) and writes each output
+// row at its displayed place in `out`: only the input rows under the filter
 // are held, never the region at its decoded size.
-class BandSink : public Sink {
+class ShrinkSink : public Sink {
  public:
   // `in`: the stored rectangle's size; `out` holds it shrunk and turned.
-  BandSink(QImage& out, int orientation, QSize in, int bandRows)
+  ShrinkSink(QImage& out, int orientation, QSize in, std::int64_t maxBytes)
       : out_(out),
         orientation_(orientation),
-        in_(in),
         shrunk_(orientation >= 5 ? out.size().transposed() : out.size()),
-        ratio_(static_cast<double>(in.height()) / shrunk_.height()),
-        bandRows_(bandRows) {
-    placement_ = placementOf(orientation, shrunk_, QPoint(0, 0), QPoint(0, 0), out.bytesPerLine() / 4);
-  }
+        placement_(placementOf(orientation, shrunk_, QPoint(0, 0), QPoint(0, 0), out.bytesPerLine() / 4)),
+        pixels_(reinterpret_cast<std::uint32_t*>(out.bits())),
+        width_(in.width()),
+        shrinker_(in.width(), in.height(), shrunk_.width(), shrunk_.height(),
+                  [this](int row, const std::uint32_t* line) {
+                    placeRows(line, 0, 1, shrunk_.width(), pixels_, placement_, row);
+                  },
+                  false, resample::ShrinkerThread::queueFor(maxBytes)) {}
 
-  // The input rows one band of `bandRows` output rows needs at most.
-  static std::int64_t bandBytes(QSize in, QSize shrunk, int bandRows) {
-    const double ratio = static_cast<double>(in.height()) / shrunk.height();
-    return (static_cast<std::int64_t>(std::ceil(ratio * bandRows)) + 2 + kStripRows) * in.width() * 4;
+  // What shrinking needs besides the result: the filter's rows and a strip.
+  static std::int64_t workBytes(QSize in, QSize shrunk, std::int64_t maxBytes) {
+    return resample::ShrinkerThread::workBytes(in.width(), in.height(), shrunk.width(), shrunk.height(),
+                                               resample::ShrinkerThread::queueFor(maxBytes)) +
+           static_cast<std::int64_t>(kStripRows) * in.width() * 4;
   }
 
   void put(const std::uint32_t* rows, qsizetype stride, int count, int /*first*/) override {
-    const auto width = static_cast<std::size_t>(in_.width());
-    buffer_.resize((static_cast<std::size_t>(held_) + static_cast<std::size_t>(count)) * width);
-    for (int r = 0; r < count; ++r)
-      std::memcpy(buffer_.data() + (static_cast<std::size_t>(held_) + static_cast<std::size_t>(r)) * width,
-                  rows + r * stride, width * 4);
-    held_ += count;
-    while (next_ < shrunk_.height()) {
-      const int end = std::min(shrunk_.height(), next_ + bandRows_);
-      const int from = firstInput(next_);
-      const int to = endInput(end);
-      if (heldFrom_ + held_ < to) break;
-      shrinkBand(from, to, next_, end);
-      next_ = end;
-      if (next_ < shrunk_.height()) dropBefore(firstInput(next_));
-    }
+    shrinker_.push(rows, stride, count);
   }
+  // The decoder writes straight into the thread's queue: no copy.
+  std::uint32_t* directRows(int /*first*/, int count, qsizetype& stride) override {
+    if (count > resample::ShrinkerThread::kChunkRows) return nullptr;
+    stride = width_;
+    return shrinker_.reserve(count);
+  }
+  void written(int count) override { shrinker_.commit(count); }
+  void complete() override { shrinker_.finish(); }
   void fillMissing(int /*done*/) override {
-    if (next_ >= shrunk_.height()) return;
-    fillRect(out_, toDisplayed(orientation_, shrunk_, QRect(0, next_, shrunk_.width(), shrunk_.height() - next_)));
+    shrinker_.finish();
+    const int next = shrinker_.rowsOut();
+    if (next >= shrunk_.height()) return;
+    fillRect(out_, toDisplayed(orientation_, shrunk_, QRect(0, next, shrunk_.width(), shrunk_.height() - next)));
   }
 
  private:
-  int firstInput(int outRow) const {
-    return std::clamp(static_cast<int>(std::floor(outRow * ratio_)), 0, in_.height() - 1);
-  }
-  int endInput(int outRow) const {
-    return std::clamp(static_cast<int>(std::ceil(outRow * ratio_)), 1, in_.height());
-  }
-  void shrinkBand(int from, int to, int outFrom, int outTo) {
-    const auto width = static_cast<std::size_t>(in_.width());
-    const QImage band(reinterpret_cast<const uchar*>(buffer_.data() + static_cast<std::size_t>(from - heldFrom_) * width),
-                      in_.width(), to - from, static_cast<qsizetype>(width * 4), QImage::Format_RGB32);
-    QImage small = band.scaled(shrunk_.width(), outTo - outFrom, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    if (!small.isNull() && small.format() != QImage::Format_RGB32) small.convertTo(QImage::Format_RGB32);
-    if (small.isNull()) {
-      // No memory for the band: it shows as missing data does.
-      fillRect(out_, toDisplayed(orientation_, shrunk_, QRect(0, outFrom, shrunk_.width(), outTo - outFrom)));
-      return;
-    }
-    placeRows(reinterpret_cast<const std::uint32_t*>(small.constBits()), small.bytesPerLine() / 4, outTo - outFrom,
-              shrunk_.width(), reinterpret_cast<std::uint32_t*>(out_.bits()), placement_, outFrom);
-  }
-  void dropBefore(int row) {
-    const int drop = std::clamp(row - heldFrom_, 0, held_);
-    if (drop == 0) return;
-    const auto width = static_cast<std::ptrdiff_t>(in_.width());
-    buffer_.erase(buffer_.begin(), buffer_.begin() + drop * width);
-    heldFrom_ += drop;
-    held_ -= drop;
-  }
-
   QImage& out_;
   int orientation_;
-  QSize in_;
   QSize shrunk_;  // the output in stored orientation
-  double ratio_;
-  int bandRows_;
   Placement placement_;
-  std::vector<std::uint32_t> buffer_;
-  int heldFrom_ = 0;  // input row of the buffer's first row
-  int held_ = 0;      // input rows in the buffer
-  int next_ = 0;      // next output row to make
+  std::uint32_t* pixels_;
+  qsizetype width_;
+  resample::ShrinkerThread shrinker_;  // last: its thread stops before the rest goes
 };
 
 // Reads the region's rows and hands them to the sink. Jumps on failure.
@@ -508,7 +479,7 @@ void decodeRows(Job& job, Sink& sink, const Header& header, int denominator, QRe
   while (job.rowsDone < storedRect.height()) {
     const int count = std::min(stripRows, storedRect.height() - job.rowsDone);
     qsizetype stride = rowWidth;
-    std::uint32_t* target = direct ? sink.directRows(job.rowsDone, stride) : nullptr;
+    std::uint32_t* target = direct ? sink.directRows(job.rowsDone, count, stride) : nullptr;
     std::uint32_t* base = target != nullptr ? target : job.strip;
     if (target == nullptr) stride = rowWidth;
     for (int r = 0; r < count; ++r) rows[r] = reinterpret_cast<JSAMPROW>(base + r * stride);
@@ -520,7 +491,10 @@ void decodeRows(Job& job, Sink& sink, const Header& header, int denominator, QRe
     }
     if (cmyk)
       for (int r = 0; r < count; ++r) cmykToRgb(base + r * stride, rowWidth, inverted);
-    if (target == nullptr) sink.put(base + shift, stride, count, job.rowsDone);
+    if (target == nullptr)
+      sink.put(base + shift, stride, count, job.rowsDone);
+    else
+      sink.written(count);
     job.rowsDone += count;
     // A sequential file whose data has ended has nothing more to give: the
     // rest is grey without decoding it (a header may claim a giant picture
@@ -538,6 +512,7 @@ bool runDecode(Job& job, Sink& sink, const Header& header, int denominator, QRec
 
 // Finishes a decode into `out`: a stop after some rows leaves the rest grey.
 void finish(Job& job, Sink& sink, bool completed, Decoded& out) {
+  sink.complete();
   if (!completed) {
     if (job.rowsDone == 0) {
       out.image = QImage();
@@ -616,11 +591,9 @@ Decoded decode(const std::string& path, const Header& header, int denominator, Q
     finish(job, sink, runDecode(job, sink, header, denominator, storedRect), out);
     return out;
   }
-  // Smaller than the region: shrink it band by band as it decodes.
+  // Smaller than the region: shrink it as it decodes.
   const QSize shrunk = header.quarterTurn() ? size.transposed() : size;
-  int bandRows = kBandRows;
-  while (bandRows > 1 && BandSink::bandBytes(storedRect.size(), shrunk, bandRows) > maxBytes) bandRows /= 2;
-  if (BandSink::bandBytes(storedRect.size(), shrunk, bandRows) > maxBytes) {
+  if (ShrinkSink::workBytes(storedRect.size(), shrunk, maxBytes) > maxBytes) {
     out.error = "The picture is too large to shrink to this size";
     return out;
   }
@@ -629,7 +602,7 @@ Decoded decode(const std::string& path, const Header& header, int denominator, Q
     out.error = "Out of memory";
     return out;
   }
-  BandSink sink(out.image, header.orientation, storedRect.size(), bandRows);
+  ShrinkSink sink(out.image, header.orientation, storedRect.size(), maxBytes);
   finish(job, sink, runDecode(job, sink, header, denominator, storedRect), out);
   return out;
 }
