@@ -57,7 +57,7 @@ double psnr(const QImage& a, const QImage& b) {
 QImage decodeAt(const std::string& path, int denominator, std::string& error) {
   kit::jpeg::Header header;
   if (!kit::jpeg::readHeader(path, header, error)) return {};
-  kit::jpeg::Decoded decoded = kit::jpeg::decode(path, header, denominator, QRect(), QSize(), INT64_MAX);
+  kit::jpeg::Decoded decoded = kit::jpeg::decode(path, header, denominator, QRect(), QSize(), INT64_MAX, INT64_MAX);
   if (decoded.image.isNull()) error = decoded.error;
   return decoded.image;
 }

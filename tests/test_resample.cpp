@@ -79,8 +79,8 @@ TEST(ResampleTruth, ShrinkingAsItDecodesEqualsShrinkingTheWholeDecode) {
     kit::jpeg::Header header;
     std::string error;
     ASSERT_TRUE(kit::jpeg::readHeader(path, header, error)) << error;
-    const auto whole = kit::jpeg::decode(path, header, c.denominator, QRect(), QSize(), INT64_MAX);
-    const auto streamed = kit::jpeg::decode(path, header, c.denominator, QRect(), c.shown, INT64_MAX);
+    const auto whole = kit::jpeg::decode(path, header, c.denominator, QRect(), QSize(), INT64_MAX, INT64_MAX);
+    const auto streamed = kit::jpeg::decode(path, header, c.denominator, QRect(), c.shown, INT64_MAX, INT64_MAX);
     ASSERT_FALSE(streamed.image.isNull()) << streamed.error;
     EXPECT_LE(maxDifference(streamed.image, kit::shrinkImage(whole.image, c.shown)), 1);
   }
