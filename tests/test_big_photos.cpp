@@ -26,6 +26,10 @@
 #include "korvena/RuntimeError.h"
 #include "picture_test_helpers.h"
 
+// clang-format off
+#include <jpeglib.h>
+// clang-format on
+
 namespace {
 
 using picture_test::AllocationLimit;
@@ -297,6 +301,73 @@ TEST_F(BigPhotoDecode, ACancelledDecodeStopsSayingSo) {
   EXPECT_EQ(decoded.error, kit::jpeg::kCancelled);
 }
 
+// A 4:2:0 JPEG written by libjpeg, with a restart marker every MCU row when asked.
+QByteArray jpegWithRestarts(const QImage& image, bool restarts) {
+  const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* data = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &data, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(rgb.width());
+  cinfo.image_height = static_cast<JDIMENSION>(rgb.height());
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 92, TRUE);
+  if (restarts) cinfo.restart_in_rows = 1;
+  jpeg_start_compress(&cinfo, TRUE);
+  for (int y = 0; y < rgb.height(); ++y) {
+    JSAMPROW row = const_cast<JSAMPROW>(rgb.constScanLine(y));
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+  std::free(data);
+  return bytes;
+}
+
+TEST_F(BigPhotoDecode, ARegionDecodesAsTheSamePartOfTheWhole) {
+  // Colour noise: a region whose edge pixels missed their neighbours' colour would show.
+  QImage noise(333, 251, QImage::Format_RGB32);
+  std::mt19937 random(5);
+  for (int y = 0; y < noise.height(); ++y)
+    for (int x = 0; x < noise.width(); ++x) noise.setPixel(x, y, random() | 0xFF000000u);
+  for (const bool restarts : {false, true}) {
+    const QByteArray plain = jpegWithRestarts(noise, restarts);
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+      const std::string path = write("r.jpg", withExifOrientation(plain, orientation));
+      kit::jpeg::Header header;
+      std::string error;
+      ASSERT_TRUE(kit::jpeg::readHeader(path, header, error)) << error;
+      for (const int denominator : {1, 2, 4, 8}) {
+        SCOPED_TRACE(testing::Message() << restarts << " " << orientation << " 1/" << denominator);
+        const QImage whole = kit::jpeg::decode(path, header, denominator, {}, {}, 1 << 24, 1 << 24).image;
+        const QSize size = whole.size();
+        // Inside, from the top-left corner, to the bottom-right corner, one pixel.
+        for (const QRect region : {QRect(size.width() / 3, size.height() / 4, size.width() / 3, size.height() / 2),
+                                   QRect(0, 0, size.width() / 2 + 1, size.height() / 2 + 1),
+                                   QRect(QPoint(size.width() / 2 - 1, size.height() / 3), QPoint(size.width() - 1, size.height() - 1)),
+                                   QRect(size.width() / 2, size.height() / 2, 1, 1)}) {
+          const QImage part = kit::jpeg::decode(path, header, denominator, region, {}, 1 << 24, 1 << 24).image;
+          ASSERT_EQ(part.size(), region.size()) << region.x() << "," << region.y();
+          int worst = 0;
+          for (int y = 0; y < part.height(); ++y)
+            for (int x = 0; x < part.width(); ++x) {
+              const QRgb a = part.pixel(x, y), b = whole.pixel(region.x() + x, region.y() + y);
+              worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                std::abs(qBlue(a) - qBlue(b))});
+            }
+          EXPECT_LE(worst, 2) << region.x() << "," << region.y() << " " << region.width() << "x" << region.height();
+        }
+      }
+    }
+  }
+}
+
 TEST_F(BigPhotoDecode, GreyscaleBecomesRgb) {
   const std::string path = write("grey.jpg", jpegOf(scene(64, 48).convertToFormat(QImage::Format_Grayscale8)));
   const auto picture = kit::Picture::open(path);
@@ -542,15 +613,21 @@ TEST_F(BigPhotoWindow, FitDecodesOnlyTheShownPixelsAndZoomDecodesAgain) {
   // Fitted to the 1024 x 768 screen: 1002 x 668 shown, and no more held.
   EXPECT_EQ(shownPixels(), QSize(1002, 668));
   EXPECT_EQ(held(), shownPixels());
+  // At 100 % a view shows a part: the fitted picture stands in, and a paint
+  // decodes only the tiles it shows.
   zoom("100%");
-  EXPECT_EQ(held(), QSize(3000, 2000));
+  EXPECT_TRUE(shownPicture().tiled());
+  EXPECT_EQ(held(), QSize(1002, 668));
+  viewOf(shownPicture(), shownPixels(), QRect(0, 0, 1000, 700));
+  EXPECT_EQ(shownPicture().heldBytes() - 1002 * 668 * 4, 4 * 512 * 512 * 4);
   zoom("50%");
+  EXPECT_FALSE(shownPicture().tiled());
   EXPECT_EQ(held(), QSize(1500, 1000));
   zoom("Fit to Window");
   EXPECT_EQ(held(), QSize(1002, 668));
   EXPECT_EQ(shownPicture().heldBytes(), 1002 * 668 * 4);  // one copy, the shown size
   zoom("400%");
-  EXPECT_EQ(held(), QSize(3000, 2000));  // the natural size; the view enlarges it
+  EXPECT_TRUE(shownPicture().tiled());
   EXPECT_TRUE(messageBoxes().empty());
 }
 
