@@ -405,17 +405,19 @@ void regionFigures(const fs::path& store, const std::string& path, int runs, boo
   for (const auto& [name, at] : corners(QSize(1, 1), QSize(1, 1))) {
     const double pan = median(pans[name]);
     worst = std::max(worst, pan);
-    std::printf("  pan to the %-12s painted in %s ms = %s x\n", name, fixed(pan).c_str(), fixed(pan / reference, 2).c_str());
+    std::printf("  pan to the %-12s painted in %s ms = %s x\n", name, fixed(pan).c_str(),
+                fixed(pan / reference, 2).c_str());
   }
   std::printf("  slowest pan to a corner: %s x (goal <= 0.7) %s\n", fixed(worst / reference, 2).c_str(),
               worst <= 0.7 * reference ? "met" : "MISSED");
   if (memory) {
     const Memory m = runChild({"--child-regions", QString::fromStdString(path)});
     auto peak = [&](const char* label) { return m.at.count(label) ? mb(m.at.at(label).second) : 0.0; };
-    std::printf("  peak resident memory: first view %s MB (goal <= 60) %s; after the three corners %s MB (%s MB before "
-                "opening)%s\n",
-                fixed(peak("first-view")).c_str(), m.ok && peak("first-view") <= 60 ? "met" : "MISSED",
-                fixed(peak("corners")).c_str(), fixed(peak("base")).c_str(), m.ok ? "" : "  FAILED");
+    std::printf(
+        "  peak resident memory: first view %s MB (goal <= 60) %s; after the three corners %s MB (%s MB before "
+        "opening)%s\n",
+        fixed(peak("first-view")).c_str(), m.ok && peak("first-view") <= 60 ? "met" : "MISSED",
+        fixed(peak("corners")).c_str(), fixed(peak("base")).c_str(), m.ok ? "" : "  FAILED");
   }
   std::printf("\n");
 }
@@ -484,8 +486,7 @@ int main(int argc, char** argv) {
                                     : "cold (each run starts with its memory new to it)");
   std::printf("Qt %s, allocation limit %d MB\n\n", qVersion(), QImageReader::allocationLimit());
 
-  if (only.isEmpty() || only == "region")
-    regionFigures(store, (pictures / "photo-24mp.jpg").string(), runs, memory);
+  if (only.isEmpty() || only == "region") regionFigures(store, (pictures / "photo-24mp.jpg").string(), runs, memory);
   if (only == "region") return 0;
 
   std::vector<Row> rows;

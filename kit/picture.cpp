@@ -359,7 +359,7 @@ bool Picture::Impl::ensureNatural() {
 void Picture::Impl::showRegions(const DecodePlan& plan) {
   PictureMemory::shared().shown(*this);
   if (tiled && regions_ == plan) return;
-  const bool overviewUnderWay = task_ && wanted_.kind == DecodePlan::Kind::Tiles;
+  const bool overviewUnderWay = task_ && wanted_ == DecodePlan{DecodePlan::Kind::Tiles, plan.size, plan.denominator};
   if (task_ && !overviewUnderWay) {
     task_->cancel();
     task_.reset();
