@@ -13,6 +13,9 @@
 //
 // It also times the settings store (--only store: that alone).
 //
+// And the first view of the 24 MP photo at 100 % and the pans to its corners
+// against djpeg's full decode (--only region: that alone).
+//
 //   korvena-bench [--pictures DIR] [--runs N] [--only NAME] [--no-memory] [--warm]
 #include <malloc.h>
 
@@ -319,6 +322,110 @@ std::string ratio(const Timing& a, const Timing& b) {
 
 std::string ms(const Timing& t) { return t.ok ? fixed(t.ms, 1) : "fails"; }
 
+// ---- decoding what is shown: the 24 MP photo at 100 % ----
+
+// The views' corners other than the first, as offsets of the picture.
+std::vector<std::pair<const char*, QPoint>> corners(QSize shown, QSize view) {
+  const int right = std::max(0, shown.width() - view.width()), bottom = std::max(0, shown.height() - view.height());
+  return {{"top right", QPoint(right, 0)}, {"bottom left", QPoint(0, bottom)}, {"bottom right", QPoint(right, bottom)}};
+}
+
+// Opens at 100 % and paints the first view, then each corner: peak memory after each.
+int childRegions(const fs::path& store, const std::string& path) {
+  Component component(store);
+  component.setRate("100%");
+  printMemory("base");
+  if (!component.open(path)) return 1;
+  component.paintView(QPoint(0, 0));
+  printMemory("first-view");
+  for (const auto& [name, at] : corners(component.shown(), component.view())) component.paintView(at);
+  printMemory("corners");
+  return 0;
+}
+
+// djpeg's full decode of the file (its output thrown away): the reference.
+bool djpegDecode(const std::string& path) {
+  QProcess djpeg;
+  djpeg.setStandardOutputFile(QProcess::nullDevice());
+  djpeg.start("djpeg", {QString::fromStdString(path)});
+  return djpeg.waitForFinished(-1) && djpeg.exitStatus() == QProcess::NormalExit && djpeg.exitCode() == 0;
+}
+
+// The first view at 100 % (open and paint), and a pan from it to each corner
+// (the corner's paint alone), against djpeg's full decode, round by round.
+void regionFigures(const fs::path& store, const std::string& path, int runs, bool memory) {
+  std::vector<double> djpeg, first;
+  std::map<std::string, std::vector<double>> pans;
+  bool ok = true;
+  {
+    Component component(store);
+    component.setRate("100%");
+    auto settle = [] {
+      korvena::ResetPhotoWindows();
+      kit::platform().collectGarbage();
+      ::malloc_trim(0);
+    };
+    auto timed = [](const std::function<bool()>& run, std::vector<double>& into) {
+      QElapsedTimer timer;
+      timer.start();
+      const bool worked = run();
+      into.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+      return worked;
+    };
+    auto openFirst = [&] {
+      if (!component.open(path)) return false;
+      component.paintView(QPoint(0, 0));
+      return true;
+    };
+    for (int round = 0; round <= runs && ok; ++round) {  // round 0 warms up
+      std::vector<double> scratch;
+      settle();
+      ok = ok && timed([&] { return djpegDecode(path); }, round == 0 ? scratch : djpeg);
+      settle();
+      ok = ok && timed(openFirst, round == 0 ? scratch : first);
+      for (const auto& [name, at] : corners(component.shown(), component.view())) {
+        settle();
+        ok = ok && openFirst();
+        timed(
+            [&, at = at] {
+              component.paintView(at);
+              return true;
+            },
+            round == 0 ? scratch : pans[name]);
+      }
+    }
+    settle();
+  }
+  std::printf("Decode what is shown: the 24 MP photo at 100 %% on the 1024 x 768 screen (median of %d runs)\n", runs);
+  if (!ok) {
+    std::printf("  FAILED (djpeg missing or the photo did not open)\n\n");
+    return;
+  }
+  const double reference = median(djpeg), view = median(first);
+  std::printf("  djpeg's full decode: %s ms\n", fixed(reference).c_str());
+  std::printf("  first view (open and paint): %s ms = %s x (goal <= 0.35) %s\n", fixed(view).c_str(),
+              fixed(view / reference, 2).c_str(), view <= 0.35 * reference ? "met" : "MISSED");
+  double worst = 0;
+  for (const auto& [name, at] : corners(QSize(1, 1), QSize(1, 1))) {
+    const double pan = median(pans[name]);
+    worst = std::max(worst, pan);
+    std::printf("  pan to the %-12s painted in %s ms = %s x\n", name, fixed(pan).c_str(),
+                fixed(pan / reference, 2).c_str());
+  }
+  std::printf("  slowest pan to a corner: %s x (goal <= 0.7) %s\n", fixed(worst / reference, 2).c_str(),
+              worst <= 0.7 * reference ? "met" : "MISSED");
+  if (memory) {
+    const Memory m = runChild({"--child-regions", QString::fromStdString(path)});
+    auto peak = [&](const char* label) { return m.at.count(label) ? mb(m.at.at(label).second) : 0.0; };
+    std::printf(
+        "  peak resident memory: first view %s MB (goal <= 60) %s; after the three corners %s MB (%s MB before "
+        "opening)%s\n",
+        fixed(peak("first-view")).c_str(), m.ok && peak("first-view") <= 60 ? "met" : "MISSED",
+        fixed(peak("corners")).c_str(), fixed(peak("base")).c_str(), m.ok ? "" : "  FAILED");
+  }
+  std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -351,6 +458,7 @@ int main(int argc, char** argv) {
     return childWindows(store, args[2].toStdString(), args[3].toInt(),
                         args.size() >= 5 ? args[4].toStdString() : "Fit to Window");
   if (args.size() >= 4 && args[1] == "--child-zoom") return childZoom(store, args[2].toStdString(), args[3].toStdString());
+  if (args.size() >= 3 && args[1] == "--child-regions") return childRegions(store, args[2].toStdString());
   if (only == "store") return bench::storeBench(store, runs) ? 0 : 1;
 
   // The pictures, made once.
@@ -381,6 +489,9 @@ int main(int argc, char** argv) {
   std::printf("Memory: %s\n", warm ? "warm (freed memory is used again: no new pages)"
                                     : "cold (each run starts with its memory new to it)");
   std::printf("Qt %s, allocation limit %d MB\n\n", qVersion(), QImageReader::allocationLimit());
+
+  if (only.isEmpty() || only == "region") regionFigures(store, (pictures / "photo-24mp.jpg").string(), runs, memory);
+  if (only == "region") return 0;
 
   std::vector<Row> rows;
   {

@@ -9,10 +9,15 @@
 // always applied (the reader reports the stored size, so a quarter turn swaps
 // it here).
 //
-// A JPEG shown at more pixels than the decoding budget (below Qt's allocation
-// limit) holds (a huge picture at high zoom) keeps a small overview and is
-// painted from tiles, decoded as views ask for them into a cache with a fixed
-// budget. A format Qt decodes is read at the size shown when its reader can
+// A sequential JPEG shown much larger than the screen (a view shows only a
+// part of it) decodes nothing up front: views are painted from tiles decoded
+// from the region they show (the decoder crops columns and skips rows), and
+// a small overview is made only when a paint needs a stand-in for tiles not
+// decoded yet. A JPEG shown at more pixels than the decoding budget (below
+// Qt's allocation limit) holds (a progressive one at high zoom, whose regions
+// each cost a decode of the whole picture) keeps a small overview and is
+// painted from tiles. Tiles are decoded as views ask for them into a cache
+// with a fixed budget. A format Qt decodes is read at the size shown when its reader can
 // scale; otherwise it is read whole and shrunk, the read bounded by the
 // shared picture budget (Qt's allocation limit is lifted for that read only),
 // and the held picture is reduced by halves to a quarter of that budget.
@@ -55,6 +60,9 @@ constexpr std::int64_t kOverviewBytes = 16 * kMegabyte;
 // Missing tiles of one paint are decoded in one pass up to this size (and
 // the budget), but one tile at a time at least.
 constexpr std::int64_t kTileBatchBytes = 32 * kMegabyte;
+// A sequential JPEG shown at more pixels than this many screens decodes
+// region by region: a view shows at most half of it.
+constexpr std::int64_t kRegionScreens = 2;
 
 std::atomic<std::uint64_t> nextPictureId{1};
 
@@ -199,12 +207,15 @@ DecodePlan Picture::Impl::planFor(QSize shown) const {
   const std::int64_t budget = budgetBytes();
   if (jpeg) {
     const int denominator = header.coveringDenominator(shown);
-    if (decodedBytes(target) <= budget) return {DecodePlan::Kind::Jpeg, target, denominator};
     QSize side =
         natural.scaled(kOverviewSide, kOverviewSide, Qt::KeepAspectRatio).boundedTo(natural).expandedTo({1, 1});
     const std::int64_t overviewBytes = std::min(kOverviewBytes, budget / 4);
     while (decodedBytes(side) > overviewBytes && (side.width() > 1 || side.height() > 1))
       side = (side / 2).expandedTo(QSize(1, 1));
+    const QSize screen(pixelsFromTwips(screenWidth()), pixelsFromTwips(screenHeight()));
+    if (!header.progressive && decodedBytes(target) > kRegionScreens * decodedBytes(screen))
+      return {DecodePlan::Kind::Regions, side, denominator};
+    if (decodedBytes(target) <= budget) return {DecodePlan::Kind::Jpeg, target, denominator};
     return {DecodePlan::Kind::Tiles, side, denominator};
   }
   const PictureMemory& memory = PictureMemory::shared();
@@ -302,6 +313,14 @@ bool Picture::Impl::ensure(QSize shown) {
     error = tooLarge(plan.size, decodedBytes(plan.size, readerPixelBytes), PictureMemory::shared().readCap());
     return false;
   }
+  if (plan.kind == DecodePlan::Kind::Regions) {
+    showRegions(plan);
+    return true;
+  }
+  regions_ = DecodePlan{};
+  // Tiles paint nothing at a size that does not want them; what is held
+  // stands in until the new decode arrives.
+  if (tiled && plan.kind != DecodePlan::Kind::Tiles) leaveTiles();
   if (plan == held_ && !image.isNull()) {
     PictureMemory::shared().shown(*this);
     return true;
@@ -332,6 +351,34 @@ bool Picture::Impl::ensureNatural() {
   begin(plan);
   task_->wait();
   return collect();
+}
+
+// Views of `plan` paint from tiles of the regions they show; nothing is
+// decoded now. What is held (a picture decoded at another size, an overview)
+// stands in for tiles not decoded yet.
+void Picture::Impl::showRegions(const DecodePlan& plan) {
+  PictureMemory::shared().shown(*this);
+  if (tiled && regions_ == plan) return;
+  const bool overviewUnderWay = task_ && wanted_ == DecodePlan{DecodePlan::Kind::Tiles, plan.size, plan.denominator};
+  if (task_ && !overviewUnderWay) {
+    task_->cancel();
+    task_.reset();
+  }
+  if (tiled && tileDenominator != plan.denominator) leaveTiles();
+  tiled = true;
+  tileDenominator = plan.denominator;
+  regions_ = plan;
+}
+
+void Picture::Impl::leaveTiles() {
+  if (tileTask_) tileTask_->cancel();
+  tileTask_.reset();
+  if (task_ && wanted_.kind == DecodePlan::Kind::Tiles) {
+    task_->cancel();
+    task_.reset();
+  }
+  cache->drop(id);
+  tiled = false;
 }
 
 void Picture::Impl::begin(const DecodePlan& plan) {
@@ -528,6 +575,14 @@ std::vector<PicturePiece> Picture::Impl::pieces(QSize shown, QRect region, bool 
   if (!fast && !missing.empty() && requestTiles(missing)) {
     for (Cell& cell : cells)
       if (cell.tile.isNull()) cell.tile = cache->find(TileKey{id, tileDenominator, cell.at.x(), cell.at.y()});
+  }
+  // Regions with nothing to stand in for a missing tile make their overview:
+  // waited for as the platform waits, or painted when it arrives.
+  const DecodePlan overview{DecodePlan::Kind::Tiles, regions_.size, tileDenominator};
+  if (image.isNull() && !task_ && regions_.kind == DecodePlan::Kind::Regions && !(failed_ == overview) &&
+      std::any_of(cells.begin(), cells.end(), [](const Cell& cell) { return cell.tile.isNull(); })) {
+    begin(overview);
+    if (decodeWaiting() == DecodeWaiting::Always) settle();
   }
   for (const Cell& cell : cells) {
     const QRect r = tileRect(cell.at.x(), cell.at.y());

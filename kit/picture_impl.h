@@ -28,9 +28,11 @@ struct PicturePiece {
 // What a picture holds, or is decoding: the whole picture at a size (by the
 // JPEG decoder or Qt's readers), or an overview with tiles at a DCT scale.
 struct DecodePlan {
-  enum class Kind { None, Jpeg, Reader, Tiles, TooLarge };
+  // Regions: tiles decoded from the shown region only, nothing up front; an
+  // overview of `size` is made only when a paint needs a stand-in.
+  enum class Kind { None, Jpeg, Reader, Tiles, Regions, TooLarge };
   Kind kind = Kind::None;
-  QSize size;           // the pixels held (the overview's for tiles)
+  QSize size;           // the pixels held (the overview's for tiles and regions)
   int denominator = 1;  // the JPEG decoding scale
   bool operator==(const DecodePlan& o) const {
     return kind == o.kind && size == o.size && denominator == o.denominator;
@@ -91,6 +93,8 @@ struct Picture::Impl : MemoryHolder {
   DecodeTask::Work tileWork(const std::vector<QPoint>& missing) const;
   std::int64_t transientBytes(const DecodePlan& plan) const;
   void begin(const DecodePlan& plan);
+  void showRegions(const DecodePlan& plan);
+  void leaveTiles();
   bool settle();
   bool collect();
   void delivered();
@@ -101,6 +105,7 @@ struct Picture::Impl : MemoryHolder {
   DecodePlan held_;                       // what `image` holds
   DecodePlan wanted_;                     // what `task_` decodes
   DecodePlan failed_;                     // what failed to decode last
+  DecodePlan regions_;                    // the regions shown, while they are
   std::shared_ptr<DecodeTask> task_;      // the whole picture or overview under way
   std::shared_ptr<DecodeTask> tileTask_;  // tiles under way
   QSize lastShown_;

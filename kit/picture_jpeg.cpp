@@ -254,6 +254,7 @@ void readHeaderFields(Job& job, Header& header) {
   }
   header.storedWidth = static_cast<int>(cinfo->image_width);
   header.storedHeight = static_cast<int>(cinfo->image_height);
+  header.progressive = jpeg_has_multiple_scans(cinfo) != 0;
   header.orientation = 1;
   for (jpeg_saved_marker_ptr m = cinfo->marker_list; m != nullptr; m = m->next) {
     if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
@@ -458,8 +459,13 @@ void decodeRows(Job& job, Sink& sink, const Header& header, int denominator, QRe
   if (cinfo->output_width != scaledWidth || cinfo->output_height != scaledHeight || cinfo->output_components != 4)
     failWith(cinfo, "Unexpected decoded size");
 
-  JDIMENSION xoffset = static_cast<JDIMENSION>(storedRect.x());
-  JDIMENSION width = static_cast<JDIMENSION>(storedRect.width());
+  // The crop takes a column more on each side where there is one: the
+  // chroma upsampler treats the crop's edges as the picture's, so the
+  // region's own edge columns get their true neighbours.
+  const int cropLeft = std::max(0, storedRect.x() - 1);
+  const int cropRight = std::min(static_cast<int>(cinfo->output_width), storedRect.x() + storedRect.width() + 1);
+  JDIMENSION xoffset = static_cast<JDIMENSION>(cropLeft);
+  JDIMENSION width = static_cast<JDIMENSION>(cropRight - cropLeft);
   if (width < cinfo->output_width) jpeg_crop_scanline(cinfo, &xoffset, &width);
   const int rowWidth = static_cast<int>(cinfo->output_width);
   const int shift = storedRect.x() - static_cast<int>(xoffset);

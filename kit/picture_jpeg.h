@@ -26,7 +26,8 @@ bool hasSignature(const unsigned char* bytes, std::size_t size);
 struct Header {
   int storedWidth = 0;
   int storedHeight = 0;
-  int orientation = 1;  // EXIF orientation 1 to 8; 1 when the file has none
+  int orientation = 1;       // EXIF orientation 1 to 8; 1 when the file has none
+  bool progressive = false;  // a region costs a decode of the whole picture
   bool quarterTurn() const { return orientation >= 5; }
   // The picture's size decoded at 1/denominator, EXIF orientation applied.
   QSize size(int denominator = 1) const;

@@ -26,6 +26,10 @@
 #include "korvena/RuntimeError.h"
 #include "picture_test_helpers.h"
 
+// clang-format off
+#include <jpeglib.h>
+// clang-format on
+
 namespace {
 
 using picture_test::AllocationLimit;
@@ -75,17 +79,20 @@ QImage qtRead(const std::string& path) {
 }
 
 // The mean difference per channel of two images of one size (255 when the
-// sizes differ).
-double meanDifference(const QImage& a, const QImage& b) {
+// sizes differ), and the largest in `worst`.
+double meanDifference(const QImage& a, const QImage& b, int* worst = nullptr) {
   if (a.size() != b.size() || a.isNull()) return 255;
   const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
   double total = 0;
   for (int row = 0; row < x.height(); ++row) {
     const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
     const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
-    for (int col = 0; col < x.width(); ++col)
-      total += std::abs(qRed(p[col]) - qRed(q[col])) + std::abs(qGreen(p[col]) - qGreen(q[col])) +
-               std::abs(qBlue(p[col]) - qBlue(q[col]));
+    for (int col = 0; col < x.width(); ++col) {
+      const int dr = std::abs(qRed(p[col]) - qRed(q[col])), dg = std::abs(qGreen(p[col]) - qGreen(q[col])),
+                db = std::abs(qBlue(p[col]) - qBlue(q[col]));
+      total += dr + dg + db;
+      if (worst != nullptr) *worst = std::max({*worst, dr, dg, db});
+    }
   }
   return total / (3.0 * x.width() * x.height());
 }
@@ -295,6 +302,59 @@ TEST_F(BigPhotoDecode, ACancelledDecodeStopsSayingSo) {
   const kit::jpeg::Decoded decoded = kit::jpeg::decode(path, header, 1, QRect(), QSize(), 1 << 20, 1 << 20, &cancelled);
   EXPECT_TRUE(decoded.image.isNull());
   EXPECT_EQ(decoded.error, kit::jpeg::kCancelled);
+}
+
+// Colour noise as a 4:2:0 JPEG written by libjpeg, with a restart marker every MCU row when asked.
+QByteArray noiseJpeg(int width, int height, bool restarts) {
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* data = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &data, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  cinfo.restart_in_rows = restarts ? 1 : 0;
+  jpeg_start_compress(&cinfo, TRUE);
+  std::mt19937 random(5);
+  std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
+  for (int y = 0; y < height; ++y) {
+    for (JSAMPLE& sample : row) sample = static_cast<JSAMPLE>(random());
+    JSAMPROW rows[] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+  std::free(data);
+  return bytes;
+}
+
+// Noise: a region whose edge pixels missed their neighbours' colour would show.
+TEST_F(BigPhotoDecode, ARegionDecodesAsTheSamePartOfTheWhole) {
+  for (const bool restarts : {false, true})
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+      const std::string path = write("r.jpg", withExifOrientation(noiseJpeg(333, 251, restarts), orientation));
+      kit::jpeg::Header header;
+      std::string error;
+      ASSERT_TRUE(kit::jpeg::readHeader(path, header, error)) << error;
+      for (const int denominator : {1, 2, 4, 8}) {
+        SCOPED_TRACE(testing::Message() << restarts << " " << orientation << " 1/" << denominator);
+        const QImage whole = kit::jpeg::decode(path, header, denominator, {}, {}, 1 << 24, 1 << 24).image;
+        const int w = whole.width(), h = whole.height();
+        for (const QRect region : {QRect(w / 3, h / 4, w / 3, h / 2), QRect(0, 0, w / 2 + 1, h / 2 + 1),
+                                   QRect(w / 2 - 1, h / 3, w - w / 2 + 1, h - h / 3), QRect(w / 2, h / 2, 1, 1)}) {
+          const QImage part = kit::jpeg::decode(path, header, denominator, region, {}, 1 << 24, 1 << 24).image;
+          int worst = 0;
+          EXPECT_LT(meanDifference(part, whole.copy(region), &worst), 255);  // the same size
+          EXPECT_LE(worst, 2) << region.x() << "," << region.y() << " " << w << "x" << h;
+        }
+      }
+    }
 }
 
 TEST_F(BigPhotoDecode, GreyscaleBecomesRgb) {
@@ -542,15 +602,19 @@ TEST_F(BigPhotoWindow, FitDecodesOnlyTheShownPixelsAndZoomDecodesAgain) {
   // Fitted to the 1024 x 768 screen: 1002 x 668 shown, and no more held.
   EXPECT_EQ(shownPixels(), QSize(1002, 668));
   EXPECT_EQ(held(), shownPixels());
-  zoom("100%");
-  EXPECT_EQ(held(), QSize(3000, 2000));
+  zoom("100%");  // the fitted picture stands in; a paint decodes the tiles it shows
+  EXPECT_TRUE(shownPicture().tiled());
+  EXPECT_EQ(held(), QSize(1002, 668));
+  viewOf(shownPicture(), shownPixels(), QRect(0, 0, 1000, 700));
+  EXPECT_EQ(shownPicture().heldBytes() - 1002 * 668 * 4, 4 * 512 * 512 * 4);
   zoom("50%");
+  EXPECT_FALSE(shownPicture().tiled());
   EXPECT_EQ(held(), QSize(1500, 1000));
   zoom("Fit to Window");
   EXPECT_EQ(held(), QSize(1002, 668));
   EXPECT_EQ(shownPicture().heldBytes(), 1002 * 668 * 4);  // one copy, the shown size
   zoom("400%");
-  EXPECT_EQ(held(), QSize(3000, 2000));  // the natural size; the view enlarges it
+  EXPECT_TRUE(shownPicture().tiled());
   EXPECT_TRUE(messageBoxes().empty());
 }
 
