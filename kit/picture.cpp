@@ -5,7 +5,8 @@
 // 1/4, 1/2, 1 that covers the shown size and is then shrunk smoothly to it.
 // Other formats go through Qt's image readers, with the EXIF transformation
 // always applied (the reader reports the stored size, so a quarter turn swaps
-// it here).
+// it here). A picture's embedded colour profile is applied on the worker as
+// its decode finishes, after the shrink (kit/picture_colour.h).
 //
 // A JPEG shown at more pixels than the decoding budget (below Qt's allocation
 // limit) holds (a huge picture at high zoom) keeps a small overview and is
@@ -138,6 +139,7 @@ std::shared_ptr<Picture> Picture::open(const std::string& path) {
     std::string error;
     if (!jpeg::readHeader(path, impl->header, error)) throwInvalidPicture(error);
     impl->jpeg = true;
+    impl->colourProfile = colour::Profile::fromIcc(impl->header.icc);
     natural = impl->header.size(1);
   } else {
     QImageReader reader(file.get());
@@ -153,6 +155,7 @@ std::shared_ptr<Picture> Picture::open(const std::string& path) {
       // The reader knows the size only once it has decoded the picture.
       impl->image = reader.read();
       if (impl->image.isNull()) throwInvalidPicture(readerError(reader));
+      colour::Profile::fromColorSpace(impl->image.colorSpace()).convertToDisplay(impl->image);
       natural = impl->image.size();
       impl->held_ = DecodePlan{DecodePlan::Kind::Reader, natural, 1};
     }
@@ -249,7 +252,10 @@ DecodeResult readWithQt(const std::string& path, QSize want, QSize natural, bool
   lift.reset();
   if (cancelled) return DecodeResult{QImage(), false, jpeg::kCancelled};
   if (decoded.isNull()) return DecodeResult{QImage(), false, readerError(reader)};
+  const QColorSpace space = decoded.colorSpace();
   if (decoded.size() != want) decoded = shrunk(decoded, want);
+  // The picture's own colours to the display's, on the shown pixels only.
+  colour::Profile::fromColorSpace(space).convertToDisplay(decoded);
   // Sixteen bits a channel are more than a screen shows: held at eight.
   if (decoded.depth() > 32) decoded.convertTo(decoded.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
   out.image = std::move(decoded);
@@ -264,6 +270,7 @@ DecodeTask::Work Picture::Impl::workFor(const DecodePlan& plan) const {
   const bool heldPartial = partial;
   const std::string file = path;
   const jpeg::Header head = header;
+  const colour::Profile profile = colourProfile;
   const std::int64_t work = workBytes();
   switch (plan.kind) {
     case DecodePlan::Kind::Jpeg:
@@ -271,6 +278,7 @@ DecodeTask::Work Picture::Impl::workFor(const DecodePlan& plan) const {
         if (covers(held, plan.size)) return shrinkHeld(held, plan.size, heldPartial);
         jpeg::Decoded d =
             jpeg::decode(file, head, plan.denominator, QRect(), plan.size, budgetBytes(), work, &cancelled);
+        profile.convertToDisplay(d.image);
         return DecodeResult{std::move(d.image), d.partial, std::move(d.error)};
       };
     case DecodePlan::Kind::Tiles:
@@ -279,6 +287,7 @@ DecodeTask::Work Picture::Impl::workFor(const DecodePlan& plan) const {
           return DecodeResult{held, heldPartial, {}};
         jpeg::Decoded d = jpeg::decode(file, head, head.coveringDenominator(plan.size), QRect(), plan.size,
                                        budgetBytes(), work, &cancelled);
+        profile.convertToDisplay(d.image);
         return DecodeResult{std::move(d.image), d.partial, std::move(d.error)};
       };
     case DecodePlan::Kind::Reader:
@@ -456,13 +465,14 @@ DecodeTask::Work Picture::Impl::tileWork(const std::vector<QPoint>& missing) con
   }
   std::vector<std::pair<QRect, std::vector<int>>> plans;
   for (const auto& pass : passes) plans.emplace_back(bounds(pass), pass);
-  return [=, file = path, head = header, den = tileDenominator, owner = id, tiles = cache,
+  return [=, file = path, head = header, profile = colourProfile, den = tileDenominator, owner = id, tiles = cache,
           work = workBytes()](const std::atomic<bool>& cancelled) {
     for (const auto& [area, pass] : plans) {
-      const jpeg::Decoded decoded = jpeg::decode(file, head, den, area, QSize(), limit, work, &cancelled);
+      jpeg::Decoded decoded = jpeg::decode(file, head, den, area, QSize(), limit, work, &cancelled);
       if (cancelled) break;
       // A tile that does not decode is left to the overview, silently.
       if (decoded.image.isNull()) continue;
+      profile.convertToDisplay(decoded.image);
       for (const int t : pass) {
         const QPoint at = missing[static_cast<std::size_t>(t)];
         tiles->insert(TileKey{owner, den, at.x(), at.y()},
