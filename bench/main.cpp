@@ -16,8 +16,8 @@
 
 #include <QColorSpace>
 #include <QCoreApplication>
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
@@ -351,9 +351,10 @@ bool colourBench(const fs::path& pictures, const fs::path& store, int runs) {
   });
   const Timing without = timingOf(untagged), with = timingOf(prophoto);
   const bool met = without.ok && with.ok && with.ms <= 1.1 * without.ms;
-  std::printf("Colour profile: the 24 MP JPEG with a ProPhoto RGB profile opens at fit in %s ms, without it in %s ms:\n"
-              "  x%s (goal <= 1.1) %s\n\n",
-              ms(with).c_str(), ms(without).c_str(), ratio(with, without).c_str(), met ? "met" : "MISSED");
+  std::printf(
+      "Colour profile: the 24 MP JPEG with a ProPhoto RGB profile opens at fit in %s ms, without it in %s ms:\n"
+      "  x%s (goal <= 1.1) %s\n\n",
+      ms(with).c_str(), ms(without).c_str(), ratio(with, without).c_str(), met ? "met" : "MISSED");
   return met;
 }
 

@@ -36,8 +36,9 @@ struct Header {
   int coveringDenominator(QSize shown) const;
 };
 
-// Reads the header (with the EXIF orientation and the ICC profile) and checks the decoder can turn it into pixels. False
-// with the decoder's description in `error` when it cannot.
+// Reads the header, with the EXIF orientation and the ICC profile, and checks
+// the decoder can turn it into pixels. False with the decoder's description in
+// `error` when it cannot.
 bool readHeader(const std::string& path, Header& header, std::string& error);
 
 struct Decoded {

@@ -37,7 +37,10 @@ inline QByteArray withIccProfile(const QByteArray& jpeg, const QByteArray& icc, 
   for (int i = 0; i < count; ++i) {
     const QByteArray part = icc.mid(static_cast<qsizetype>(i) * chunk, chunk);
     const auto length = static_cast<int>(part.size()) + 16;  // length field, name, sequence number, count
-    segments.append('\xFF').append('\xE2').append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF));
+    segments.append('\xFF')
+        .append('\xE2')
+        .append(static_cast<char>(length >> 8))
+        .append(static_cast<char>(length & 0xFF));
     segments.append("ICC_PROFILE\0", 12).append(static_cast<char>(i + 1)).append(static_cast<char>(count)).append(part);
   }
   return jpeg.left(2) + segments + jpeg.mid(2);

@@ -3,6 +3,7 @@
 #include "kit/picture.h"
 
 #include <gtest/gtest.h>
+#include <lcms2.h>
 
 #include <QBuffer>
 #include <QByteArray>
@@ -18,8 +19,6 @@
 #include "kit/picture_impl.h"
 #include "picture_test_helpers.h"
 #include "korvena/RuntimeError.h"
-
-#include <lcms2.h>
 
 namespace {
 
@@ -160,14 +159,14 @@ TEST_F(PictureTest, EmbeddedProfilesShowInSrgbAndUntaggedPixelsStayExact) {
     QRgb expected;
     int tolerance;
   };
-  for (const Case& c : {Case{"ProPhoto JPEG, profile in 3 APP2 segments", withIccProfile(jpeg, proPhoto, 200), {},
-                             converted, 4},
-                        Case{"ProPhoto JPEG, shrunk", withIccProfile(jpeg, proPhoto), {16, 12}, converted, 4},
-                        Case{"ProPhoto JPEG, Lab profile", withIccProfile(jpeg, labProPhotoProfile()), {}, converted, 4},
-                        Case{"ProPhoto PNG", encode(proPhotoPng, "png"), {}, converted, 4},
-                        Case{"untagged JPEG", jpeg, {}, untaggedJpeg, 0},
-                        Case{"untagged PNG", encode(flat, "png"), {}, qRgb(40, 160, 80), 0},
-                        Case{"sRGB PNG", encode(srgbPng, "png"), {}, qRgb(40, 160, 80), 0}}) {
+  for (const Case& c :
+       {Case{"ProPhoto JPEG, profile in 3 APP2 segments", withIccProfile(jpeg, proPhoto, 200), {}, converted, 4},
+        Case{"ProPhoto JPEG, shrunk", withIccProfile(jpeg, proPhoto), {16, 12}, converted, 4},
+        Case{"ProPhoto JPEG, Lab profile", withIccProfile(jpeg, labProPhotoProfile()), {}, converted, 4},
+        Case{"ProPhoto PNG", encode(proPhotoPng, "png"), {}, converted, 4},
+        Case{"untagged JPEG", jpeg, {}, untaggedJpeg, 0},
+        Case{"untagged PNG", encode(flat, "png"), {}, qRgb(40, 160, 80), 0},
+        Case{"sRGB PNG", encode(srgbPng, "png"), {}, qRgb(40, 160, 80), 0}}) {
     SCOPED_TRACE(c.name);
     const auto picture = kit::Picture::open(write("colour", c.bytes));
     const QSize shown = c.shown.isEmpty() ? QSize(64, 48) : c.shown;
