@@ -14,6 +14,7 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <optional>
 #include <string>
 
 #include "kit/picture_impl.h"
@@ -143,8 +144,9 @@ TEST_F(PictureTest, ExifQuarterTurnMovesThePixels) {
 
 TEST_F(PictureTest, EmbeddedProfilesShowInSrgbAndUntaggedPixelsStayExact) {
   // ProPhoto (40, 160, 80) is sRGB (0, 191, 79).
-  QImage flat(64, 48, QImage::Format_RGB32);
+  QImage flat(64, 48, QImage::Format_RGB32), big(1000, 600, QImage::Format_RGB32);
   flat.fill(qRgb(40, 160, 80));
+  big.fill(qRgb(40, 160, 80));
   const QByteArray jpeg = encode(flat, "jpeg");
   const QByteArray proPhoto = QColorSpace(QColorSpace::ProPhotoRgb).iccProfile();
   QImage proPhotoPng = flat, srgbPng = flat;
@@ -158,22 +160,29 @@ TEST_F(PictureTest, EmbeddedProfilesShowInSrgbAndUntaggedPixelsStayExact) {
     QSize shown;  // the natural size when null
     QRgb expected;
     int tolerance;
+    bool tiled = false;  // over a 1 MB allocation limit: painted from tiles
   };
   for (const Case& c :
        {Case{"ProPhoto JPEG, profile in 3 APP2 segments", withIccProfile(jpeg, proPhoto, 200), {}, converted, 4},
         Case{"ProPhoto JPEG, shrunk", withIccProfile(jpeg, proPhoto), {16, 12}, converted, 4},
+        Case{"ProPhoto JPEG, tiles", withIccProfile(encode(big, "jpeg"), proPhoto), {}, converted, 4, true},
         Case{"ProPhoto JPEG, Lab profile", withIccProfile(jpeg, labProPhotoProfile()), {}, converted, 4},
         Case{"ProPhoto PNG", encode(proPhotoPng, "png"), {}, converted, 4},
         Case{"untagged JPEG", jpeg, {}, untaggedJpeg, 0},
         Case{"untagged PNG", encode(flat, "png"), {}, qRgb(40, 160, 80), 0},
         Case{"sRGB PNG", encode(srgbPng, "png"), {}, qRgb(40, 160, 80), 0}}) {
     SCOPED_TRACE(c.name);
+    std::optional<AllocationLimit> limit;
+    if (c.tiled) limit.emplace(1);
     const auto picture = kit::Picture::open(write("colour", c.bytes));
-    const QSize shown = c.shown.isEmpty() ? QSize(64, 48) : c.shown;
+    const QSize shown = c.shown.isEmpty() ? QSize(picture->widthPixels(), picture->heightPixels()) : c.shown;
     ASSERT_TRUE(picture->ensureDecoded(shown.width(), shown.height()));
-    const QImage& image = picture->impl().image;
-    ASSERT_EQ(image.size(), shown);
-    const QRgb got = image.pixel(shown.width() / 2, shown.height() / 2);
+    // What a view paints: the picture at the shown size, or a 512-pixel tile.
+    const auto pieces = picture->impl().pieces(shown, QRect(QPoint(0, 0), shown), false);
+    ASSERT_FALSE(pieces.empty());
+    const QImage& image = pieces.front().image;
+    ASSERT_EQ(image.size(), c.tiled ? QSize(512, 512) : shown);
+    const QRgb got = image.pixel(image.width() / 2, image.height() / 2);
     EXPECT_NEAR(qRed(got), qRed(c.expected), c.tolerance);
     EXPECT_NEAR(qGreen(got), qGreen(c.expected), c.tolerance);
     EXPECT_NEAR(qBlue(got), qBlue(c.expected), c.tolerance);
