@@ -1,5 +1,5 @@
 // Loading pictures from files: natural sizes, EXIF orientation, the decoding
-// budget and unreadable files. Test pictures are written at run time.
+// budget, colour profiles and unreadable files. Test pictures are written at run time.
 #include "kit/picture.h"
 
 #include <gtest/gtest.h>
