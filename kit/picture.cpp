@@ -7,7 +7,8 @@
 // come; every shrink goes through the resampler (kit/picture_shrink.h).
 // Other formats go through Qt's image readers, with the EXIF transformation
 // always applied (the reader reports the stored size, so a quarter turn swaps
-// it here).
+// it here). A picture's embedded colour profile is applied on the worker as
+// its decode finishes, after the shrink (kit/picture_colour.h).
 //
 // A sequential JPEG shown much larger than the screen (a view shows only a
 // part of it) decodes nothing up front: views are painted from tiles decoded
@@ -146,6 +147,7 @@ std::shared_ptr<Picture> Picture::open(const std::string& path) {
     std::string error;
     if (!jpeg::readHeader(path, impl->header, error)) throwInvalidPicture(error);
     impl->jpeg = true;
+    impl->colourProfile = colour::Profile::fromIcc(impl->header.icc);
     natural = impl->header.size(1);
   } else {
     QImageReader reader(file.get());
@@ -161,6 +163,7 @@ std::shared_ptr<Picture> Picture::open(const std::string& path) {
       // The reader knows the size only once it has decoded the picture.
       impl->image = reader.read();
       if (impl->image.isNull()) throwInvalidPicture(readerError(reader));
+      colour::Profile::fromColorSpace(impl->image.colorSpace()).convertToDisplay(impl->image);
       natural = impl->image.size();
       impl->held_ = DecodePlan{DecodePlan::Kind::Reader, natural, 1};
     }
@@ -260,7 +263,10 @@ DecodeResult readWithQt(const std::string& path, QSize want, QSize natural, bool
   lift.reset();
   if (cancelled) return DecodeResult{QImage(), false, jpeg::kCancelled};
   if (decoded.isNull()) return DecodeResult{QImage(), false, readerError(reader)};
+  const QColorSpace space = decoded.colorSpace();
   if (decoded.size() != want) decoded = shrunk(decoded, want);
+  // The picture's own colours to the display's, on the shown pixels only.
+  colour::Profile::fromColorSpace(space).convertToDisplay(decoded);
   // Sixteen bits a channel are more than a screen shows: held at eight.
   if (decoded.depth() > 32) decoded.convertTo(decoded.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
   out.image = std::move(decoded);
@@ -275,6 +281,7 @@ DecodeTask::Work Picture::Impl::workFor(const DecodePlan& plan) const {
   const bool heldPartial = partial;
   const std::string file = path;
   const jpeg::Header head = header;
+  const colour::Profile profile = colourProfile;
   const std::int64_t work = workBytes();
   switch (plan.kind) {
     case DecodePlan::Kind::Jpeg:
@@ -282,6 +289,7 @@ DecodeTask::Work Picture::Impl::workFor(const DecodePlan& plan) const {
         if (covers(held, plan.size)) return shrinkHeld(held, plan.size, heldPartial);
         jpeg::Decoded d =
             jpeg::decode(file, head, plan.denominator, QRect(), plan.size, budgetBytes(), work, &cancelled);
+        profile.convertToDisplay(d.image);
         return DecodeResult{std::move(d.image), d.partial, std::move(d.error)};
       };
     case DecodePlan::Kind::Tiles:
@@ -290,6 +298,7 @@ DecodeTask::Work Picture::Impl::workFor(const DecodePlan& plan) const {
           return DecodeResult{held, heldPartial, {}};
         jpeg::Decoded d = jpeg::decode(file, head, head.coveringDenominator(plan.size), QRect(), plan.size,
                                        budgetBytes(), work, &cancelled);
+        profile.convertToDisplay(d.image);
         return DecodeResult{std::move(d.image), d.partial, std::move(d.error)};
       };
     case DecodePlan::Kind::Reader:
@@ -503,13 +512,14 @@ DecodeTask::Work Picture::Impl::tileWork(const std::vector<QPoint>& missing) con
   }
   std::vector<std::pair<QRect, std::vector<int>>> plans;
   for (const auto& pass : passes) plans.emplace_back(bounds(pass), pass);
-  return [=, file = path, head = header, den = tileDenominator, owner = id, tiles = cache,
+  return [=, file = path, head = header, profile = colourProfile, den = tileDenominator, owner = id, tiles = cache,
           work = workBytes()](const std::atomic<bool>& cancelled) {
     for (const auto& [area, pass] : plans) {
-      const jpeg::Decoded decoded = jpeg::decode(file, head, den, area, QSize(), limit, work, &cancelled);
+      jpeg::Decoded decoded = jpeg::decode(file, head, den, area, QSize(), limit, work, &cancelled);
       if (cancelled) break;
       // A tile that does not decode is left to the overview, silently.
       if (decoded.image.isNull()) continue;
+      profile.convertToDisplay(decoded.image);
       for (const int t : pass) {
         const QPoint at = missing[static_cast<std::size_t>(t)];
         tiles->insert(TileKey{owner, den, at.x(), at.y()},

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kit/picture.h"
+#include "kit/picture_colour.h"
 #include "kit/picture_jpeg.h"
 #include "kit/picture_tiles.h"
 #include "kit/picture_work.h"
@@ -67,6 +68,7 @@ struct Picture::Impl : MemoryHolder {
   static constexpr int kTileSize = 512;
   bool jpeg = false;          // decoded by the JPEG decoder (else by Qt's readers)
   jpeg::Header header;        // for JPEG files
+  colour::Profile colourProfile;  // for JPEG files: their pixels to the display's colours
   bool quarterTurn = false;   // for Qt's readers: the EXIF transformation turns the picture
   bool scalable = false;      // for Qt's readers: it decodes at a reduced size itself
   int readerPixelBytes = 4;   // for Qt's readers: bytes per pixel of a full read

@@ -24,6 +24,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -221,14 +222,17 @@ struct Job {
 };
 
 // Starts libjpeg on the job's file and reads the header. Jumps on failure.
-void startHeader(Job& job, bool saveExif) {
+void startHeader(Job& job, bool saveMarkers) {
   job.created = true;
   jpeg_create_decompress(&job.cinfo);
   // A header that claims a giant picture fails here instead of exhausting memory.
   job.cinfo.mem->max_memory_to_use = job.workBytes;
   job.cinfo.src = &job.src.pub;
   job.cinfo.progress = &job.progress.pub;
-  if (saveExif) jpeg_save_markers(&job.cinfo, JPEG_APP0 + 1, 0xFFFF);
+  if (saveMarkers) {
+    jpeg_save_markers(&job.cinfo, JPEG_APP0 + 1, 0xFFFF);  // EXIF
+    jpeg_save_markers(&job.cinfo, JPEG_APP0 + 2, 0xFFFF);  // ICC profile
+  }
   jpeg_read_header(&job.cinfo, TRUE);
 }
 
@@ -236,6 +240,16 @@ void startHeader(Job& job, bool saveExif) {
 void requirePictureData(Job& job) {
   const std::int64_t headerBytes = job.src.delivered - static_cast<std::int64_t>(job.src.pub.bytes_in_buffer);
   if (job.src.ended || headerBytes >= job.fileSize) failWith(&job.cinfo, "The file ends before its picture data");
+}
+
+// The ICC profile, joined from its APP2 segments; a damaged one (a segment
+// missing or repeated) is left out with a warning from libjpeg.
+void readIccProfile(j_decompress_ptr cinfo, Header& header) {
+  JOCTET* data = nullptr;
+  unsigned int length = 0;
+  if (!jpeg_read_icc_profile(cinfo, &data, &length)) return;
+  header.icc = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(length));
+  std::free(data);
 }
 
 void readHeaderFields(Job& job, Header& header) {
@@ -262,6 +276,7 @@ void readHeaderFields(Job& job, Header& header) {
       break;
     }
   }
+  readIccProfile(cinfo, header);
 }
 
 bool readHeaderInto(Job& job, Header& header) {

@@ -11,6 +11,7 @@
 //
 // All rectangles and sizes here are in displayed orientation (the EXIF
 // transformation applied), in pixels of the picture at the decoding scale.
+#include <QByteArray>
 #include <QImage>
 #include <QRect>
 #include <QSize>
@@ -28,6 +29,7 @@ struct Header {
   int storedHeight = 0;
   int orientation = 1;       // EXIF orientation 1 to 8; 1 when the file has none
   bool progressive = false;  // a region costs a decode of the whole picture
+  QByteArray icc;            // the embedded ICC profile (APP2 segments joined); empty when none
   bool quarterTurn() const { return orientation >= 5; }
   // The picture's size decoded at 1/denominator, EXIF orientation applied.
   QSize size(int denominator = 1) const;
@@ -35,8 +37,9 @@ struct Header {
   int coveringDenominator(QSize shown) const;
 };
 
-// Reads the header and checks the decoder can turn it into pixels. False
-// with the decoder's description in `error` when it cannot.
+// Reads the header, with the EXIF orientation and the ICC profile, and checks
+// the decoder can turn it into pixels. False with the decoder's description in
+// `error` when it cannot.
 bool readHeader(const std::string& path, Header& header, std::string& error);
 
 struct Decoded {

@@ -29,6 +29,23 @@ inline QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
   return jpeg.left(2) + segment + jpeg.mid(2);
 }
 
+// Inserts an ICC profile after the start-of-image marker in APP2
+// "ICC_PROFILE" segments, each carrying at most `chunk` bytes of it.
+inline QByteArray withIccProfile(const QByteArray& jpeg, const QByteArray& icc, int chunk = 65519) {
+  const auto count = static_cast<int>((icc.size() + chunk - 1) / chunk);
+  QByteArray segments;
+  for (int i = 0; i < count; ++i) {
+    const QByteArray part = icc.mid(static_cast<qsizetype>(i) * chunk, chunk);
+    const auto length = static_cast<int>(part.size()) + 16;  // length field, name, sequence number, count
+    segments.append('\xFF')
+        .append('\xE2')
+        .append(static_cast<char>(length >> 8))
+        .append(static_cast<char>(length & 0xFF));
+    segments.append("ICC_PROFILE\0", 12).append(static_cast<char>(i + 1)).append(static_cast<char>(count)).append(part);
+  }
+  return jpeg.left(2) + segments + jpeg.mid(2);
+}
+
 // Lowers Qt's allocation limit (and with it the decoding budget) for a scope.
 class AllocationLimit {
  public:

@@ -1,17 +1,20 @@
 // Loading pictures from files: natural sizes, EXIF orientation, the decoding
-// budget and unreadable files. Test pictures are written at run time.
+// budget, colour profiles and unreadable files. Test pictures are written at run time.
 #include "kit/picture.h"
 
 #include <gtest/gtest.h>
+#include <lcms2.h>
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QColorSpace>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <optional>
 #include <string>
 
 #include "kit/picture_impl.h"
@@ -22,6 +25,7 @@ namespace {
 
 using picture_test::AllocationLimit;
 using picture_test::withExifOrientation;
+using picture_test::withIccProfile;
 
 // A picture with some structure, so encoders produce real scan data.
 QImage testImage(int width, int height) {
@@ -39,6 +43,24 @@ QByteArray encode(const QImage& image, const char* format) {
   buffer.open(QIODevice::WriteOnly);
   QImageWriter writer(&buffer, format);
   EXPECT_TRUE(writer.write(image)) << format << ": " << writer.errorString().toStdString();
+  return bytes;
+}
+
+// ProPhoto primaries and a 1.8 gamma over a Lab connection space: Qt 6.4
+// does not read such a profile, lcms2 does.
+QByteArray labProPhotoProfile() {
+  const cmsCIExyY white{0.3457, 0.3585, 1};
+  const cmsCIExyYTRIPLE primaries{{0.7347, 0.2653, 1}, {0.1596, 0.8404, 1}, {0.0366, 0.0001, 1}};
+  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 1.8);
+  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsSetPCS(profile, cmsSigLabData);
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  QByteArray bytes(static_cast<qsizetype>(size), '\0');
+  cmsSaveProfileToMem(profile, bytes.data(), &size);
+  cmsCloseProfile(profile);
+  cmsFreeToneCurve(gamma);
   return bytes;
 }
 
@@ -118,6 +140,53 @@ TEST_F(PictureTest, ExifQuarterTurnMovesThePixels) {
   ASSERT_EQ(shown.size(), QSize(30, 40));
   EXPECT_LT(qGray(shown.pixel(25, 3)), 64);
   EXPECT_GT(qGray(shown.pixel(3, 3)), 192);
+}
+
+TEST_F(PictureTest, EmbeddedProfilesShowInSrgbAndUntaggedPixelsStayExact) {
+  // ProPhoto (40, 160, 80) is sRGB (0, 191, 79).
+  QImage flat(64, 48, QImage::Format_RGB32), big(1000, 600, QImage::Format_RGB32);
+  flat.fill(qRgb(40, 160, 80));
+  big.fill(qRgb(40, 160, 80));
+  const QByteArray jpeg = encode(flat, "jpeg");
+  const QByteArray proPhoto = QColorSpace(QColorSpace::ProPhotoRgb).iccProfile();
+  QImage proPhotoPng = flat, srgbPng = flat;
+  proPhotoPng.setColorSpace(QColorSpace::ProPhotoRgb);
+  srgbPng.setColorSpace(QColorSpace::SRgb);
+  const QRgb converted = qRgb(0, 191, 79);
+  const QRgb untaggedJpeg = QImage::fromData(jpeg).pixel(32, 24);  // Qt's reader applies no profile
+  struct Case {
+    const char* name;
+    QByteArray bytes;
+    QSize shown;  // the natural size when null
+    QRgb expected;
+    int tolerance;
+    bool tiled = false;  // over a 1 MB allocation limit: painted from tiles
+  };
+  for (const Case& c :
+       {Case{"ProPhoto JPEG, profile in 3 APP2 segments", withIccProfile(jpeg, proPhoto, 200), {}, converted, 4},
+        Case{"ProPhoto JPEG, shrunk", withIccProfile(jpeg, proPhoto), {16, 12}, converted, 4},
+        Case{"ProPhoto JPEG, tiles", withIccProfile(encode(big, "jpeg"), proPhoto), {}, converted, 4, true},
+        Case{"ProPhoto JPEG, Lab profile", withIccProfile(jpeg, labProPhotoProfile()), {}, converted, 4},
+        Case{"ProPhoto PNG", encode(proPhotoPng, "png"), {}, converted, 4},
+        Case{"untagged JPEG", jpeg, {}, untaggedJpeg, 0},
+        Case{"untagged PNG", encode(flat, "png"), {}, qRgb(40, 160, 80), 0},
+        Case{"sRGB PNG", encode(srgbPng, "png"), {}, qRgb(40, 160, 80), 0}}) {
+    SCOPED_TRACE(c.name);
+    std::optional<AllocationLimit> limit;
+    if (c.tiled) limit.emplace(1);
+    const auto picture = kit::Picture::open(write("colour", c.bytes));
+    const QSize shown = c.shown.isEmpty() ? QSize(picture->widthPixels(), picture->heightPixels()) : c.shown;
+    ASSERT_TRUE(picture->ensureDecoded(shown.width(), shown.height()));
+    // What a view paints: the picture at the shown size, or a 512-pixel tile.
+    const auto pieces = picture->impl().pieces(shown, QRect(QPoint(0, 0), shown), false);
+    ASSERT_FALSE(pieces.empty());
+    const QImage& image = pieces.front().image;
+    ASSERT_EQ(image.size(), c.tiled ? QSize(512, 512) : shown);
+    const QRgb got = image.pixel(image.width() / 2, image.height() / 2);
+    EXPECT_NEAR(qRed(got), qRed(c.expected), c.tolerance);
+    EXPECT_NEAR(qGreen(got), qGreen(c.expected), c.tolerance);
+    EXPECT_NEAR(qBlue(got), qBlue(c.expected), c.tolerance);
+  }
 }
 
 TEST_F(PictureTest, JpegOverBudgetDecodesReducedButKeepsTheNaturalSize) {
