@@ -20,10 +20,10 @@
 //   korvena-bench [--pictures DIR] [--runs N] [--only NAME] [--no-memory] [--warm]
 #include <malloc.h>
 
-#include <QColorSpace>
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QColorSpace>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
@@ -427,6 +427,8 @@ void regionFigures(const fs::path& store, const std::string& path, int runs, boo
         fixed(peak("corners")).c_str(), fixed(peak("base")).c_str(), m.ok ? "" : "  FAILED");
   }
   std::printf("\n");
+}
+
 // ---- colour management ----
 
 // Copies a JPEG with a ProPhoto RGB profile inserted after its start-of-image
@@ -646,13 +648,12 @@ int main(int argc, char** argv) {
       static_cast<double>(fs::file_size(bomb)) / (1024.0 * 1024.0), ms(bombTime).c_str(), ms(cleanTime).c_str(),
       ratio(bombTime, cleanTime).c_str());
 
-  colourBench(pictures, store, runs);
-
   std::printf("\nnaive read in ms:");
   for (const Row& r : rows) std::printf("  %s %s%s", r.picture.file.c_str(), ms(r.naive).c_str(), r.naiveLimitLifted ? "*" : "");
   std::printf("\n* over Qt's allocation limit the naive read fails; its time with the limit lifted is used.\n\n");
 
   if (only.isEmpty()) bench::storeBench(store, runs);
+  if (only.isEmpty()) colourBench(pictures, store, runs);
   // Fidelity and the fitted PNG: figures from this run, with their references.
   for (const Row& r : rows) {
     if (r.picture.file == "photo-24mp.png")
