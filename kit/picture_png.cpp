@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 
+#include "kit/picture_colour.h"
 #include "kit/picture_shrink.h"
 #include "kit/resample.h"
 
@@ -83,6 +84,27 @@ int decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, bool alpha, QImage& out, st
   return 0;
 }
 
+// The colours the file declares: an ICC profile, else sRGB, else its
+// chromaticities and gamma (as a Qt reader would take them); none: sRGB.
+colour::Profile declaredProfile(spng_ctx* ctx) {
+  spng_iccp iccp{};
+  if (spng_get_iccp(ctx, &iccp) == 0 && iccp.profile != nullptr)
+    return colour::Profile::fromIcc(QByteArray(iccp.profile, static_cast<qsizetype>(iccp.profile_len)));
+  std::uint8_t intent = 0;
+  if (spng_get_srgb(ctx, &intent) == 0) return {};
+  std::uint32_t fileGamma = 0;
+  if (spng_get_gama_int(ctx, &fileGamma) != 0 || fileGamma == 0) return {};
+  constexpr double kScale = 100000.0;
+  const float gamma = static_cast<float>(kScale / fileGamma);
+  spng_chrm_int chrm{};
+  if (spng_get_chrm_int(ctx, &chrm) != 0)
+    return colour::Profile::fromColorSpace(QColorSpace(QColorSpace::Primaries::SRgb, gamma));
+  auto point = [&](std::uint32_t x, std::uint32_t y) { return QPointF(x / kScale, y / kScale); };
+  return colour::Profile::fromColorSpace(QColorSpace(
+      point(chrm.white_point_x, chrm.white_point_y), point(chrm.red_x, chrm.red_y), point(chrm.green_x, chrm.green_y),
+      point(chrm.blue_x, chrm.blue_y), QColorSpace::TransferFunction::Gamma, gamma));
+}
+
 }  // namespace
 
 Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformations transformation,
@@ -140,6 +162,7 @@ Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformat
   }
   // In place: the same bytes a pixel, the channels swapped.
   out.convertTo(alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+  declaredProfile(ctx.get()).convertToDisplay(out);
   result.image = transformed(std::move(out), transformation);
   if (result.image.isNull()) result.error = "Out of memory";
   return result;

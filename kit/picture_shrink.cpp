@@ -1,5 +1,7 @@
 #include "kit/picture_shrink.h"
 
+#include <QColorSpace>
+
 #include "kit/resample.h"
 
 namespace kit {
@@ -19,6 +21,8 @@ QImage shrinkImage(const QImage& image, QSize size) {
                    in.bytesPerLine() / 4, reinterpret_cast<std::uint32_t*>(out.bits()), out.width(), out.height(),
                    out.bytesPerLine() / 4, alpha);
   if (alpha) out.convertTo(QImage::Format_ARGB32_Premultiplied);
+  // The pixels keep their meaning: the colour space goes with them.
+  out.setColorSpace(image.colorSpace());
   return out;
 }
 
