@@ -292,12 +292,6 @@ class ViewOnScreen : public ::testing::Test {
     EXPECT_NEAR(at->x(), (client.width() - picture.width()) / 2.0, 1);
     EXPECT_NEAR(at->y(), (client.height() - picture.height()) / 2.0, 1);
   }
-  QString folder(const char* name) {
-    const QString path = dir_.filePath(name);
-    EXPECT_TRUE(QDir().mkpath(path));
-    return path;
-  }
-
   static VirtualScreen* screen_;
   static QString display_, whyNot_;
   QTemporaryDir dir_;
@@ -340,25 +334,9 @@ TEST_F(ViewOnScreen, DetailsPanelWidensTheToolbar) {
   EXPECT_TRUE(FindPicture(shot, Picture(kFirstSample)));
 }
 
-TEST_F(ViewOnScreen, FolderOpensWithItsFirstPictureInNaturalOrder) {
-  // By character order "pic10" comes first, by number "pic9". Files that are not pictures are left out.
-  const QString pictures = folder("pictures");
-  for (const auto& [name, colour] : {std::pair{"pic10.png", qRgb(200, 30, 30)}, {"pic9.png", qRgb(30, 160, 60)}}) {
-    QImage image(240, 180, QImage::Format_RGB32);
-    image.fill(colour);
-    for (int y = 0; y < 180; y += 20) std::fill_n(reinterpret_cast<QRgb*>(image.scanLine(y)), 240, kWhite);
-    ASSERT_TRUE(image.save(pictures + "/" + name));
-  }
-  QFile notes(pictures + "/a-notes.txt");
-  ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && notes.write("not a picture") > 0);
-  notes.close();
-  const QImage shot = screenshot({pictures});
-  EXPECT_TRUE(FindPicture(shot, Picture(pictures + "/pic9.png"))) << "pic9 is not shown first";
-  EXPECT_FALSE(FindPicture(shot, Picture(pictures + "/pic10.png")));
-}
-
 TEST_F(ViewOnScreen, UndecodableFirstPictureShowsTheErrorBox) {
-  const QString broken = folder("broken");
+  const QString broken = dir_.filePath("broken");
+  ASSERT_TRUE(QDir().mkpath(broken));
   QFile bad(broken + "/0-broken.jpg");
   ASSERT_TRUE(bad.open(QIODevice::WriteOnly) && bad.write("this is not a JPEG file") > 0);
   bad.close();
@@ -378,8 +356,6 @@ TEST(ViewCommandLine, MistakesGetAMessageAndNoWindow) {
     const char* says;
   } cases[] = {{{"/no/such/folder"}, 1, "no such file or folder: /no/such/folder"},
                {{}, 2, "Usage: korvena-view"},
-               {{"--slideshow", "0", kSamples}, 2, "--slideshow needs whole seconds"},
-               {{"--zoom", kSamples}, 2, "unknown option --zoom"},
                {{kSamples}, 1, "no display"},
                {{"--help"}, 0, "--blank-screen"}};
   for (const auto& c : cases) {
