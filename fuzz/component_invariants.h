@@ -1,7 +1,6 @@
 #pragma once
 // What holds between any two calls or user actions, whatever a host did: the
 // photo-window table, the free list and the toolbar's image list agree.
-// Shared by the probe-script fuzz target and the misuse and soak tests.
 #include <set>
 #include <string>
 

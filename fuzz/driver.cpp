@@ -1,25 +1,14 @@
-// Fuzz target: probe scripts run against the component.
-//
-// The probe's driver plays the host and the user, so any script is a
-// sequence of host calls and user actions. A command the reader or the
-// driver refuses ends the script (as in korvena-probe); a runtime error of
-// the component is recorded and the script goes on. After every command the
-// windows, the image list and the free list must agree, and nothing but the
-// driver's own refusal may escape.
-//
-// Left out so that a run stays quick and inside its folder: `registry` (it
-// names a folder to write), paths that leave the script's folder, and more
-// than 20 s of virtual time in one script.
+// Fuzz target: probe scripts (host calls and user actions) run against the
+// component. A command the reader or the driver refuses ends the script; after
+// every command the windows, the image list and the free list must agree, and
+// nothing but the driver's own refusal may escape. Left out so that a run stays
+// quick and inside its folder: `registry`, paths that leave the script's
+// folder, more than 20 s of virtual time.
 #include "apps/probe/driver.h"
 
 #include <QImage>
-#include <cstddef>
-#include <cstdint>
-#include <filesystem>
 #include <fstream>
-#include <ostream>
 #include <sstream>
-#include <string>
 
 #include "apps/probe/script.h"
 #include "fuzz/component_invariants.h"
@@ -33,7 +22,6 @@ bool insideFolder(const std::string& path) {
   return !path.empty() && path[0] != '/' && path.find("..") == std::string::npos;
 }
 
-// Whether the fuzz run lets this command through (see above).
 bool allowed(const probe::Command& c, double& virtualTime) {
   if (c.word == "registry") return false;
   if (c.word == "advance") {
@@ -51,8 +39,7 @@ bool allowed(const probe::Command& c, double& virtualTime) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // A folder of pictures for the scripts to open: good ones of each kind and
-  // a text file named like a picture.
+  // Pictures of each kind for the scripts to open, and a text file named like one.
   pictures = fuzz::scratchFolder("driver");
   QImage image(64, 48, QImage::Format_RGB32);
   image.fill(Qt::darkCyan);
@@ -77,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (!broken.empty())
         fuzz::fault("driver", "after line " + std::to_string(command->line) + " (" + command->source + "): " + broken);
     }
-  } catch (const probe::ScriptError&) {
-    // The script stops at a line the probe refuses, as korvena-probe does.
+  } catch (const probe::ScriptError&) {  // the script stops at a line the probe refuses
   }
   return 0;
 }

@@ -1,6 +1,5 @@
 #pragma once
-// What the fuzz targets share: stopping at a broken rule, and a scratch
-// folder of their own that goes when the run ends.
+// What the fuzz targets share: stopping at a broken rule, and a scratch folder.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

@@ -1,25 +1,14 @@
-// Fuzz target: the number and text rules.
-//
-// The input is read as text (the leading number) and its first bytes as a
-// double and a float. Checked:
-//   - reading a number from any text gives a number or an infinity, never NaN;
-//   - rounding to 16 and 32 bits gives the nearest whole number with halves
-//     to even, or raises error 6 exactly when that number does not fit;
-//   - plain decimal text of a value reads back as the value rounded to 15
-//     significant digits, and the caption form of a float as the float
-//     rounded to 7 (when they are written without an exponent);
-//   - both forms use only their own characters.
+// Fuzz target: the number and text rules, on the input read as text and its
+// first bytes as a double and a float. A number read from text is never NaN;
+// rounding gives the nearest whole number with halves to even, or error 6
+// exactly when that does not fit; plain decimal text reads back as the value to
+// 15 digits, a caption as the float to 7, each in its own characters.
 #include "support/numbers.h"
 
 #include <cmath>
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <string>
-#include <string_view>
 
 #include "fuzz/fuzz_support.h"
 #include "korvena/RuntimeError.h"

@@ -1,20 +1,12 @@
-// Fuzz target: picture loading through a photo window's SetImage.
-//
-// The input's first byte picks the file name's extension (the reader must go
-// by the content, whatever the name says); the rest is the file. Each load
-// either shows a picture with a positive natural size or leaves exactly one
-// "Error" message box and the window's earlier picture, and the busy cursor
-// is always put back.
+// Fuzz target: picture loading through a photo window's SetImage. The input's
+// first byte picks the file name's extension (the reader goes by the content),
+// the rest is the file. Each load shows a picture with a positive size, or
+// leaves exactly one "Error" box and the earlier picture; the busy cursor is
+// always put back.
 #include "kit/picture.h"
 
 #include <QImageReader>
-#include <cstddef>
-#include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <memory>
-#include <string>
 
 #include "component/basView.h"
 #include "fuzz/fuzz_support.h"
@@ -36,15 +28,13 @@ std::unique_ptr<korvena::Application> app;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   folder = fuzz::scratchFolder("picture");
-  // A smaller decoding limit than the default keeps each run quick; the
-  // budget logic is the same at any limit.
+  // A small decoding limit keeps runs quick; the budget logic is the same at any limit.
   QImageReader::setAllocationLimit(32);
   korvena::ResetComponent();
   app = std::make_unique<korvena::Application>();
   app->srcAppName("KorvenaFuzz");
   app->Style("pbMDILoading");
   app->ShowForm();
-  // The window the inputs are loaded into.
   app->OpenImage((folder / "none.png").string(), "none.png");
   kit::platform().takeEvents();
   std::atexit([] {

@@ -1,14 +1,8 @@
-// Fuzz target: korvena-probe's script reader.
-//
-// Any text is read command by command until its end or the first line the
-// reader refuses. Only the reader's own error may escape, and it names the
-// line it stopped at; every command read carries its line and command word.
+// Fuzz target: korvena-probe's script reader. Only the reader's own error may
+// escape, naming the line it stopped at; every command carries its line and word.
 #include "apps/probe/script.h"
 
-#include <cstddef>
-#include <cstdint>
 #include <sstream>
-#include <string>
 
 #include "fuzz/fuzz_support.h"
 

@@ -1,15 +1,7 @@
-// Fuzz target: the settings store's file parser.
-//
-// Any text either parses or raises the store's "does not parse" error (1009);
-// nothing else may escape. What parses is written back by the formatter, and
-// that text parses again into the same keys and values and formats to the
-// same text: a rewrite of the store never changes or drops what it read.
+// Fuzz target: the settings store's parser. Any text parses or raises "does not
+// parse" (1009), nothing else; what parses is written back, and that text parses
+// into the same keys and values and formats to the same text.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "support/registry_store.h"

@@ -1,7 +1,6 @@
 #pragma once
 // A fresh component on the headless platform for each test, a settings store
-// in a temporary folder, pictures written on demand, and a host that opens
-// images from its list when asked.
+// in a temporary folder, pictures written on demand, and a host with a list.
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -32,9 +31,9 @@ struct Host {
     app->OpenImage(files[static_cast<size_t>(index)],
                    std::filesystem::path(files[static_cast<size_t>(index)]).filename());
   }
-  // First and last open their end; next and previous (any other direction
-  // counts as previous) open the neighbour, or from no current picture the
-  // first or last picture; at an end they open nothing and report the end.
+  // First and last open their end; next and previous (any other direction)
+  // the neighbour, or from no current picture the first or last; at an end
+  // nothing opens and the end is reported.
   void attach(korvena::Application& a) {
     app = &a;
     a.setThumbNavHandler([this](uint8_t dir, bool& last) {

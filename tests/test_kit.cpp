@@ -1,151 +1,916 @@
-// The forms layer's rules: synchronous events, the caret and combo rules,
-// load and unload, activation and z-order, timers on the virtual clock.
+// The forms layer: its own rules on the headless platform, and its Qt view
+// under the offscreen platform, where user actions on the real widgets reach
+// the kit's handlers, kit changes reach the windows once and without echo, and
+// the window system's reports are read by content.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCursor>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTimer>
+#include <QWindow>
+#include <functional>
+
+#include "component_fixture.h"
 #include "kit/controls.h"
-#include "korvena/RuntimeError.h"
+#include "kit/qt/photo_widget.h"
+#include "kit/qt/placement.h"
+#include "kit/qt/qt_backend.h"
+#include "kit/qt/qt_platform.h"
+#include "korvena/Platform.h"
 
 using namespace kit;
 
 namespace {
 
-struct TestControls : ControlSet {
-  explicit TestControls(Form& f)
-      : combo(f, "cbo", ComboBox::Style::Dropdown),
-        list(f, "lst", ComboBox::Style::List),
-        check(f, "chk", "Box"),
+// The tests' QApplication, made once and kept to the end (as a host's would be).
+void ensureApplication() {
+  static int argc = 1;
+  static char name[] = "korvena_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = qApp ? nullptr : new QApplication(argc, argv);
+  (void)app;
+  ASSERT_NE(qobject_cast<QApplication*>(QCoreApplication::instance()), nullptr);
+}
+
+qt::QtPlatform& view() { return *qt::QtPlatform::current(); }
+
+// Runs the event loop for a while and until the view has applied the kit's state.
+void pump(int ms = 0) {
+  QElapsedTimer elapsed;
+  elapsed.start();
+  auto due = [] { return qt::QtPlatform::current() && qt::QtPlatform::current()->loop().pending(); };
+  do {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  } while (elapsed.elapsed() < ms || (due() && elapsed.elapsed() < 2000));
+}
+
+// The window-system window of a form's window (Qt names it after the widget).
+QWindow* windowHandle(const QString& formName) {
+  for (QWindow* w : QGuiApplication::topLevelWindows())
+    if (w->objectName() == formName + "Window") return w;
+  return nullptr;
+}
+
+void key(QObject* target, int code, const QString& text = {}) {
+  QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
+  QCoreApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, text);
+  QCoreApplication::sendEvent(target, &release);
+}
+
+void typeText(QObject* target, const QString& text) {
+  for (QChar ch : text) key(target, ch.toUpper().unicode(), QString(ch));
+}
+
+void mouse(QWidget* target, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+  const QPointF p(at);
+  QMouseEvent press(QEvent::MouseButtonPress, p, p, button, button, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, p, p, button, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(target, &release);
+}
+
+void click(QObject* button) { qobject_cast<QAbstractButton*>(button)->click(); }
+
+// Once a window of this kind shows, sends it these keys (from a timer: the window runs its own loop).
+void answerWhenShown(std::function<bool(QWindow*)> which, std::vector<int> keys, QString* title = nullptr) {
+  auto* timer = new QTimer;
+  timer->setInterval(5);
+  QObject::connect(timer, &QTimer::timeout, [timer, which, keys, title] {
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+      if (!window->isVisible() || !which(window)) continue;
+      if (title) *title = window->title();
+      for (int code : keys) key(window, code);
+      timer->stop();
+      timer->deleteLater();
+      return;
+    }
+  });
+  timer->start();
+}
+
+void answerMessageBox(QString* title = nullptr) {
+  answerWhenShown([](QWindow* w) { return w->modality() != Qt::NonModal; }, {Qt::Key_Return}, title);
+}
+
+void pickFirstPopupItem() {
+  answerWhenShown([](QWindow* w) { return w->type() == Qt::Popup; }, {Qt::Key_Down, Qt::Key_Return});
+}
+
+struct Controls : ControlSet {
+  explicit Controls(Form& f)
+      : bar(f, "bar"),
+        zoom(f, "zoom", ComboBox::Style::Dropdown),
+        list(f, "list", ComboBox::Style::List),
+        tabs(f, "tabs"),
+        page(f, "page", 1, "Page"),
+        check(f, "chk", "Check"),
+        opt1(f, "opt", 1, ""),
+        opt2(f, "opt", 2, ""),
         text(f, "txt"),
         updown(f, "udn", text, 0, 59),
-        bar(f, "bar", ScrollBar::Orientation::Vertical),
+        command(f, "cmd", "Go"),
+        hbar(f, "hbar", ScrollBar::Orientation::Horizontal),
+        picture(f, "pic"),
+        image(f, "img"),
+        label(f, "lbl", "Label"),
         timer(f, "tmr"),
-        opt11(f, "opt", 11, ""),
-        opt12(f, "opt", 12, "") {}
-  ComboBox combo;
-  ComboBox list;
+        menu(f, "mnu", "Menu"),
+        item(menu.addItem("mnuItem", "Item")) {
+    bar.move(0, 0, 3000, Toolbar::kRowHeight);
+    bar.addButton("MoveFirst", Toolbar::ButtonStyle::Normal, "First", "MoveFirst");
+    bar.addButton("Sep", Toolbar::ButtonStyle::Separator, "", "");
+    bar.addButton("Details", Toolbar::ButtonStyle::DropDown, "Details", "MoreDetails");
+    zoom.setContainer(&bar);
+    zoom.move(1200, 37, 1300, 315);
+    for (const char* entry : {"Fit", "10%", "100%"}) zoom.addItem(entry);
+    list.move(3000, 0, 1500, 315);
+    for (const char* entry : {"a.png", "b.png", "c.png"}) list.addItem(entry);
+    tabs.move(0, 450, 4500, 2400);
+    for (const char* caption : {"One", "Two", "Three", "Four"}) tabs.addTab(caption);
+    page.move(10, 460, 4000, 1500);
+    check.setContainer(&page);
+    check.move(150, 150, 1500, 315);
+    text.move(4800, 450, 600, 315);
+    updown.move(5400, 450, 255, 315);
+    text.setText("0");
+    opt1.move(4800, 900, 300, 300);
+    opt2.move(5100, 900, 300, 300);
+    command.move(4800, 1350, 1200, 375);
+    hbar.move(0, 3000, 3000, 240);
+    hbar.setMax(100);
+    hbar.setLargeChange(10);
+    picture.move(3300, 3000, 1500, 1500);
+    image.setContainer(&picture);
+    image.move(-300, 0, 1800, 1200);
+    label.move(4800, 1800, 900, 255);
+    menu.setVisible(false);
+  }
+  Toolbar bar;
+  ComboBox zoom, list;
+  TabStrip tabs;
+  Frame page;
   CheckBox check;
+  OptionButton opt1, opt2;
   TextBox text;
   UpDown updown;
-  ScrollBar bar;
+  CommandButton command;
+  ScrollBar hbar;
+  PictureBox picture;
+  ImageControl image;
+  Label label;
   Timer timer;
-  OptionButton opt11;
-  OptionButton opt12;
+  Menu menu;
+  Menu& item;
 };
 
+// Every event of the form's controls goes into its log as one entry.
 class TestForm : public Form {
  public:
-  explicit TestForm(std::string name, int borderStyle = 2) : Form(std::move(name)) { design.borderStyle = borderStyle; }
-  TestControls& c() { return static_cast<TestControls&>(controlSet()); }
-  int loads = 0, activates = 0, resizes = 0, unloads = 0;
-  int cancelMode = -1;  // QueryUnload cancels for this mode
-  std::vector<int> queryModes;
+  explicit TestForm(std::string name = "frmTest", int borderStyle = 2) : Form(std::move(name)) {
+    design.borderStyle = borderStyle;
+    design.left = design.top = 1500;
+    design.width = 7500;
+    design.height = 6000;
+  }
+  Controls& c() { return static_cast<Controls&>(controlSet()); }
+  std::vector<std::string> log;
+  int loads = 0, activates = 0, unloads = 0, resizes = 0, ticks = 0, cancelMode = -1;
 
  protected:
-  std::unique_ptr<ControlSet> createControls() override { return std::make_unique<TestControls>(*this); }
+  std::unique_ptr<ControlSet> createControls() override {
+    auto k = std::make_unique<Controls>(*this);
+    auto note = [this](std::string what, int n) { log.push_back(what + " " + std::to_string(n)); };
+    k->bar.onButtonClick = [this](Toolbar::Button& b) { log.push_back("click " + b.key); };
+    k->bar.onButtonDropDown = [this](Toolbar::Button& b) { log.push_back("dropdown " + b.key); };
+    k->zoom.onKeyPress = [this, note](int& ascii) {
+      note("key", ascii);
+      if (ascii == 'x') ascii = 0;
+      if (ascii == 13) {
+        ascii = 0;
+        c().zoom.setSelStart(0);
+        c().zoom.setSelLength(static_cast<int>(c().zoom.text().size()));
+      }
+    };
+    k->zoom.onClick = [this] { log.push_back("zoom click " + c().zoom.text()); };
+    k->list.onClick = [this, note] { note("list click", c().list.listIndex()); };
+    k->tabs.onClick = [this, note] { note("tab", c().tabs.selectedIndex()); };
+    k->check.onClick = [this, note] { note("check", c().check.value()); };
+    for (OptionButton* o : {&k->opt1, &k->opt2}) o->onClick = [note](int i) { note("opt", i); };
+    k->text.onChange = [this] { log.push_back("text " + c().text.text()); };
+    k->updown.onMouseDown = [this](int, int, float, float) { log.push_back("updown"); };
+    k->command.onClick = [this] { log.push_back("command"); };
+    k->hbar.onScroll = [this, note] { note("scroll", c().hbar.value()); };
+    k->hbar.onChange = [this, note] { note("change", c().hbar.value()); };
+    k->image.onMouseUp = [this](int b, int, float x, float y) {
+      log.push_back("mouseup " + std::to_string(b) + " " + std::to_string(int(x)) + "," + std::to_string(int(y)));
+    };
+    k->timer.onTimer = [this] { ++ticks; };
+    k->item.onClick = [this] { log.push_back("menu item"); };
+    return k;
+  }
   void Form_Load() override { ++loads; }
   void Form_Activate() override { ++activates; }
+  void Form_Unload(int&) override { ++unloads; }
   void Form_Resize() override { ++resizes; }
+  void Form_KeyDown(int& code, int) override { log.push_back("keydown " + std::to_string(code)); }
   void Form_QueryUnload(int& cancel, int mode) override {
-    queryModes.push_back(mode);
+    log.push_back("queryunload " + std::to_string(mode));
     if (mode == cancelMode) cancel = 1;
   }
-  void Form_Unload(int&) override { ++unloads; }
 };
 
+std::string takeLog(TestForm& f) {
+  std::string all;
+  for (auto& entry : f.log) all += (all.empty() ? "" : "; ") + entry;
+  f.log.clear();
+  return all;
+}
+
+class QtView : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ensureApplication();
+    korvena::ResetComponent();
+    korvena::UsePlatform(korvena::Platform::Qt);
+    ASSERT_EQ(korvena::CurrentPlatform(), korvena::Platform::Qt);
+  }
+  void TearDown() override {
+    korvena::ResetComponent();
+    korvena::UsePlatform(korvena::Platform::Headless);
+    pump();
+  }
+  void showForm(Form& f) {
+    f.show();
+    pump(20);
+  }
+  QWidget* widget(const Control& control) { return view().widget(control); }
+  template <typename W>
+  W* widget(const Control& control) {
+    return qobject_cast<W*>(view().widget(control));
+  }
+  // Reports the window at this place, as the window system would.
+  void report(QWidget* window, const QRect& place, int ms = 30) {
+    window->setGeometry(place);
+    pump(ms);
+  }
+  static void expectPlace(const Form& f, float left, float top) {
+    EXPECT_EQ(f.left(), left);
+    EXPECT_EQ(f.top(), top);
+  }
+};
+
+}  // namespace
+
+// Runs first: a process that has no QApplication yet.
+TEST(QtViewPlatform, NeedsTheHostsApplication) {
+  EXPECT_THROW(korvena::UsePlatform(static_cast<korvena::Platform>(7)), korvena::RuntimeError);
+  if (QCoreApplication::instance()) GTEST_SKIP() << "an application object exists already";
+  try {
+    korvena::UsePlatform(korvena::Platform::Qt);
+    FAIL() << "no error without a QApplication";
+  } catch (const korvena::RuntimeError& e) {
+    EXPECT_EQ(e.number(), 5);
+  }
+  EXPECT_EQ(korvena::CurrentPlatform(), korvena::Platform::Headless);
+  EXPECT_EQ(platform().backend(), nullptr);
+}
+
+TEST_F(QtView, KitStateReachesTheWidgets) {
+  TestForm f;
+  f.c().check.setValue(1);
+  f.c().hbar.setVisible(false);
+  showForm(f);
+  Controls& k = f.c();
+  // Hidden before its window showed, and still hidden.
+  EXPECT_FALSE(widget(k.hbar)->isVisible());
+  EXPECT_EQ(view().toolButton(k.bar, "Sep"), nullptr);
+  EXPECT_TRUE(widget<QAbstractButton>(k.check)->isChecked());
+  // Twips to pixels, inside the containers the kit names.
+  EXPECT_EQ(widget(k.zoom)->parentWidget(), widget(k.bar));
+  EXPECT_EQ(widget(k.check)->parentWidget(), widget(k.page));
+  EXPECT_EQ(widget(k.image)->geometry(), QRect(-20, 0, 120, 80));
+
+  k.hbar.setVisible(true);
+  k.bar.setButtonEnabled(k.bar.button("MoveFirst"), false);
+  k.list.setListIndex(2);
+  k.tabs.select(3);
+  k.opt2.setValue(true);
+  k.check.setValue(2);
+  k.text.setText("42");
+  k.hbar.setValue(30);
+  k.label.setVisible(false);
+  k.command.setEnabled(false);
+  k.zoom.setText("100%");  // selects the matching entry; the caret goes to the end
+  pump();
+  EXPECT_TRUE(widget(k.hbar)->isVisible());
+  EXPECT_FALSE(view().toolButton(k.bar, "MoveFirst")->isEnabled());
+  EXPECT_EQ(widget<QComboBox>(k.list)->currentText(), "c.png");
+  EXPECT_EQ(widget(k.tabs)->findChild<QTabBar*>("tabs")->currentIndex(), 2);
+  EXPECT_TRUE(widget<QAbstractButton>(k.opt2)->isChecked());
+  EXPECT_FALSE(widget<QAbstractButton>(k.opt1)->isChecked());
+  EXPECT_EQ(widget<QCheckBox>(k.check)->checkState(), Qt::PartiallyChecked);  // greyed
+  EXPECT_EQ(widget<QLineEdit>(k.text)->text(), "42");
+  EXPECT_EQ(widget<QScrollBar>(k.hbar)->value(), 30);
+  EXPECT_FALSE(widget(k.label)->isVisible());
+  EXPECT_FALSE(widget(k.command)->isEnabled());
+  QLineEdit* edit = widget<QComboBox>(k.zoom)->lineEdit();
+  EXPECT_EQ(widget<QComboBox>(k.zoom)->currentIndex(), 2);
+  EXPECT_EQ(edit->text(), "100%");
+  EXPECT_EQ(edit->cursorPosition(), 4);
+  k.zoom.setSelStart(1);
+  k.zoom.setSelLength(2);
+  pump();
+  EXPECT_EQ(edit->selectedText(), "00");
+}
+
+TEST_F(QtView, UserActionsOnRealWidgetsReachTheHandlers) {
+  TestForm f;
+  showForm(f);
+  Controls& k = f.c();
+  QWidget* first = view().toolButton(k.bar, "MoveFirst");
+  click(first);
+  mouse(first, QPoint(13, 13));
+  // The arrow part of the drop-down button drops down; the rest clicks.
+  QWidget* details = view().toolButton(k.bar, "Details");
+  mouse(details, QPoint(details->width() - 3, details->height() / 2));
+  mouse(details, QPoint(6, details->height() / 2));
+  EXPECT_EQ(takeLog(f), "click MoveFirst; click MoveFirst; dropdown Details; click Details");
+  k.bar.setButtonEnabled(k.bar.button("MoveFirst"), false);
+  pump();
+  mouse(first, QPoint(13, 13));
+  EXPECT_EQ(takeLog(f), "") << "a disabled button was clicked";
+
+  // Clicking the selected option again keeps it selected (and clicks it).
+  for (Control* c : std::initializer_list<Control*>{&k.check, &k.opt1, &k.opt2, &k.opt2}) click(widget(*c));
+  EXPECT_FALSE(k.opt1.value());
+  EXPECT_FALSE(widget<QAbstractButton>(k.opt1)->isChecked());
+  EXPECT_TRUE(widget<QAbstractButton>(k.opt2)->isChecked());
+  EXPECT_EQ(takeLog(f), "check 1; opt 1; opt 2; opt 2");
+
+  for (const char* arrow : {"up", "up", "down"}) click(widget(k.updown)->findChild<QObject*>(arrow));
+  EXPECT_EQ(takeLog(f), "updown; text 1; updown; text 2; updown; text 1");
+  EXPECT_EQ(widget<QLineEdit>(k.text)->text(), "1");
+
+  click(widget(k.command));
+  emit widget(k.tabs)->findChild<QTabBar*>("tabs")->tabBarClicked(1);
+  // Dragging the thumb scrolls; a page step changes.
+  widget<QScrollBar>(k.hbar)->setSliderPosition(7);
+  key(widget(k.hbar), Qt::Key_PageDown);
+  key(widget(k.list), Qt::Key_Down);
+  // A right-button release on the picture, in twips of the picture.
+  mouse(widget(k.image), QPoint(10, 4), Qt::RightButton);
+  EXPECT_EQ(takeLog(f),
+            "command; tab 2; scroll 7; change 7; keydown 34; scroll 17; change 17; keydown 40; list click 0; "
+            "mouseup 2 150,60");
+}
+
+TEST_F(QtView, TypedKeysReachKeyPressAndChange) {
+  TestForm f;
+  showForm(f);
+  ComboBox& zoom = f.c().zoom;
+  auto* box = widget<QComboBox>(zoom);
+  QLineEdit* edit = box->lineEdit();
+  typeText(box, "1x5");
+  EXPECT_EQ(zoom.text(), "15");
+  EXPECT_EQ(zoom.listIndex(), -1);
+  EXPECT_EQ(edit->text(), "15");
+  EXPECT_EQ(takeLog(f), "keydown 49; key 49; keydown 88; key 120; keydown 53; key 53");
+  // No completion: "1" alone stays "1" though "10%" is listed.
+  key(box, Qt::Key_Backspace);
+  EXPECT_EQ(edit->text(), "1");
+  // Typing where the user put the caret.
+  edit->setCursorPosition(0);
+  typeText(edit, "9");
+  EXPECT_EQ(zoom.text(), "91");
+  EXPECT_EQ(edit->cursorPosition(), 1);
+  // Enter reaches the handler, which selects the whole text.
+  takeLog(f);
+  key(box, Qt::Key_Return, "\r");
+  EXPECT_EQ(takeLog(f), "keydown 13; key 13");
+  EXPECT_EQ(edit->selectedText(), "91");
+  // Text the kit does not type itself (pasted, non-ASCII) arrives as the edited text.
+  emit edit->textEdited(QString::fromUtf8("9é"));
+  EXPECT_EQ(zoom.text(), "9\xC3\xA9");
+  emit box->activated(2);
+  EXPECT_EQ(zoom.text(), "100%");
+  EXPECT_EQ(takeLog(f), "zoom click 100%");
+
+  // A text box raises Change for each typed character and takes edited text.
+  TextBox& text = f.c().text;
+  typeText(widget(text), "12");
+  EXPECT_EQ(takeLog(f), "keydown 49; text 01; keydown 50; text 012");
+  emit widget<QLineEdit>(text)->textEdited("0712");
+  EXPECT_EQ(text.text(), "0712");
+}
+
+TEST_F(QtView, MovingAndResizingTheWindowReachTheForm) {
+  TestForm f;
+  showForm(f);
+  QWidget* window = view().window(f);
+  // A window manager answers the view's requests in order, late and in
+  // steps: what reports a place and a size the view asked for is on its way
+  // to the last request, and the form stays where the kit put it.
+  const QRect first = window->geometry();
+  f.move(3000, 2250, 6000, 4500);
+  pump();
+  const QRect second = window->geometry();
+  ASSERT_NE(first.topLeft(), second.topLeft());
+  ASSERT_NE(first.size(), second.size());
+  const int resizesBefore = f.resizes;
+  for (const QRect& step : {first, QRect(second.topLeft(), first.size()), second}) report(window, step);
+  expectPlace(f, 3000, 2250);
+  EXPECT_EQ(f.width(), 6000);
+  EXPECT_EQ(f.resizes, resizesBefore);
+  // Once the last request is answered, the first one's place is a move.
+  report(window, QRect(first.topLeft(), second.size()));
+  expectPlace(f, 1500, 1500);
+  // A place the window manager imposes is taken at once, however soon after the window showed.
+  f.hide();
+  pump();
+  showForm(f);
+  report(window, window->geometry().translated(7, 7));
+  expectPlace(f, 1500 + 7 * 15, 1500 + 7 * 15);
+  f.move(1500, 1500, 7500, 6000);
+  pump();
+  const QRect start = window->geometry();
+  report(window, start.translated(40, 30), 50);
+  expectPlace(f, 1500 + 40 * 15, 1500 + 30 * 15);
+  EXPECT_EQ(f.width(), 7500);
+  const int resizes = f.resizes;
+  report(window, QRect(start.x() + 40, start.y() + 30, 300, 200), 50);
+  EXPECT_EQ(f.width(), 300 * 15 + f.frameWidth());
+  EXPECT_EQ(f.height(), 200 * 15 + f.frameHeight());
+  EXPECT_EQ(f.resizes, resizes + 1);
+
+  // The close box asks the form; a cancel keeps the window.
+  f.cancelMode = 0;
+  window->close();
+  pump();
+  EXPECT_TRUE(f.loaded());
+  EXPECT_TRUE(window->isVisible());
+  f.cancelMode = -1;
+  QPointer<QWidget> closing(window);
+  window->close();
+  pump();
+  EXPECT_FALSE(f.loaded());
+  EXPECT_TRUE(closing.isNull() || !closing->isVisible());
+  EXPECT_EQ(takeLog(f), "queryunload 0; queryunload 0");
+}
+
+TEST_F(QtView, KitChangesReachTheWindowOnceWithoutEcho) {
+  struct EventCounter : QObject {
+    std::map<QEvent::Type, int> counts;
+    bool eventFilter(QObject*, QEvent* event) override { return ++counts[event->type()], false; }
+  } counter;
+  TestForm f;
+  showForm(f);
+  pump(50);
+  QWidget* window = view().window(f);
+  window->installEventFilter(&counter);
+  // One handler's worth of changes: only the last state reaches the window.
+  f.hide();
+  f.move(9007, 1507, 6007, 4507);
+  f.move(9008, 1508, 6008, 4508);
+  f.show();
+  f.setCaption("Moved");
+  const int resizes = f.resizes;
+  pump(100);
+  window->removeEventFilter(&counter);
+  // A window manager adds configure events of its own; offscreen there are none.
+  if (QGuiApplication::platformName() == "offscreen") {
+    EXPECT_EQ(counter.counts[QEvent::Move], 1);
+    EXPECT_EQ(counter.counts[QEvent::Resize], 1);
+  }
+  EXPECT_EQ(counter.counts[QEvent::Hide], 0);
+  EXPECT_EQ(window->windowTitle(), "Moved");
+  const QMargins insets = view().loop().insets(f);
+  EXPECT_EQ(window->geometry(),
+            QRect(601 + insets.left(), 101 + insets.top(), qRound(f.scaleWidth() / 15), qRound(f.scaleHeight() / 15)));
+  // The echo changed nothing in the kit: no rounding to whole pixels, no Resize.
+  expectPlace(f, 9008, 1508);
+  EXPECT_EQ(f.width(), 6008);
+  EXPECT_EQ(f.height(), 4508);
+  EXPECT_EQ(f.resizes, resizes);
+}
+
+TEST_F(QtView, WindowFlagsFollowTheStyleWords) {
+  TestForm photo("frmPhotoLike"), palette("frmPaletteLike", 4), background("frmBackGround", 0);
+  showForm(photo);
+  palette.load();
+  palette.setExStyle(ws::ExTopmost | ws::ExToolWindow | ws::ExWindowEdge);
+  palette.setTopmost(true);
+  showForm(palette);
+  pump(30);
+  QWidget* bar = view().window(palette);
+  EXPECT_TRUE(bar->windowFlags() & Qt::Tool);
+  EXPECT_TRUE(bar->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  // The window system is told to show it without activating; it does not
+  // take the kit's activation, whatever the window system did.
+  ASSERT_NE(windowHandle("frmPaletteLike"), nullptr);
+  EXPECT_TRUE(windowHandle("frmPaletteLike")->property("_q_showWithoutActivating").toBool());
+  EXPECT_EQ(platform().activeForm(), &photo);
+  EXPECT_TRUE(view().window(photo)->isActiveWindow());
+
+  // Dropping the caption bits makes a shown window frameless, and it stays shown.
+  QWidget* window = view().window(photo);
+  EXPECT_FALSE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
+  const QMargins frame = view().loop().insets(photo);
+  photo.setStyle(photo.style() & ~ws::Caption);
+  pump(50);
+  EXPECT_TRUE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
+  EXPECT_TRUE(window->isVisible());
+  const QRect frameless(100, 100, 500, 400);
+  EXPECT_EQ(window->geometry(), frameless);
+  // While the window manager takes the frame away, the window may pass
+  // through the asked place moved by the frame's offset: not a move. Once
+  // the window is where it was asked, the same report is one.
+  report(window, frameless.translated(frame.left(), frame.top()));
+  expectPlace(photo, 1500, 1500);
+  report(window, frameless);
+  report(window, frameless.translated(frame.left(), frame.top()));
+  expectPlace(photo, 1500 + frame.left() * 15, 1500 + frame.top() * 15);
+
+  showForm(background);
+  QWidget* black = view().window(background);
+  EXPECT_TRUE(black->windowFlags().testFlag(Qt::FramelessWindowHint));
+  EXPECT_EQ(black->palette().color(QPalette::Window), QColor(Qt::black));
+}
+
+TEST_F(QtView, PlacesReportedBeforeTheWindowIsMappedAreNotMoves) {
+  // Setting a window's geometry stands for what X reports; with a real
+  // window manager it would be a request, which the window manager carries out.
+  if (QGuiApplication::platformName() != "offscreen") GTEST_SKIP() << "needs the offscreen platform";
+  TestForm f;
+  f.show();
+  view().flush();  // shown; the window system maps it in its own time
+  QWidget* window = view().window(f);
+  QWindow* handle = windowHandle("frmTest");
+  ASSERT_NE(handle, nullptr);
+  if (handle->isExposed()) GTEST_SKIP() << "this window system maps a window before show() returns";
+  // X reports the corner of a frame the window manager has only begun.
+  report(window, QRect(QPoint(0, 0), window->geometry().size()));
+  ASSERT_TRUE(handle->isExposed());
+  expectPlace(f, 1500, 1500);
+  // Once mapped, the window is asked for its place again (inside the frame learnt meanwhile).
+  const QMargins insets = view().loop().insets(f);
+  EXPECT_EQ(window->geometry().topLeft(), QPoint(100 + insets.left(), 100 + insets.top()));
+}
+
+TEST(QtViewPlacement, AFrameCountsOnceTheWindowManagerHasBuiltIt) {
+  for (QMargins built : {QMargins(1, 20, 1, 5), QMargins(0, 0, 0, 2)}) EXPECT_EQ(qt::builtFrame(built), built);
+  // A window reparented into a frame still one pixel wide; no frame yet, or none at all.
+  for (QMargins unbuilt : {QMargins(0, 0, -178, -26), QMargins(1, -3, 1, 5), QMargins()})
+    EXPECT_FALSE(qt::builtFrame(unbuilt).has_value());
+}
+
+TEST(QtViewPlacement, AnswersToRequestsInFlightAreNotMoves) {
+  const QRect a(100, 100, 200, 150), b(300, 120, 250, 160), c(40, 50, 60, 70);
+  qt::PlaceRequests requests;
+  requests.ask(a);
+  requests.ask(b);
+  // Late, and in steps: moved but not yet resized, or resized first.
+  EXPECT_TRUE(requests.answering(a));
+  EXPECT_TRUE(requests.answering(QRect(b.topLeft(), a.size())));
+  EXPECT_TRUE(requests.answering(QRect(a.topLeft(), b.size())));
+  // A size or a place never asked for.
+  EXPECT_FALSE(requests.answering(QRect(a.topLeft(), QSize(50, 50))));
+  EXPECT_FALSE(requests.answering(QRect(QPoint(0, 0), a.size())));
+  // The frame's offset only while a frame comes or goes.
+  EXPECT_FALSE(requests.answering(b.translated(1, 20)));
+  EXPECT_TRUE(requests.answering(b.translated(1, 20), QPoint(1, 20)));
+  EXPECT_TRUE(requests.answering(b.translated(-1, -20), QPoint(1, 20)));
+  EXPECT_FALSE(requests.answering(b.translated(2, 20), QPoint(1, 20)));
+  // An answer to the second request: the first one is answered.
+  EXPECT_TRUE(requests.answering(b));
+  EXPECT_EQ(requests.pending(), std::vector<QRect>{b});
+  EXPECT_FALSE(requests.answering(a));
+  requests.settle(c);
+  EXPECT_EQ(requests.pending(), std::vector<QRect>{c});
+  EXPECT_FALSE(requests.answering(b));
+  // Only the latest requests are kept.
+  const int asked = static_cast<int>(qt::PlaceRequests::kKept) + 4;
+  for (int i = 0; i < asked; ++i) requests.ask(QRect(i, 0, 10 + i, 10));
+  ASSERT_EQ(requests.pending().size(), qt::PlaceRequests::kKept);
+  const QRect last(asked - 1, 0, 10 + asked - 1, 10);
+  EXPECT_EQ(requests.pending().back(), last);
+  EXPECT_FALSE(requests.answering(QRect(0, 0, 10, 10)));
+  EXPECT_TRUE(requests.answering(QRect(4, 0, 14, 10)));
+  EXPECT_TRUE(requests.answering(last));
+  requests.clear();
+  EXPECT_FALSE(requests.answering(last));
+}
+
+TEST_F(QtView, ClickingAWindowActivatesItsForm) {
+  TestForm a("frmA"), b("frmB");
+  showForm(a);
+  showForm(b);
+  ASSERT_EQ(platform().activeForm(), &b);
+  mouse(widget(a.c().label), QPoint(2, 2));
+  EXPECT_EQ(platform().activeForm(), &a);
+  // After the view's own showing has settled, the window system's activation is the user's.
+  pump(qt::SyncLoop::kSettleMs + 50);
+  ASSERT_NE(windowHandle("frmB"), nullptr);
+  windowHandle("frmB")->requestActivate();
+  pump(30);
+  EXPECT_EQ(platform().activeForm(), &b);
+}
+
+TEST_F(QtView, TheHiddenCursorIsOneOverrideEntry) {
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  platform().showCursor(false);
+  platform().showCursor(false);
+  ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::BlankCursor);
+  platform().setMousePointer(11);
+  platform().showCursor(true);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::BlankCursor);
+  platform().showCursor(true);
+  EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  platform().setMousePointer(0);
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(QtView, TimersRunOnTheRealClockAndMoveBetweenClocks) {
+  EXPECT_EQ(platform().virtualClock(), nullptr);
+  TestForm f;
+  f.load();
+  Timer& timer = f.c().timer;
+  timer.setInterval(15);
+  timer.setTimerEnabled(true);
+  pump(300);
+  EXPECT_GE(f.ticks, 3);
+  timer.setTimerEnabled(false);
+  int ticks = f.ticks;
+  pump(60);
+  EXPECT_EQ(f.ticks, ticks);
+
+  // No tick while a message box is open.
+  timer.setTimerEnabled(true);
+  pump(40);
+  int during = -1;
+  QTimer::singleShot(150, [&] {
+    during = f.ticks;
+    answerMessageBox();
+  });
+  ticks = f.ticks;
+  EXPECT_EQ(platform().msgBox("Wait", "Title", 0), 1);
+  EXPECT_EQ(during, ticks);
+  pump(60);
+  EXPECT_GT(f.ticks, ticks);
+
+  // A running timer goes to the virtual clock and back with the platform.
+  timer.setInterval(20);
+  korvena::UsePlatform(korvena::Platform::Headless);
+  ASSERT_NE(platform().virtualClock(), nullptr);
+  ticks = f.ticks;
+  platform().virtualClock()->advance(45);
+  EXPECT_EQ(f.ticks, ticks + 2);
+  korvena::UsePlatform(korvena::Platform::Qt);
+  EXPECT_TRUE(view().clock().scheduled(timer));
+}
+
+TEST_F(QtView, HandlersErrorsAndPopupMenusThroughRealWindowsAndAComponentReset) {
+  TestForm f;
+  showForm(f);
+  // A runtime error in a handler becomes a critical-error box; the view goes on.
+  f.c().command.onClick = [] { throw korvena::RuntimeError(91, "Object variable or With block variable not set"); };
+  platform().takeEvents();
+  QString title;
+  answerMessageBox(&title);
+  click(widget(f.c().command));
+  auto events = platform().takeEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, PlatformEvent::Kind::MessageBox);
+  EXPECT_EQ(events[0].text, "Object variable or With block variable not set");
+  EXPECT_EQ(events[0].flags, 16);
+  EXPECT_EQ(title, "Error");
+  click(widget(f.c().check));
+  EXPECT_EQ(f.c().check.value(), 1);
+  takeLog(f);
+
+  // A popup menu's item runs its handler.
+  f.c().command.onClick = [&f] { f.popupMenu(f.c().menu, 150, 150); };
+  pickFirstPopupItem();
+  click(widget(f.c().command));
+  EXPECT_EQ(takeLog(f), "menu item");
+
+  // The view survives a component reset.
+  QPointer<QWidget> window = view().window(f);
+  korvena::ResetComponent();
+  EXPECT_EQ(korvena::CurrentPlatform(), korvena::Platform::Headless);
+  pump();
+  EXPECT_TRUE(window.isNull() || !window->isVisible());
+  korvena::UsePlatform(korvena::Platform::Qt);
+  showForm(f);
+  ASSERT_NE(view().window(f), nullptr);
+  EXPECT_TRUE(view().window(f)->isVisible());
+
+  takeLog(f);
+  click(widget(f.c().command));
+  EXPECT_EQ(takeLog(f), "command");
+  // A menu item that unloads its own form is safe.
+  f.c().command.onClick = [&f] { f.popupMenu(f.c().menu, 150, 150); };
+  f.c().item.onClick = [&f] { f.unload(); };
+  pickFirstPopupItem();
+  click(widget(f.c().command));
+  pump();
+  EXPECT_FALSE(f.loaded());
+  EXPECT_EQ(view().window(f), nullptr);
+}
+
+TEST_F(QtView, MessageBoxesAnswerWithTheDefaultButtonTheFlagsName) {
+  // Yes/No with the second default; Abort/Retry/Ignore with the third; OK/Cancel asking for a third gets the last.
+  for (auto [flags, answer] : {std::pair{4 + 32 + 256, 7}, {2 + 512, 5}, {1 + 512, 2}, {0, 1}}) {
+    answerMessageBox();
+    EXPECT_EQ(platform().msgBox("Sure?", "Question", flags), answer) << flags;
+  }
+  EXPECT_EQ(qt::messageBoxLook(48).icon, QMessageBox::Warning);
+}
+
+// ---- Painting ----
+
+TEST(QtViewPhoto, PaintsOnlyTheExposedPartAtTheShownScaleSmoothlyUnlessScrolling) {
+  QImage halves(4, 2, QImage::Format_RGB32);  // left half red, right half blue
+  halves.fill(Qt::red);
+  for (int y = 0; y < 2; ++y) halves.setPixel(2, y, qRgb(0, 0, 255)), halves.setPixel(3, y, qRgb(0, 0, 255));
+  QImage target(8, 4, QImage::Format_RGB32);
+  target.fill(Qt::white);
+  {
+    QPainter painter(&target);
+    qt::paintPicture(painter, halves, QSize(8, 4), QRect(2, 0, 4, 2), false);
+    qt::paintPicture(painter, halves, QSize(8, 4), QRect(20, 20, 5, 5), false);  // outside: nothing
+  }
+  const std::pair<QPoint, QRgb> pixels[] = {{{0, 0}, qRgb(255, 255, 255)}, {{2, 0}, qRgb(255, 0, 0)},
+                                            {{3, 1}, qRgb(255, 0, 0)},     {{4, 0}, qRgb(0, 0, 255)},
+                                            {{5, 1}, qRgb(0, 0, 255)},     {{6, 0}, qRgb(255, 255, 255)},
+                                            {{4, 2}, qRgb(255, 255, 255)}};
+  for (const auto& [at, colour] : pixels) EXPECT_EQ(target.pixel(at), colour) << at.x() << "," << at.y();
+
+  // Columns alternate black and white; at half size they blend when smooth.
+  QImage stripes(8, 8, QImage::Format_RGB32);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+  auto paint = [&](bool fast) {
+    QImage shrunk(4, 4, QImage::Format_RGB32);
+    shrunk.fill(Qt::red);
+    QPainter painter(&shrunk);
+    qt::paintPicture(painter, stripes, QSize(4, 4), QRect(0, 0, 4, 4), fast);
+    painter.end();
+    return qGray(shrunk.pixel(1, 1));
+  };
+  const int smooth = paint(false), fast = paint(true);
+  EXPECT_GT(smooth, 40);
+  EXPECT_LT(smooth, 215);
+  EXPECT_TRUE(fast == 0 || fast == 255) << fast;
+}
+
+// ---- The component through real windows ----
+
+namespace {
+class QtViewComponent : public fixture::ComponentTest {
+ protected:
+  void SetUp() override {
+    ensureApplication();
+    ComponentTest::SetUp();
+    korvena::UsePlatform(korvena::Platform::Qt);
+  }
+  void TearDown() override {
+    ComponentTest::TearDown();
+    korvena::UsePlatform(korvena::Platform::Headless);
+    pump();
+  }
+};
+}  // namespace
+
+TEST_F(QtViewComponent, ToolbarButtonsAndZoomBoxDriveTheComponent) {
+  host.files = {picture("a.png", 64, 48), picture("b.png", 80, 40, Qt::darkRed)};
+  start();
+  host.open(0);
+  pump(20);
+  ASSERT_NE(view().window(toolbar()), nullptr);
+  EXPECT_TRUE(view().window(toolbar())->isVisible());
+  EXPECT_TRUE(view().window(photo(1))->isVisible());
+  QWidget* next = view().toolButton(bar().Toolbar, "MoveNext");
+  ASSERT_NE(next, nullptr);
+  host.requests.clear();
+  mouse(next, QPoint(next->width() / 2, next->height() / 2));
+  EXPECT_EQ(host.requests, std::vector<int>{korvena::MoveNext});
+  pump();
+  EXPECT_EQ(qobject_cast<QComboBox*>(view().widget(bar().cboImageName))->currentText(), "b.png");
+  EXPECT_EQ(view().widget(photo(1).c().picPhoto)->size(), QSize(80, 40));
+
+  // Typed into the zoom box: letters are refused, Enter applies the rate.
+  QWidget* zoom = view().widget(bar().cboZoomRate);
+  bar().cboZoomRate.setText("");
+  pump();
+  typeText(zoom, "5a0");
+  key(zoom, Qt::Key_Return, "\r");
+  pump();
+  EXPECT_EQ(bar().cboZoomRate.text(), "50%");
+  EXPECT_EQ(view().widget(photo(1).c().picPhoto)->size(), QSize(40, 20));
+
+  // The drop-down arrow opens the options menu; starting a slideshow without
+  // a time says so in an information box.
+  platform().takeEvents();
+  QWidget* details = view().toolButton(bar().Toolbar, "Details");
+  pickFirstPopupItem();
+  QTimer::singleShot(100, [] { answerMessageBox(); });
+  mouse(details, QPoint(details->width() - 3, details->height() / 2));
+  auto events = platform().takeEvents();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].kind, PlatformEvent::Kind::Popup);
+  EXPECT_EQ(events[0].menu, "mnuPopOption");
+  EXPECT_EQ(events[1].kind, PlatformEvent::Kind::MessageBox);
+  EXPECT_EQ(events[1].flags, 64);
+}
+
+// ---- The kit's own rules on the headless platform ----
+
+namespace {
 class Kit : public ::testing::Test {
  protected:
   void SetUp() override { platform().reset(); }
   void TearDown() override { platform().reset(); }
 };
-
 }  // namespace
 
 TEST_F(Kit, ControlsLoadTheirFormOnceAndUnloadKeepsTheObject) {
-  TestForm f("frmTest");
+  TestForm f;
   EXPECT_FALSE(f.loaded());
   f.c().text.setText("a");
-  EXPECT_TRUE(f.loaded());
-  EXPECT_EQ(f.loads, 1);
   f.c();
   EXPECT_EQ(f.loads, 1);
   EXPECT_TRUE(isFormLoaded("frmTest"));
   EXPECT_FALSE(isFormLoaded("frmtest"));
-
   f.cancelMode = 0;
   EXPECT_FALSE(f.unload(0));  // the close box is refused
   EXPECT_TRUE(f.loaded());
   EXPECT_TRUE(f.unload(1));
-  EXPECT_EQ(f.queryModes, (std::vector<int>{0, 1}));
   EXPECT_EQ(f.unloads, 1);
   EXPECT_FALSE(isFormLoaded("frmTest"));
   EXPECT_TRUE(f.unload(1));  // not loaded: nothing runs
-  EXPECT_EQ(f.queryModes.size(), 2u);
-
+  EXPECT_EQ(takeLog(f), "text a; queryunload 0; queryunload 1");
   // Loading again runs Load again and starts from the design values.
-  EXPECT_EQ(f.c().text.text(), "");
+  EXPECT_EQ(f.c().text.text(), "0");
   EXPECT_EQ(f.loads, 2);
 }
 
 TEST_F(Kit, EventsOnlyOnChangeAndValuesInRange) {
-  TestForm f("f");
-  int checks = 0, changes = 0, barChanges = 0;
-  f.c().check.onClick = [&] { ++checks; };
-  f.c().text.onChange = [&] { ++changes; };
-  f.c().bar.onChange = [&] { ++barChanges; };
-  f.c().check.setValue(1);
-  f.c().check.setValue(1);
-  f.c().check.userClick();
-  EXPECT_EQ(checks, 2);
-  EXPECT_EQ(f.c().check.value(), 0);
-  f.c().text.setText("7");
-  f.c().text.setText("7");
-  EXPECT_EQ(changes, 1);
-  f.c().bar.setMax(100);
-  f.c().bar.setValue(50);
-  f.c().bar.setValue(50);
-  EXPECT_EQ(barChanges, 1);
-  // Max falling below the value pulls the value in and raises Change.
-  f.c().bar.setMax(20);
-  EXPECT_EQ(f.c().bar.value(), 20);
-  EXPECT_EQ(barChanges, 2);
-  f.c().bar.setValue(-5);
-  EXPECT_EQ(f.c().bar.value(), 0);
-
+  TestForm f;
+  Controls& k = f.c();
+  k.check.setValue(1);
+  k.check.setValue(1);
+  k.check.userClick();
+  EXPECT_EQ(k.check.value(), 0);
+  k.text.setText("7");
+  k.text.setText("7");
+  k.hbar.setValue(50);
+  k.hbar.setValue(50);
+  k.hbar.setMax(20);  // below the value: pulls it in
+  EXPECT_EQ(k.hbar.value(), 20);
+  k.hbar.setValue(-5);
+  EXPECT_EQ(k.hbar.value(), 0);
   // Option buttons click with their index, the selected one too.
-  std::vector<int> clicked;
-  for (OptionButton* o : {&f.c().opt11, &f.c().opt12}) o->onClick = [&](int i) { clicked.push_back(i); };
-  for (OptionButton* o : {&f.c().opt11, &f.c().opt12, &f.c().opt12}) o->userClick();
-  EXPECT_EQ(clicked, (std::vector<int>{11, 12, 12}));
-  EXPECT_FALSE(f.c().opt11.value());
+  for (OptionButton* o : {&k.opt1, &k.opt2, &k.opt2}) o->userClick();
+  EXPECT_FALSE(k.opt1.value());
+  EXPECT_EQ(takeLog(f), "check 1; check 0; text 7; change 50; change 20; change 0; opt 1; opt 2; opt 2");
   // The up-down steps its buddy within its range; text that is no number starts from 0.
-  f.c().text.setText("58");
-  f.c().updown.userStep(true);
-  f.c().updown.userStep(true);
-  EXPECT_EQ(f.c().text.text(), "59");
-  f.c().text.setText("abc");
-  f.c().updown.userStep(false);
-  EXPECT_EQ(f.c().text.text(), "0");
+  k.text.setText("58");
+  k.updown.userStep(true);
+  k.updown.userStep(true);
+  EXPECT_EQ(k.text.text(), "59");
+  k.text.setText("abc");
+  k.updown.userStep(false);
+  EXPECT_EQ(k.text.text(), "0");
 }
 
 TEST_F(Kit, ComboTextAndCaretRules) {
-  TestForm f("f");
-  ComboBox& cb = f.c().combo;
-  int clicks = 0;
-  cb.onClick = [&] { ++clicks; };
-  cb.addItem("Fit to Window");
-  cb.addItem("100%");
+  TestForm f;
+  ComboBox& cb = f.c().zoom;  // Fit, 10%, 100%
   cb.setText("100%");
-  EXPECT_EQ(cb.listIndex(), 1);  // matched without a Click
-  EXPECT_EQ(clicks, 0);
-  cb.setText("fit to window");
+  EXPECT_EQ(cb.listIndex(), 2);  // matched without a Click
+  cb.setText("fit");
   EXPECT_EQ(cb.listIndex(), 0);
   cb.setText("37%");
   EXPECT_EQ(cb.listIndex(), -1);
   EXPECT_EQ(cb.selStart(), 3);
   EXPECT_EQ(cb.selLength(), 0);
-  cb.setListIndex(1);
-  EXPECT_EQ(cb.text(), "100%");
-  EXPECT_EQ(clicks, 1);
-
+  EXPECT_EQ(takeLog(f), "");
+  cb.setListIndex(2);
+  EXPECT_EQ(takeLog(f), "zoom click 100%");
   // Typing replaces the selection; the user's edit drops the list selection.
   cb.setSelStart(0);
   cb.setSelLength(4);
@@ -156,21 +921,18 @@ TEST_F(Kit, ComboTextAndCaretRules) {
   cb.userKeyPress(8);
   EXPECT_EQ(cb.text(), "5");
   EXPECT_EQ(cb.selStart(), 1);
-  // A key handler that discards the character leaves the text alone.
-  cb.onKeyPress = [](int& k) { k = 0; };
-  cb.userKeyPress('x');
+  cb.userKeyPress('x');  // the key handler discards it
   EXPECT_EQ(cb.text(), "5");
 
   // A list's selection survives removal of entries before it.
-  ComboBox& lst = f.c().list;
-  for (auto t : {"a", "b", "c"}) lst.setItemData(lst.addItem(t), 7);
-  lst.setListIndex(2);
-  lst.removeItem(0);
-  EXPECT_EQ(lst.listIndex(), 1);
-  lst.removeItem(1);
-  EXPECT_EQ(lst.listIndex(), -1);
-  EXPECT_EQ(lst.text(), "");
-  EXPECT_THROW(lst.setListIndex(5), korvena::RuntimeError);
+  ComboBox& list = f.c().list;  // a.png, b.png, c.png
+  list.setListIndex(2);
+  list.removeItem(0);
+  EXPECT_EQ(list.listIndex(), 1);
+  list.removeItem(1);
+  EXPECT_EQ(list.listIndex(), -1);
+  EXPECT_EQ(list.text(), "");
+  EXPECT_THROW(list.setListIndex(5), korvena::RuntimeError);
 }
 
 TEST_F(Kit, ShowActivatesAndZOrderKeepsTwoBands) {
@@ -196,20 +958,18 @@ TEST_F(Kit, ShowActivatesAndZOrderKeepsTwoBands) {
   EXPECT_EQ(platform().zOrder().front(), &tool);
   a.zOrder(1);
   EXPECT_EQ(platform().zOrder().back(), &a);
-
   // Hiding the active window leaves no window active.
   b.hide();
   EXPECT_EQ(platform().activeForm(), nullptr);
   a.setFocus();
-  EXPECT_TRUE(a.active());
-  EXPECT_EQ(a.activates, 2);
   a.setFocus();  // already active: no second Activate
+  EXPECT_TRUE(a.active());
   EXPECT_EQ(a.activates, 2);
   EXPECT_THROW(b.setFocus(), korvena::RuntimeError);
 }
 
 TEST_F(Kit, CodeMovesAMaximisedWindowWhereItGoesBackTo) {
-  TestForm f("f");
+  TestForm f;
   f.move(100, 200, 3000, 2000);
   f.setWindowState(2);
   const int resizes = f.resizes;
@@ -218,19 +978,14 @@ TEST_F(Kit, CodeMovesAMaximisedWindowWhereItGoesBackTo) {
   EXPECT_EQ(f.width(), platform().screenWidth());
   EXPECT_EQ(f.resizes, resizes);
   f.setWindowState(0);
-  EXPECT_EQ(std::vector<float>({f.left(), f.top(), f.width(), f.height()}),
-            std::vector<float>({100, 600, 4500, 2000}));
+  EXPECT_EQ(std::vector<float>({f.left(), f.top(), f.width(), f.height()}), std::vector<float>({100, 600, 4500, 2000}));
 }
 
 TEST_F(Kit, TimersFireInTimeOrderOnTheVirtualClock) {
-  TestForm f("f");
-  TestForm g("g");
+  TestForm f("f"), g("g");
   std::vector<std::string> ticks;
-  Timer& t1 = f.c().timer;
-  Timer& t2 = g.c().timer;
-  auto note = [&](const char* who) {
-    ticks.push_back(who + std::to_string(static_cast<int>(platform().clock().now())));
-  };
+  Timer &t1 = f.c().timer, &t2 = g.c().timer;
+  auto note = [&](const char* who) { ticks.push_back(who + std::to_string(int(platform().clock().now()))); };
   t1.onTimer = [&] { note("f@"); };
   t2.onTimer = [&] { note("g@"); };
   for (auto [timer, interval] : {std::pair{&t1, 30}, {&t2, 45}}) {
@@ -257,7 +1012,6 @@ TEST_F(Kit, TimersFireInTimeOrderOnTheVirtualClock) {
   EXPECT_EQ(ticks.size(), 1u);
 
   // A tick that unloads its own form stops the timer safely.
-  ticks.clear();
   t1.onTimer = [&] { f.unload(1); };
   platform().virtualClock()->advance(1000);
   EXPECT_FALSE(f.loaded());

@@ -1,18 +1,20 @@
-// Whole scenarios through korvena-probe, the way acceptance checks drive the
-// component: the host's list, the user's clicks, the virtual clock, dumps.
+// The built korvena-probe run on whole scripts, the way acceptance checks
+// drive the component: the host's list, the user's clicks, the virtual clock,
+// the settings store, and the JSON lines of its dumps.
+#include <gtest/gtest.h>
+
 #include <QColor>
 #include <QDir>
 #include <QImage>
 #include <QJsonArray>
-
-#include "probe_runner.h"
-
-using probe_runner::outputLine;
-using probe_runner::runProbe;
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
 
 namespace {
 
-class ProbeScenario : public ::testing::Test {
+class Probe : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir.isValid());
@@ -23,26 +25,115 @@ class ProbeScenario : public ::testing::Test {
       image.save(dir.filePath(QString("p%1.png").arg(i + 1)));
     }
   }
-  QJsonObject run(const QByteArray& body, int line = 0) {
-    const QByteArray script = "call srcAppName Host\ncall Style pbMDILoading\ncall ShowForm\n" + body;
-    last = runProbe(dir, script);
-    EXPECT_EQ(last.status, 0) << last.err.toStdString();
-    return outputLine(last.out, line);
+  // Runs the probe on `script`, written into the folder as script.txt; its exit status.
+  int runScript(const QByteArray& script) {
+    QFile file(dir.filePath("script.txt"));
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(script) == script.size());
+    file.close();
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TMPDIR", dir.path());  // so the store folder can be seen to go
+    process.setProcessEnvironment(env);
+    process.start(KORVENA_PROBE, {file.fileName()});
+    EXPECT_TRUE(process.waitForFinished(30000));
+    out = process.readAllStandardOutput();
+    err = process.readAllStandardError();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  }
+  // The n-th dump of the last run.
+  QJsonObject dump(int n) {
+    const QList<QByteArray> lines = out.split('\n');
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(lines.value(n), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << lines.value(n).toStdString();
+    return doc.object();
+  }
+  // Runs a script that starts the component the usual way; its first dump.
+  QJsonObject run(const QByteArray& body) {
+    EXPECT_EQ(runScript("call srcAppName Host\ncall Style pbMDILoading\ncall ShowForm\n" + body), 0)
+        << err.toStdString();
+    return dump(0);
   }
   static QJsonArray eventsOf(const QJsonObject& dump, const QString& type) {
-    QJsonArray out;
+    QJsonArray found;
     for (const auto& e : dump["events"].toArray())
-      if (e.toObject()["type"].toString() == type) out.append(e);
-    return out;
+      if (e.toObject()["type"].toString() == type) found.append(e);
+    return found;
+  }
+  void write(const QString& name, const QByteArray& text) {
+    QFile file(dir.filePath(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
   }
   QTemporaryDir dir;
-  probe_runner::ProbeRun last;
+  QByteArray out, err;
 };
 
 }  // namespace
 
-TEST_F(ProbeScenario, HostListNavigationAndTheImageList) {
-  QJsonObject d = run(R"(host list p1.png p2.png p3.png
+TEST_F(Probe, RegistryDumpKeepsFirstSpellingsAndTheStoreFolderGoes) {
+  ASSERT_EQ(runScript(R"(# a fresh store for every run
+screen 12000 9000
+dump
+regset SOFTWARE\Host\Dialog\D9 Left sz 1234
+regset software\host\dialog\d9 TOP dword 4294967295
+regset SOFTWARE\HOST\Dialog\D9 left sz "say \"hi\""
+regset "SOFTWARE\\Other" "" dword 7   # the default value
+dump
+)"),
+            0)
+      << err.toStdString();
+  EXPECT_TRUE(err.isEmpty());
+  EXPECT_EQ(out.count('\n'), 2);
+  const QJsonObject first = dump(0);
+  EXPECT_EQ(first["screen"].toObject(), (QJsonObject{{"width", 12000}, {"height", 9000}}));
+  EXPECT_TRUE(first["registry"].toObject().isEmpty());
+  EXPECT_TRUE(first["events"].toArray().isEmpty());
+  EXPECT_TRUE(first["cursor"].toObject().contains("bCursorShown"));
+  // Keys and names keep the case they were first written with; a value is replaced in place.
+  const QJsonObject reg = dump(1)["registry"].toObject();
+  EXPECT_EQ(reg["SOFTWARE\\Host\\Dialog\\D9"].toObject(),
+            (QJsonObject{{"Left", QJsonObject{{"type", "sz"}, {"value", "say \"hi\""}}},
+                         {"TOP", QJsonObject{{"type", "dword"}, {"value", 4294967295.0}}}}));
+  EXPECT_EQ(reg.keys(), (QStringList{"SOFTWARE\\Host\\Dialog\\D9", "SOFTWARE\\Other"}));
+  EXPECT_EQ(reg["SOFTWARE\\Other"].toObject()[""].toObject()["value"].toDouble(), 7);
+  // The temporary store folder is gone.
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+            (QStringList{"p1.png", "p2.png", "p3.png", "script.txt"}));
+}
+
+TEST_F(Probe, NamedStoreFolderAndAStoreThatDoesNotParse) {
+  ASSERT_TRUE(QDir(dir.path()).mkdir("store"));
+  ASSERT_EQ(runScript("registry store\nregset A\\B c sz d\ndump\n"), 0) << err.toStdString();
+  EXPECT_TRUE(QFile::exists(dir.filePath("store/HKEY_LOCAL_MACHINE.reg")));
+  EXPECT_EQ(runScript("dump\nregistry missing\n"), 2);
+  EXPECT_TRUE(err.startsWith("line 2: no such folder: ")) << err.toStdString();
+
+  // A store that does not parse is dumped as its error; the unload cannot
+  // save the toolbar's place (an error event), the probe's own write stops the script.
+  write("store/HKEY_LOCAL_MACHINE.reg", "not a store\n");
+  EXPECT_EQ(runScript("registry store\ncall srcAppName Host\ncall Style pbMDILoading\ncall ShowForm\ndump\n"
+                      "call UnloadForm\ndump\nregset A\\B c sz d\n"),
+            2);
+  EXPECT_TRUE(err.startsWith("line 8: ")) << err.toStdString();
+  const QJsonObject first = dump(0), second = dump(1);
+  EXPECT_EQ(first["registry"].toObject(),
+            QJsonObject({{"error", "settings store, line 1: the first line is not REGEDIT4"}}));
+  ASSERT_EQ(eventsOf(second, "error").size(), 1);
+  EXPECT_EQ(eventsOf(second, "error")[0].toObject()["number"].toInteger(), -2147221504LL + 2000 + 1009);
+  EXPECT_EQ(second["registry"], first["registry"]);
+}
+
+TEST_F(Probe, BadLineStopsWithStatus2AfterEarlierDumps) {
+  EXPECT_EQ(runScript("regset K N sz v\ndump\n\nregset K N dword x\ndump\n"), 2);
+  EXPECT_EQ(out.count('\n'), 1);  // the first dump ran
+  EXPECT_EQ(err, "line 4: a dword must be a whole number from -2147483648 to 4294967295: x\n");
+  // A window that does not exist is a bad target, not a runtime error.
+  EXPECT_EQ(runScript("dump\nactivate photo:9\n"), 2);
+  EXPECT_EQ(err, "line 2: photo:9 does not exist\n");
+}
+
+TEST_F(Probe, HostListNavigationAndTheImageList) {
+  const QJsonObject d = run(R"(host list p1.png p2.png p3.png
 click Toolbar.NewWindow
 click Toolbar.MoveNext
 click Toolbar.MoveNext
@@ -50,14 +141,14 @@ click Toolbar.MoveLast
 click Toolbar.MoveNext
 dump
 )");
-  QJsonArray nav = eventsOf(d, "ThumbNav");
+  const QJsonArray nav = eventsOf(d, "ThumbNav");
   ASSERT_EQ(nav.size(), 4);
   EXPECT_EQ(nav[0].toObject()["opened"].toString(), "p1.png");
   EXPECT_EQ(nav[2].toObject()["opened"].toString(), "p3.png");
   EXPECT_TRUE(nav[2].toObject()["bFirstLast"].toBool());
   EXPECT_TRUE(nav[3].toObject()["opened"].isNull());
   EXPECT_TRUE(nav[3].toObject()["bFirstLast"].toBool());
-  QJsonArray items = d["toolbar"].toObject()["cboImageName"].toObject()["items"].toArray();
+  const QJsonArray items = d["toolbar"].toObject()["cboImageName"].toObject()["items"].toArray();
   ASSERT_EQ(items.size(), 3);
   EXPECT_EQ(items[2].toObject()["data"].toInt(), 3);
   EXPECT_EQ(d["CurrentIndex"].toInt(), 3);
@@ -65,67 +156,58 @@ dump
   EXPECT_EQ(d["active"].toString(), "toolbar");
   EXPECT_EQ(d["zorder"].toArray()[0].toString(), "toolbar");
   EXPECT_EQ(d["zorder"].toArray()[1].toString(), "photo:3");
-  QJsonArray newWin = eventsOf(d, "FireEventNewWin");
+  const QJsonArray newWin = eventsOf(d, "FireEventNewWin");
   ASSERT_EQ(newWin.size(), 2);  // the load, then the button
   EXPECT_TRUE(newWin[1].toObject()["value"].toBool());
 }
 
-TEST_F(ProbeScenario, SlideshowWithRepeatOnTheVirtualClock) {
-  QJsonObject d = run(R"(host list p1.png p2.png p3.png
-settext txtSecond 2
-click mnuPopOptionStartSlideshow
-dump
-advance 8000
-dump
-)");
+TEST_F(Probe, SlideshowWithRepeatOnTheVirtualClock) {
+  const QJsonObject d =
+      run("host list p1.png p2.png p3.png\nsettext txtSecond 2\n"
+          "click mnuPopOptionStartSlideshow\ndump\nadvance 8000\ndump\n");
   EXPECT_EQ(d["toolbar"].toObject()["tag"].toString(), "Autoslide");
   EXPECT_FALSE(d["toolbar"].toObject()["visible"].toBool());
   EXPECT_EQ(d["cursor"].toObject()["counter"].toInt(), -1);
   EXPECT_EQ(d["toolbar"].toObject()["tmrSlideShow"].toObject()["interval"].toInt(), 2000);
-  QJsonObject later = outputLine(last.out, 1);
-  QJsonArray nav = eventsOf(later, "ThumbNav");
+  const QJsonArray nav = eventsOf(dump(1), "ThumbNav");
   ASSERT_EQ(nav.size(), 4);
   const int dirs[] = {3, 3, 1, 3};
   for (int i = 0; i < 4; ++i) EXPECT_EQ(nav[i].toObject()["dir"].toInt(), dirs[i]);
 }
 
-TEST_F(ProbeScenario, ErrorsAreEventsAndBadFilesGiveOneMessage) {
-  QFile text(dir.filePath("notes.png"));
-  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-  text.write("plain text");
-  text.close();
-  QJsonObject d = run(R"(call OpenImage notes.png notes.png
+TEST_F(Probe, ErrorsAreEventsAndBadFilesGiveOneMessage) {
+  write("notes.png", "plain text");
+  const QJsonObject d = run(R"(call OpenImage notes.png notes.png
 host throw 7 "host failed"
 click Toolbar.MovePrevious
+call FireEventThumbNav 1
 pick cboZoomRate 40
 keydown photo:1 112
 dump
 )");
-  QJsonArray boxes = eventsOf(d, "msgbox");
+  const QJsonArray boxes = eventsOf(d, "msgbox");
   ASSERT_EQ(boxes.size(), 1);
   EXPECT_EQ(boxes[0].toObject()["title"].toString(), "Error");
   EXPECT_EQ(boxes[0].toObject()["flags"].toInt(), 48);
-  QJsonArray errors = eventsOf(d, "error");
-  ASSERT_EQ(errors.size(), 2);
-  EXPECT_EQ(errors[0].toObject()["number"].toInt(), 7);
-  EXPECT_EQ(errors[0].toObject()["description"].toString(), "host failed");
+  // The host's error, from a click and from a call, and the component's own.
+  const QJsonArray errors = eventsOf(d, "error");
+  ASSERT_EQ(errors.size(), 3);
+  for (int i : {0, 1}) {
+    EXPECT_EQ(errors[i].toObject()["number"].toInt(), 7);
+    EXPECT_EQ(errors[i].toObject()["description"].toString(), "host failed");
+  }
   EXPECT_EQ(errors[0].toObject()["during"].toString(), "click Toolbar.MovePrevious");
-  EXPECT_EQ(errors[1].toObject()["number"].toInt(), 380);
-  QJsonArray help = eventsOf(d, "help");
+  EXPECT_EQ(errors[2].toObject()["number"].toInt(), 380);
+  const QJsonArray help = eventsOf(d, "help");
   ASSERT_EQ(help.size(), 1);
   EXPECT_TRUE(help[0].toObject()["file"].toString().endsWith("/Lumastra.chm"));
-  QJsonObject photo = d["PhotoWindows"].toArray()[0].toObject();
-  EXPECT_TRUE(photo["visible"].toBool());
+  EXPECT_TRUE(d["PhotoWindows"].toArray()[0].toObject()["visible"].toBool());
   EXPECT_EQ(d["cursor"].toObject()["mousePointer"].toInt(), 0);
 }
 
-TEST_F(ProbeScenario, UnloadStoresPlaceAndRateInTheRegistry) {
-  QJsonObject d = run(R"(move toolbar 4500 600
-pick cboZoomRate 0
-call UnloadForm
-dump
-)");
-  QJsonObject values = d["registry"].toObject()["SOFTWARE\\Host\\Dialog\\D9"].toObject();
+TEST_F(Probe, UnloadStoresPlaceAndRateInTheRegistry) {
+  const QJsonObject d = run("move toolbar 4500 600\npick cboZoomRate 0\ncall UnloadForm\ndump\n");
+  const QJsonObject values = d["registry"].toObject()["SOFTWARE\\Host\\Dialog\\D9"].toObject();
   EXPECT_EQ(values["Left"].toObject()["value"].toString(), "4500");
   EXPECT_EQ(values["Top"].toObject()["value"].toString(), "600");
   EXPECT_EQ(values["ZoomRate"].toObject()["type"].toString(), "sz");
@@ -133,36 +215,17 @@ dump
   EXPECT_FALSE(d["toolbar"].toObject()["loaded"].toBool());
 }
 
-TEST_F(ProbeScenario, StoreThatDoesNotParseIsDumpedAsItsErrorAndTheScriptGoesOn) {
-  ASSERT_TRUE(QDir(dir.path()).mkdir("store"));
-  QFile broken(dir.filePath("store/HKEY_LOCAL_MACHINE.reg"));
-  ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
-  broken.write("not a store\n");
-  broken.close();
-  last = runProbe(dir, "registry store\ncall srcAppName Host\ncall Style pbMDILoading\ncall ShowForm\ndump\n"
-                       "call UnloadForm\ndump\n");
-  ASSERT_EQ(last.status, 0) << last.err.toStdString();
-  const QJsonObject first = outputLine(last.out, 0), second = outputLine(last.out, 1);
-  EXPECT_EQ(first["registry"].toObject(),
-            QJsonObject({{"error", "settings store, line 1: the first line is not REGEDIT4"}}));
-  ASSERT_EQ(eventsOf(second, "error").size(), 1);  // the unload could not save the toolbar's place
-  EXPECT_EQ(eventsOf(second, "error")[0].toObject()["number"].toInteger(), -2147221504LL + 2000 + 1009);
-  EXPECT_EQ(second["registry"], first["registry"]);
-}
-
-TEST_F(ProbeScenario, ScrollBarsAndResizeThroughTheProbe) {
+TEST_F(Probe, ScrollBarsAndResize) {
   QImage big(1200, 900, QImage::Format_RGB32);
   big.fill(Qt::gray);
   big.save(dir.filePath("big.png"));
-  QJsonObject d = run(R"(call OpenImage big.png big.png
-pick cboZoomRate 11
-scroll photo:1 V 500
-dump
-)");
-  QJsonObject photo = d["PhotoWindows"].toArray()[0].toObject();
+  const QJsonObject photo =
+      run("call OpenImage big.png big.png\npick cboZoomRate 11\nscroll photo:1 V 500\ndump\n")["PhotoWindows"]
+          .toArray()[0]
+          .toObject();
   EXPECT_EQ(photo["width"].toDouble(), 15360);
   EXPECT_EQ(photo["height"].toDouble(), 11520);
-  QJsonObject v = photo["VScroll"].toObject();
+  const QJsonObject v = photo["VScroll"].toObject();
   EXPECT_TRUE(v["visible"].toBool());
   EXPECT_EQ(v["max"].toInt(), 32000);
   EXPECT_EQ(v["value"].toInt(), 500);

@@ -1,19 +1,11 @@
-// The probe's script reader and JSON writer, and the probe binary end to end.
+// The probe's script reader and JSON writer.
 #include <gtest/gtest.h>
 
-#include <QDir>
-#include <QJsonArray>
 #include <limits>
 #include <sstream>
 
 #include "apps/probe/json.h"
 #include "apps/probe/script.h"
-#include "probe_runner.h"
-
-using probe_runner::outputLine;
-using probe_runner::ProbeRun;
-using probe_runner::runProbe;
-
 using probe::Command;
 using probe::ControlRef;
 using probe::Json;
@@ -99,24 +91,20 @@ TEST(ProbeScriptControls, BadNames) {
 TEST(ProbeScriptCommands, FieldsOfEachShape) {
   Command c = parse("screen 15360 11520.5");
   EXPECT_EQ(c.numbers, (std::vector<double>{15360, 11520.5}));
-
   c = parse("regset SOFTWARE\\Host Left dword -1  # all bits");
   EXPECT_EQ(c.numbers, std::vector<double>{4294967295.0});
   EXPECT_EQ(c.source, "regset SOFTWARE\\Host Left dword -1");
   EXPECT_EQ(parse("regset K \"\" sz \"two words\"").text, "two words");
-
   c = parse("host list a.jpg sub/b.png");
   EXPECT_EQ(c.member, "list");
   EXPECT_EQ(c.args, (std::vector<std::string>{"a.jpg", "sub/b.png"}));
   c = parse("host throw 513 \"no more\"");
   EXPECT_EQ(c.numbers, std::vector<double>{513});
   EXPECT_EQ(c.text, "no more");
-
   EXPECT_TRUE(parse("call Style").args.empty());
   EXPECT_EQ(parse("call Style Toolbar").args, std::vector<std::string>{"Toolbar"});
   EXPECT_FALSE(parse("call FireEventNewWin false").flag);
   EXPECT_EQ(parse("call FireEventThumbNav 3").numbers, std::vector<double>{3});
-
   c = parse("pick cboZoomRate 2");
   EXPECT_EQ(c.control.name, "cboZoomRate");
   EXPECT_EQ(c.numbers, std::vector<double>{2});
@@ -213,76 +201,4 @@ TEST(ProbeJson, StringsAndStructure) {
   j["z"] = "again";  // keeps its first place
   EXPECT_EQ(j.dump(), R"({"z":"again","a":{"inner":true},"list":[null,[]]})");
   EXPECT_THROW(j["list"]["key"], std::logic_error);
-}
-
-// ---- The probe binary ----
-
-TEST(ProbeScriptRun, RegistryDump) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  ProbeRun r = runProbe(dir, R"(# a fresh store for every run
-screen 12000 9000
-dump
-regset SOFTWARE\Host\Dialog\D9 Left sz 1234
-regset software\host\dialog\d9 TOP dword 4294967295
-regset SOFTWARE\HOST\Dialog\D9 left sz "say \"hi\""
-regset "SOFTWARE\\Other" "" dword 7   # the default value
-dump
-)");
-  ASSERT_EQ(r.status, 0) << r.err.toStdString();
-  EXPECT_TRUE(r.err.isEmpty());
-  EXPECT_EQ(r.out.count('\n'), 2);
-
-  QJsonObject first = outputLine(r.out, 0);
-  EXPECT_EQ(first["screen"].toObject(), (QJsonObject{{"width", 12000}, {"height", 9000}}));
-  EXPECT_TRUE(first["registry"].toObject().isEmpty());
-  EXPECT_TRUE(first["events"].toArray().isEmpty());
-  EXPECT_TRUE(first["cursor"].toObject().contains("bCursorShown"));
-
-  // Keys and names keep the case they were first written with; a value is replaced in place.
-  QJsonObject reg = outputLine(r.out, 1)["registry"].toObject();
-  EXPECT_EQ(reg["SOFTWARE\\Host\\Dialog\\D9"].toObject(),
-            (QJsonObject{{"Left", QJsonObject{{"type", "sz"}, {"value", "say \"hi\""}}},
-                         {"TOP", QJsonObject{{"type", "dword"}, {"value", 4294967295.0}}}}));
-  EXPECT_EQ(reg.keys(), (QStringList{"SOFTWARE\\Host\\Dialog\\D9", "SOFTWARE\\Other"}));
-  EXPECT_EQ(reg["SOFTWARE\\Other"].toObject()[""].toObject()["value"].toDouble(), 7);
-
-  // The temporary store folder is gone; only the script is left.
-  EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"script.txt"});
-}
-
-TEST(ProbeScriptRun, NamedStoreFolderIsRelativeToTheScript) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(QDir(dir.path()).mkdir("store"));
-  ProbeRun r = runProbe(dir, "registry store\nregset A\\B c sz d\ndump\n");
-  ASSERT_EQ(r.status, 0) << r.err.toStdString();
-  EXPECT_TRUE(QFile::exists(dir.filePath("store/HKEY_LOCAL_MACHINE.reg")));
-
-  r = runProbe(dir, "dump\nregistry missing\n");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_TRUE(r.err.startsWith("line 2: no such folder: ")) << r.err.toStdString();
-
-  // A store file that does not parse is dumped as its error; the probe's own
-  // write to it stops the script at that line.
-  QFile bad(dir.filePath("store/HKEY_LOCAL_MACHINE.reg"));
-  ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-  bad.write("not a store\n");
-  bad.close();
-  r = runProbe(dir, "registry store\ndump\nregset A\\B c sz d\n");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_TRUE(outputLine(r.out, 0)["registry"].toObject().contains("error"));
-  EXPECT_TRUE(r.err.startsWith("line 3: ")) << r.err.toStdString();
-}
-
-TEST(ProbeScriptRun, BadLineStopsWithStatus2AfterEarlierDumps) {
-  QTemporaryDir dir;
-  ProbeRun r = runProbe(dir, "regset K N sz v\ndump\n\nregset K N dword x\ndump\n");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.out.count('\n'), 1);  // the first dump ran
-  EXPECT_EQ(r.err, "line 4: a dword must be a whole number from -2147483648 to 4294967295: x\n");
-
-  // A window that does not exist is a bad target, not a runtime error.
-  r = runProbe(dir, "dump\nactivate photo:9\n");
-  EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "line 2: photo:9 does not exist\n");
 }

@@ -3,9 +3,6 @@
 // flat once the run has warmed up, and (under LeakSanitizer) nothing leaks.
 #include <malloc.h>
 
-#include <string>
-#include <vector>
-
 #include "component_fixture.h"
 #include "fuzz/component_invariants.h"
 
@@ -18,30 +15,22 @@
 #endif
 
 #ifdef KORVENA_ASAN
-// From the sanitizer runtime (declared here: not every compiler ships the
-// sanitizer headers).
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
+extern "C" size_t __sanitizer_get_current_allocated_bytes();  // from the sanitizer runtime
 extern "C" int __lsan_do_recoverable_leak_check();
+size_t heapInUse() { return __sanitizer_get_current_allocated_bytes(); }
+#else
+size_t heapInUse() { return mallinfo2().uordblks; }
 #endif
 
 namespace {
 
-// Bytes of heap the program holds now.
-size_t heapInUse() {
-#ifdef KORVENA_ASAN
-  return __sanitizer_get_current_allocated_bytes();
-#else
-  return mallinfo2().uordblks;
-#endif
-}
-
-class Soak : public fixture::ComponentTest {};
+using Soak = fixture::ComponentTest;
 
 TEST_F(Soak, SlideshowOverFiveHundredPicturesWithWindowsInBetween) {
   constexpr int kPictures = 500, kStretch = 50;
   for (int i = 0; i < kPictures; ++i)
-    host.files.push_back(picture("p" + std::to_string(i) + ".png", 8 + i % 17, 6 + i % 11,
-                                 QColor::fromHsv(i % 360, 200, 200)));
+    host.files.push_back(
+        picture("p" + std::to_string(i) + ".png", 8 + i % 17, 6 + i % 11, QColor::fromHsv(i % 360, 200, 200)));
   start();
   bar().txtSecond.setText("2");
   bar().chkRepeate.setValue(0);
@@ -50,8 +39,7 @@ TEST_F(Soak, SlideshowOverFiveHundredPicturesWithWindowsInBetween) {
   int shown = 0;
   for (int stretch = 0; stretch < kPictures / kStretch; ++stretch) {
     SCOPED_TRACE(stretch);
-    // A stretch of the show, one picture every 2 s of virtual time. The
-    // first start asks for the first picture itself.
+    // A stretch of the show, a picture every 2 s; the first start asks for the first picture itself.
     bar().mnuPopOptionStartSlideshow.userClick();
     ASSERT_EQ(toolbar().tag(), "Autoslide");
     if (stretch == 0) ++shown;
@@ -63,8 +51,7 @@ TEST_F(Soak, SlideshowOverFiveHundredPicturesWithWindowsInBetween) {
     const int show = state().CurrentIndex;
     EXPECT_EQ(photo(show).PictureWidth, (8 + host.current % 17) * 15);
 
-    // Windows opened and closed in between: Esc ends the show, three new
-    // windows open, two close by their menu and one by its close box.
+    // In between Esc ends the show, three new windows open, two close by their menu, one by its close box.
     photo(show).userKeyPress(27);
     ASSERT_EQ(toolbar().tag(), "");
     clickButton("NewWindow");
