@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kit/picture.h"
+#include "kit/picture_codecs.h"
 #include "kit/picture_jpeg.h"
 #include "kit/picture_tiles.h"
 #include "kit/picture_work.h"
@@ -26,9 +27,9 @@ struct PicturePiece {
 };
 
 // What a picture holds, or is decoding: the whole picture at a size (by the
-// JPEG decoder or Qt's readers), or an overview with tiles at a DCT scale.
+// JPEG decoder, the HEIF, AVIF and JPEG XL decoders or Qt's readers), or an overview with tiles at a DCT scale.
 struct DecodePlan {
-  enum class Kind { None, Jpeg, Reader, Tiles, TooLarge };
+  enum class Kind { None, Jpeg, Reader, Codec, Tiles, TooLarge };
   Kind kind = Kind::None;
   QSize size;           // the pixels held (the overview's for tiles)
   int denominator = 1;  // the JPEG decoding scale
@@ -65,6 +66,7 @@ struct Picture::Impl : MemoryHolder {
   static constexpr int kTileSize = 512;
   bool jpeg = false;          // decoded by the JPEG decoder (else by Qt's readers)
   jpeg::Header header;        // for JPEG files
+  codecs::Header codec;       // for HEIF, AVIF and JPEG XL files (its colour profile in codec.iccProfile)
   bool quarterTurn = false;   // for Qt's readers: the EXIF transformation turns the picture
   bool scalable = false;      // for Qt's readers: it decodes at a reduced size itself
   int readerPixelBytes = 4;   // for Qt's readers: bytes per pixel of a full read
