@@ -78,10 +78,11 @@ std::int64_t budgetBytes() {
   return static_cast<std::int64_t>(limit) * kMegabyte * 3 / 4;
 }
 
-std::int64_t bytesPerPixel(QImage::Format format) {
-  // A damaged file's handler may report anything.
+std::int64_t bytesPerPixel(int format) {
+  // A damaged file's handler may report anything, even a value outside the
+  // enumeration: it is judged as a number before it is taken as a format.
   if (format <= QImage::Format_Invalid || format >= QImage::NImageFormats) return 4;
-  const int bits = QImage::toPixelFormat(format).bitsPerPixel();
+  const int bits = QImage::toPixelFormat(static_cast<QImage::Format>(format)).bitsPerPixel();
   return std::max(1, (bits + 7) / 8);
 }
 
@@ -163,7 +164,7 @@ std::shared_ptr<Picture> Picture::open(const std::string& path) {
     const QSize stored = reader.size();
     impl->quarterTurn = reader.transformation().testFlag(QImageIOHandler::TransformationRotate90);
     impl->scalable = reader.supportsOption(QImageIOHandler::ScaledSize);
-    impl->readerPixelBytes = static_cast<int>(bytesPerPixel(reader.imageFormat()));
+    impl->readerPixelBytes = static_cast<int>(bytesPerPixel(static_cast<int>(reader.imageFormat())));
     if (stored.isValid() && !stored.isEmpty()) {
       natural = impl->quarterTurn ? stored.transposed() : stored;
     } else {
