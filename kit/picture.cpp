@@ -156,7 +156,6 @@ std::shared_ptr<Picture> Picture::open(const std::string& path) {
       throwInvalidPicture(error);
     natural = impl->codec.natural;
     if (natural.isEmpty()) throwInvalidPicture("Invalid picture");
-    impl->readerPixelBytes = impl->codec.workBytesPerPixel;
   } else {
     QImageReader reader(file.get());
     reader.setAutoTransform(true);
@@ -328,7 +327,9 @@ bool Picture::Impl::ensure(QSize shown) {
   lastShown_ = shown;
   const DecodePlan plan = planFor(shown);
   if (plan.kind == DecodePlan::Kind::TooLarge) {
-    error = tooLarge(plan.size, decodedBytes(plan.size, readerPixelBytes), PictureMemory::shared().readCap());
+    const std::int64_t need = codec.format != codecs::Format::None ? codec.workBytes(plan.size)
+                                                                     : decodedBytes(plan.size, readerPixelBytes);
+    error = tooLarge(plan.size, need, PictureMemory::shared().readCap());
     return false;
   }
   if (plan == held_ && !image.isNull()) {
