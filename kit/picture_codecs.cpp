@@ -12,6 +12,8 @@
 // these files is not applied again (the containers' own fields take its place).
 #include "kit/picture_codecs.h"
 
+#include <dlfcn.h>
+
 #include <QColorSpace>
 #include <QTransform>
 #include <algorithm>
@@ -30,6 +32,14 @@
 namespace kit::codecs {
 
 namespace {
+
+// Two libraries the decoders bring keep what they allocate as they load (the
+// HEVC decoder's tables, the OpenMP runtime's state) for the process's life:
+// they stay loaded when a host unloads this library, so that memory stays theirs.
+[[maybe_unused]] const bool kPinned = [] {
+  for (const char* library : {"libde265.so.0", "libgomp.so.1"}) dlopen(library, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+  return true;
+}();
 
 constexpr const char* kCancelled = "The decode was cancelled";
 constexpr const char* kTooLarge = "The picture is too large to decode";
