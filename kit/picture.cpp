@@ -227,7 +227,8 @@ DecodePlan Picture::Impl::planFor(QSize shown) const {
   const PictureMemory& memory = PictureMemory::shared();
   const QSize want = withinBudget(target, 4, memory.pictureCap());
   if (codec.format != codecs::Format::None) {
-    if (!covers(image, want) && codec.workBytes(want) > memory.readCap()) return {DecodePlan::Kind::TooLarge, natural, 1};
+    if (!covers(image, want) && codec.workBytes(want) > memory.readCap())
+      return {DecodePlan::Kind::TooLarge, natural, 1};
     return {DecodePlan::Kind::Codec, want, 1};
   }
   const std::int64_t read = scalable ? decodedBytes(want, readerPixelBytes) : decodedBytes(natural, readerPixelBytes);
@@ -327,8 +328,8 @@ bool Picture::Impl::ensure(QSize shown) {
   lastShown_ = shown;
   const DecodePlan plan = planFor(shown);
   if (plan.kind == DecodePlan::Kind::TooLarge) {
-    const std::int64_t need = codec.format != codecs::Format::None ? codec.workBytes(plan.size)
-                                                                     : decodedBytes(plan.size, readerPixelBytes);
+    const std::int64_t need =
+        codec.format != codecs::Format::None ? codec.workBytes(plan.size) : decodedBytes(plan.size, readerPixelBytes);
     error = tooLarge(plan.size, need, PictureMemory::shared().readCap());
     return false;
   }

@@ -178,9 +178,9 @@ Decoded heifDecode(const QByteArray& bytes, const Header& header, bool fromReduc
   HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
   options->convert_hdr_to_8bit = 1;
   heif_image* decoded = nullptr;
-  const heif_error e = heif_decode_image(handle, &decoded, heif_colorspace_RGB,
-                                         alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                                         options.get());
+  const heif_error e =
+      heif_decode_image(handle, &decoded, heif_colorspace_RGB,
+                        alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
   HeifPtr<heif_image> image(decoded);
   if (e.code != heif_error_Ok || !image) {
     out.error = heifMessage(e);
@@ -218,7 +218,8 @@ AvifPtr parseAvif(const QByteArray& bytes, std::string& error, std::int64_t maxP
   }
   decoder->maxThreads = 1;
   decoder->strictFlags = AVIF_STRICT_DISABLED;
-  decoder->imageSizeLimit = static_cast<std::uint32_t>(std::clamp<std::int64_t>(maxPixels, 1, AVIF_DEFAULT_IMAGE_SIZE_LIMIT));
+  decoder->imageSizeLimit =
+      static_cast<std::uint32_t>(std::clamp<std::int64_t>(maxPixels, 1, AVIF_DEFAULT_IMAGE_SIZE_LIMIT));
   decoder->ignoreXMP = AVIF_TRUE;
   decoder->ignoreExif = AVIF_TRUE;
   avifResult result = avifDecoderSetIOMemory(decoder.get(), reinterpret_cast<const std::uint8_t*>(bytes.constData()),
@@ -247,9 +248,21 @@ bool avifHeader(const QByteArray& bytes, Header& header, std::string& error) {
   }
   header.natural = avifQuarterTurn(image) ? stored.transposed() : stored;
   if (image->icc.size > 0)
-    header.iccProfile = QByteArray(reinterpret_cast<const char*>(image->icc.data), static_cast<qsizetype>(image->icc.size));
+    header.iccProfile =
+        QByteArray(reinterpret_cast<const char*>(image->icc.data), static_cast<qsizetype>(image->icc.size));
   header.workBytesPerPixel = kAvifWork;
   return true;
+}
+
+// irot turns anticlockwise, after which imir mirrors.
+QImage avifOriented(QImage pixels, const avifImage* image) {
+  QTransform turn;
+  if ((image->transformFlags & AVIF_TRANSFORM_IROT) != 0 && image->irot.angle != 0)
+    turn.rotate(-90.0 * image->irot.angle);
+  if (!turn.isIdentity()) pixels = pixels.transformed(turn);
+  if ((image->transformFlags & AVIF_TRANSFORM_IMIR) != 0)
+    pixels = image->imir.mode == 0 ? pixels.mirrored(false, true) : pixels.mirrored(true, false);
+  return pixels;
 }
 
 Decoded avifDecode(const QByteArray& bytes, const Header& header, std::int64_t maxPixels,
@@ -289,14 +302,7 @@ Decoded avifDecode(const QByteArray& bytes, const Header& header, std::int64_t m
     out.error = avifMessage(converted);
     return out;
   }
-  // irot turns anticlockwise, after which imir mirrors.
-  QTransform turn;
-  if ((image->transformFlags & AVIF_TRANSFORM_IROT) != 0 && image->irot.angle != 0)
-    turn.rotate(-90.0 * image->irot.angle);
-  if (!turn.isIdentity()) pixels = pixels.transformed(turn);
-  if ((image->transformFlags & AVIF_TRANSFORM_IMIR) != 0)
-    pixels = image->imir.mode == 0 ? pixels.mirrored(false, true) : pixels.mirrored(true, false);
-  out.image = finished(std::move(pixels), alpha, header.iccProfile);
+  out.image = finished(avifOriented(std::move(pixels), image), alpha, header.iccProfile);
   return out;
 }
 
@@ -326,44 +332,19 @@ class JxlRun {
       error = "Out of memory";
       return false;
     }
-    JxlBasicInfo info{};
     for (;;) {
       if (cancelledNow(cancelled)) {
         error = kCancelled;
         return false;
       }
       switch (JxlDecoderProcessInput(decoder_.get())) {
-        case JXL_DEC_BASIC_INFO: {
-          if (JxlDecoderGetBasicInfo(decoder_.get(), &info) != JXL_DEC_SUCCESS) return fail(error);
-          const bool turn = info.orientation >= JXL_ORIENT_TRANSPOSE;
-          const QSize stored(static_cast<int>(std::min<std::uint32_t>(info.xsize, 1u << 30)),
-                             static_cast<int>(std::min<std::uint32_t>(info.ysize, 1u << 30)));
-          header.natural = turn ? stored.transposed() : stored;
-          if (info.have_preview) {
-            const QSize small(static_cast<int>(info.preview.xsize), static_cast<int>(info.preview.ysize));
-            header.reduced = turn ? small.transposed() : small;
-          }
-          alpha_ = info.alpha_bits > 0;
-          header.workBytesPerPixel = kJxlWork;
-          if (header.natural.isEmpty()) return fail(error);
+        case JXL_DEC_BASIC_INFO:
+          if (!readBasicInfo(header)) return fail(error);
           break;
-        }
-        case JXL_DEC_COLOR_ENCODING: {
-          // The profile of the pixels as decoded (an XYB picture decodes to
-          // a space of the decoder's choosing, described here).
-          std::size_t size = 0;
-          if (JxlDecoderGetICCProfileSize(decoder_.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) ==
-                  JXL_DEC_SUCCESS &&
-              size > 0 && size < (1u << 24)) {
-            header.iccProfile.resize(static_cast<qsizetype>(size));
-            if (JxlDecoderGetColorAsICCProfile(decoder_.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
-                                               reinterpret_cast<std::uint8_t*>(header.iccProfile.data()),
-                                               size) != JXL_DEC_SUCCESS)
-              header.iccProfile.clear();
-          }
+        case JXL_DEC_COLOR_ENCODING:
+          readProfile(header);
           if (maxBytes <= 0) return true;
           break;
-        }
         case JXL_DEC_NEED_PREVIEW_OUT_BUFFER:
           if (!setBuffer(header.reduced, maxBytes, out, error, true)) return false;
           break;
@@ -389,6 +370,34 @@ class JxlRun {
   bool alpha() const { return alpha_; }
 
  private:
+  bool readBasicInfo(Header& header) {
+    JxlBasicInfo info{};
+    if (JxlDecoderGetBasicInfo(decoder_.get(), &info) != JXL_DEC_SUCCESS) return false;
+    const bool turn = info.orientation >= JXL_ORIENT_TRANSPOSE;
+    const QSize stored(static_cast<int>(std::min<std::uint32_t>(info.xsize, 1u << 30)),
+                       static_cast<int>(std::min<std::uint32_t>(info.ysize, 1u << 30)));
+    header.natural = turn ? stored.transposed() : stored;
+    if (info.have_preview) {
+      const QSize small(static_cast<int>(info.preview.xsize), static_cast<int>(info.preview.ysize));
+      header.reduced = turn ? small.transposed() : small;
+    }
+    alpha_ = info.alpha_bits > 0;
+    header.workBytesPerPixel = kJxlWork;
+    return !header.natural.isEmpty();
+  }
+  // The profile of the pixels as decoded (an XYB picture decodes to a space
+  // of the decoder's choosing, described here).
+  void readProfile(Header& header) {
+    std::size_t size = 0;
+    if (JxlDecoderGetICCProfileSize(decoder_.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA, &size) != JXL_DEC_SUCCESS ||
+        size == 0 || size >= (1u << 24))
+      return;
+    header.iccProfile.resize(static_cast<qsizetype>(size));
+    if (JxlDecoderGetColorAsICCProfile(decoder_.get(), nullptr, JXL_COLOR_PROFILE_TARGET_DATA,
+                                       reinterpret_cast<std::uint8_t*>(header.iccProfile.data()),
+                                       size) != JXL_DEC_SUCCESS)
+      header.iccProfile.clear();
+  }
   static bool fail(std::string& error) {
     error = "Invalid JPEG XL file";
     return false;
@@ -422,8 +431,8 @@ Format sniff(const unsigned char* bytes, std::size_t size) {
   if (size >= 2 && JxlSignatureCheck(bytes, size) >= JXL_SIG_CODESTREAM) return Format::Jxl;
   // An ISO base media file: 'ftyp', a major brand, a version, compatible brands.
   if (size < 16 || std::memcmp(bytes + 4, "ftyp", 4) != 0) return Format::None;
-  const std::size_t box = (std::size_t{bytes[0]} << 24) | (std::size_t{bytes[1]} << 16) |
-                          (std::size_t{bytes[2]} << 8) | bytes[3];
+  const std::size_t box =
+      (std::size_t{bytes[0]} << 24) | (std::size_t{bytes[1]} << 16) | (std::size_t{bytes[2]} << 8) | bytes[3];
   const std::size_t end = std::min(size, std::max<std::size_t>(box, 16));
   bool heif = false;
   for (std::size_t at = 8; at + 4 <= end; at += at == 8 ? 8 : 4) {
@@ -436,14 +445,12 @@ Format sniff(const unsigned char* bytes, std::size_t size) {
 }
 
 std::int64_t Header::workBytes(QSize size) const {
-  const QSize source = !reduced.isEmpty() && reduced.width() >= size.width() && reduced.height() >= size.height()
-                           ? reduced
-                           : natural;
+  const QSize source =
+      !reduced.isEmpty() && reduced.width() >= size.width() && reduced.height() >= size.height() ? reduced : natural;
   return pixels(source) * workBytesPerPixel + pixels(size) * 4;
 }
 
-bool readHeader(const std::string& path, Format format, Header& header, std::string& error,
-                std::int64_t maxFileBytes) {
+bool readHeader(const std::string& path, Format format, Header& header, std::string& error, std::int64_t maxFileBytes) {
   QByteArray bytes;
   if (!readWhole(path, bytes, error, maxFileBytes, nullptr)) return false;
   header = Header{};

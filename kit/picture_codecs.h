@@ -47,8 +47,7 @@ struct Header {
 
 // Reads the header. False with a message when the file cannot be decoded or
 // is larger than `maxFileBytes`.
-bool readHeader(const std::string& path, Format format, Header& header, std::string& error,
-                std::int64_t maxFileBytes);
+bool readHeader(const std::string& path, Format format, Header& header, std::string& error, std::int64_t maxFileBytes);
 
 struct Decoded {
   QImage image;  // Format_RGB32 or Format_ARGB32; null when nothing decoded
