@@ -5,6 +5,10 @@
 // 1/4, 1/2, 1 that covers the shown size and is then shrunk smoothly to it.
 // PNG files stream through libspng (kit/picture_png.*), shrunk as their rows
 // come; every shrink goes through the resampler (kit/picture_shrink.h).
+// HEIF, AVIF and JPEG XL files go to their own decoders (kit/picture_codecs.*),
+// which decode an embedded smaller picture when it covers the shown size,
+// else the whole picture, shrunk to it; the decode's working memory is
+// bounded by the shared read budget before it starts.
 // Other formats go through Qt's image readers, with the EXIF transformation
 // always applied (the reader reports the stored size, so a quarter turn swaps
 // it here). A picture's embedded colour profile is applied on the worker as
@@ -114,6 +118,12 @@ bool startsLikeJpeg(QIODevice& file) {
   return n > 0 && jpeg::hasSignature(bytes, static_cast<std::size_t>(n));
 }
 
+codecs::Format codecFormat(QIODevice& file) {
+  unsigned char bytes[64] = {};
+  const qint64 n = file.peek(reinterpret_cast<char*>(bytes), sizeof bytes);
+  return n > 0 ? codecs::sniff(bytes, static_cast<std::size_t>(n)) : codecs::Format::None;
+}
+
 // Natural sizes beyond this are refused: no screen shows them and their
 // lengths in twips would not fit the photo code's numbers.
 constexpr int kMaxSide = 1 << 20;
@@ -149,6 +159,13 @@ std::shared_ptr<Picture> Picture::open(const std::string& path) {
     impl->jpeg = true;
     impl->colourProfile = colour::Profile::fromIcc(impl->header.icc);
     natural = impl->header.size(1);
+  } else if (const codecs::Format format = codecFormat(*file); format != codecs::Format::None) {
+    std::string error;
+    if (!codecs::readHeader(path, format, impl->codec, error, PictureMemory::shared().readCap()))
+      throwInvalidPicture(error);
+    natural = impl->codec.natural;
+    if (natural.isEmpty()) throwInvalidPicture("Invalid picture");
+    impl->colourProfile = colour::Profile::fromIcc(impl->codec.iccProfile);
   } else {
     QImageReader reader(file.get());
     reader.setAutoTransform(true);
@@ -223,12 +240,18 @@ DecodePlan Picture::Impl::planFor(QSize shown) const {
   }
   const PictureMemory& memory = PictureMemory::shared();
   const QSize want = withinBudget(target, 4, memory.pictureCap());
+  if (codec.format != codecs::Format::None) {
+    if (!covers(image, want) && codec.workBytes(want) > memory.readCap())
+      return {DecodePlan::Kind::TooLarge, natural, 1};
+    return {DecodePlan::Kind::Codec, want, 1};
+  }
   const std::int64_t read = scalable ? decodedBytes(want, readerPixelBytes) : decodedBytes(natural, readerPixelBytes);
   if (!covers(image, want) && read > memory.readCap()) return {DecodePlan::Kind::TooLarge, natural, 1};
   return {DecodePlan::Kind::Reader, want, 1};
 }
 
 std::int64_t Picture::Impl::transientBytes(const DecodePlan& plan) const {
+  if (plan.kind == DecodePlan::Kind::Codec && !covers(image, plan.size)) return codec.workBytes(plan.size);
   if (plan.kind == DecodePlan::Kind::Reader && !scalable && !covers(image, plan.size))
     return decodedBytes(QSize(naturalWidth, naturalHeight), readerPixelBytes) + decodedBytes(plan.size);
   return decodedBytes(plan.size);
@@ -301,6 +324,13 @@ DecodeTask::Work Picture::Impl::workFor(const DecodePlan& plan) const {
         profile.convertToDisplay(d.image);
         return DecodeResult{std::move(d.image), d.partial, std::move(d.error)};
       };
+    case DecodePlan::Kind::Codec:
+      return [=, codecHeader = codec, cap = PictureMemory::shared().readCap()](const std::atomic<bool>& cancelled) {
+        if (covers(held, plan.size)) return shrinkHeld(held, plan.size, heldPartial);
+        codecs::Decoded d = codecs::decode(file, codecHeader, plan.size, cap, &cancelled);
+        profile.convertToDisplay(d.image);
+        return DecodeResult{std::move(d.image), false, std::move(d.error)};
+      };
     case DecodePlan::Kind::Reader:
       return [=, natural = QSize(naturalWidth, naturalHeight), turn = quarterTurn,
               bytes = readerPixelBytes, cap = PictureMemory::shared().readCap()](const std::atomic<bool>& cancelled) {
@@ -319,7 +349,9 @@ bool Picture::Impl::ensure(QSize shown) {
   lastShown_ = shown;
   const DecodePlan plan = planFor(shown);
   if (plan.kind == DecodePlan::Kind::TooLarge) {
-    error = tooLarge(plan.size, decodedBytes(plan.size, readerPixelBytes), PictureMemory::shared().readCap());
+    const std::int64_t need =
+        codec.format != codecs::Format::None ? codec.workBytes(plan.size) : decodedBytes(plan.size, readerPixelBytes);
+    error = tooLarge(plan.size, need, PictureMemory::shared().readCap());
     return false;
   }
   if (plan.kind == DecodePlan::Kind::Regions) {

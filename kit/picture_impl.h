@@ -12,6 +12,7 @@
 
 #include "kit/picture.h"
 #include "kit/picture_colour.h"
+#include "kit/picture_codecs.h"
 #include "kit/picture_jpeg.h"
 #include "kit/picture_tiles.h"
 #include "kit/picture_work.h"
@@ -27,11 +28,11 @@ struct PicturePiece {
 };
 
 // What a picture holds, or is decoding: the whole picture at a size (by the
-// JPEG decoder or Qt's readers), or an overview with tiles at a DCT scale.
+// JPEG decoder, the HEIF, AVIF and JPEG XL decoders or Qt's readers), or an overview with tiles at a DCT scale.
 struct DecodePlan {
   // Regions: tiles decoded from the shown region only, nothing up front; an
   // overview of `size` is made only when a paint needs a stand-in.
-  enum class Kind { None, Jpeg, Reader, Tiles, Regions, TooLarge };
+  enum class Kind { None, Jpeg, Reader, Codec, Tiles, Regions, TooLarge };
   Kind kind = Kind::None;
   QSize size;           // the pixels held (the overview's for tiles and regions)
   int denominator = 1;  // the JPEG decoding scale
@@ -68,7 +69,8 @@ struct Picture::Impl : MemoryHolder {
   static constexpr int kTileSize = 512;
   bool jpeg = false;          // decoded by the JPEG decoder (else by Qt's readers)
   jpeg::Header header;        // for JPEG files
-  colour::Profile colourProfile;  // for JPEG files: their pixels to the display's colours
+  colour::Profile colourProfile;  // for JPEG, HEIF, AVIF and JPEG XL files: their pixels to the display's colours
+  codecs::Header codec;       // for HEIF, AVIF and JPEG XL files (its colour profile in codec.iccProfile)
   bool quarterTurn = false;   // for Qt's readers: the EXIF transformation turns the picture
   bool scalable = false;      // for Qt's readers: it decodes at a reduced size itself
   int readerPixelBytes = 4;   // for Qt's readers: bytes per pixel of a full read

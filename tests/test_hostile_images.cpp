@@ -502,4 +502,46 @@ TEST_F(Hostile, APictureTooLargeForTheBudgetSaysSo) {
   EXPECT_NE(lastError.find("too large"), std::string::npos) << lastError;
 }
 
+// HEIF, AVIF and JPEG XL files from the formats' own encoders (skipped where
+// the tools are missing): each opens at its natural size (the AVIF turned by
+// its irot), and cut short or claiming a giant size gives one error box.
+TEST_F(Hostile, HeifAvifAndJpegXlFromTheirEncoders) {
+  const std::string source = write("source.png", encode(pattern(48, 32), "png"));
+  const std::pair<const char*, const char*> tools[] = {
+      {"heic", "heif-enc -q 60 source.png -o made.heic"},
+      {"avif", "avifenc -s 10 --irot 1 source.png made.avif"},
+      {"jxl", "cjxl source.png made.jxl"}};
+  for (const auto& [extension, command] : tools) {
+    const std::string program = std::string(command).substr(0, std::string(command).find(' '));
+    if (std::system(("command -v " + program + " >/dev/null").c_str()) != 0) continue;
+    ASSERT_EQ(std::system(("cd " + dir.string() + " && " + command + " >/dev/null 2>&1").c_str()), 0) << command;
+    std::ifstream in(dir / (std::string("made.") + extension), std::ios::binary);
+    QByteArray bytes = QByteArray::fromStdString(std::string(std::istreambuf_iterator<char>(in), {}));
+    ASSERT_TRUE(openBytes(bytes, std::string("sample.") + extension)) << lastError;
+    const bool turned = std::string(extension) == "avif";
+    EXPECT_EQ(photo(1).c().picPhoto.picture()->widthPixels(), turned ? 32 : 48) << extension;
+    for (const qsizetype n : {qsizetype{12}, qsizetype{40}, bytes.size() / 2, bytes.size() - 4})
+      openBytes(bytes.left(n), "cut" + std::to_string(n) + "." + extension);
+    // Every 'ispe' box (the stored size) claims 16000 x 16000 pixels.
+    for (qsizetype at = bytes.indexOf("ispe"); at >= 0; at = bytes.indexOf("ispe", at + 1))
+      for (const qsizetype field : {at + 8, at + 12}) bytes.replace(field, 4, QByteArray("\0\0\x3E\x80", 4));
+    if (turned || std::string(extension) == "heic") {
+      EXPECT_FALSE(openBytes(bytes, std::string("giant.") + extension));
+      EXPECT_NE(lastError.find("too large"), std::string::npos) << lastError;
+    }
+  }
+  // A JPEG XL codestream that claims 16000 x 16000 pixels: its size header
+  // (not small; height in 30 bits, selector 3; ratio 1:1) and default metadata.
+  std::uint64_t bits = 0;
+  int used = 0;
+  for (const auto& [value, count] : {std::pair{0u, 1}, {3u, 2}, {15999u, 30}, {1u, 3}, {1u, 1}}) {
+    bits |= std::uint64_t{value} << used;
+    used += count;
+  }
+  QByteArray giant("\xFF\x0A", 2);
+  for (int i = 0; i < 8; ++i) giant.append(static_cast<char>((bits >> (8 * i)) & 0xFF));
+  EXPECT_FALSE(openBytes(giant + QByteArray(64, '\0'), "giant.jxl"));
+  EXPECT_NE(lastError.find("too large"), std::string::npos) << lastError;
+}
+
 }  // namespace

@@ -23,15 +23,19 @@
 #include <optional>
 #include <vector>
 
+#include "kit/picture_codecs.h"
+
 namespace korvena::host {
 
-// File-name suffixes (lower case) of the picture formats Qt can read here.
+// File-name suffixes (lower case) of the picture formats Qt and the kit's
+// own decoders read here.
 inline QSet<QString> PictureSuffixes() {
   QSet<QString> suffixes;
   for (const QByteArray& format : QImageReader::supportedImageFormats())
     suffixes.insert(QString::fromLatin1(format).toLower());
   if (suffixes.contains(QStringLiteral("jpeg"))) suffixes.insert(QStringLiteral("jpg"));
   if (suffixes.contains(QStringLiteral("tiff"))) suffixes.insert(QStringLiteral("tif"));
+  for (const char* suffix : kit::codecs::kSuffixes) suffixes.insert(QString::fromLatin1(suffix));
   return suffixes;
 }
 

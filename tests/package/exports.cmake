@@ -15,7 +15,9 @@ set(stray "")
 set(count 0)
 foreach(line IN LISTS lines)
   string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" name "${line}")
-  if(name STREQUAL "")
+  # Local data and code (lower-case b, d, r, t) stay in the table for the
+  # loader only (libraries linked in refer to them); they are not exported.
+  if(name STREQUAL "" OR line MATCHES "^[0-9a-fA-F]* *[bdrt] ")
     continue()
   endif()
   if(name MATCHES "${public}")
