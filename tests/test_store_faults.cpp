@@ -65,7 +65,6 @@ class StoreFaults : public StoreFolderTest {
       if (::write(ack, &i, sizeof i) != sizeof i) _exit(4);
     }
   }
-
 };
 
 TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
@@ -108,19 +107,15 @@ TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
     close(pipeFds[0]);
 
     // The file parses and holds the last value the writer finished, or the
-    // one it was writing when it was killed.
+    // one it was writing when it was killed; the other values stay.
     std::optional<reg::Key> key;
     ASSERT_NO_THROW(key = store.openKey(kKey));
     ASSERT_TRUE(key && key->find("Counter"));
-    const std::string now = key->find("Counter")->data;
-    const std::string prefix = "r" + std::to_string(round) + "-";
-    const std::string finished = prefix + std::to_string(acked);
-    const std::string inFlight = prefix + std::to_string(acked + 1);
-    EXPECT_TRUE(now == finished || now == inFlight) << now << " after " << acked << " writes";
-    killedMidWay += now == finished && tempFileLeft();
-    std::optional<reg::Key> kept = store.openKey("SOFTWARE\\Host\\Other");
-    ASSERT_TRUE(kept);
-    EXPECT_EQ(kept->values, others.values);
+    const std::string now = key->find("Counter")->data, prefix = "r" + std::to_string(round) + "-";
+    EXPECT_TRUE(now == prefix + std::to_string(acked) || now == prefix + std::to_string(acked + 1))
+        << now << " after " << acked << " writes";
+    killedMidWay += now == prefix + std::to_string(acked) && tempFileLeft();
+    EXPECT_EQ(store.openKey("SOFTWARE\\Host\\Other").value_or(reg::Key{}).values, others.values);
   }
   // Some kills fell inside a write (a temporary file was left behind).
   EXPECT_GT(killedMidWay, 0);
@@ -204,12 +199,7 @@ TEST_F(StoreFaults, ValueTypesTheComponentDoesNotUseAreKeptExactly) {
   // every one of them as it was.
   WriteSetting("Host", "Dialog\\D9", "Top", "300");
   const std::string text = contents();
-  EXPECT_NE(text.find("\"Left\"=\"120\"\n\"None\"=hex(0):\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Expand\"=hex(2):25,00,50,00,00,00\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Big\"=hex(b):ff,ff,ff,ff,ff,ff,ff,7f\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Odd\"=hex(ffffffff):01\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Counter\"=dword:ffffffff\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Left\"=\"120\"\n" + unusual), std::string::npos) << text;
   EXPECT_EQ(ReadSetting("Host", "Dialog\\D9", "Top", "d"), "300");
 }
 
