@@ -108,6 +108,11 @@ QImage viewOf(const QImage& image, QSize shown, QRect region) {
   return canvas;
 }
 
+std::string writeFile(const std::filesystem::path& path, const QByteArray& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.constData(), bytes.size());
+  return path.string();
+}
+
 class BigPhotoFiles : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -117,11 +122,7 @@ class BigPhotoFiles : public ::testing::Test {
     std::filesystem::create_directories(dir_);
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string write(const std::string& name, const QByteArray& bytes) {
-    const std::string path = (dir_ / name).string();
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.constData(), bytes.size());
-    return path;
-  }
+  std::string write(const std::string& name, const QByteArray& bytes) { return writeFile(dir_ / name, bytes); }
   std::filesystem::path dir_;
 };
 
@@ -506,28 +507,11 @@ TEST_F(BigPhotoTiles, AtHighZoomTheOverviewStandsInUntilTheTilesArrive) {
   EXPECT_LT(meanDifference(viewOf(*picture, shown, region), whole), 2.0);
 }
 
-TEST_F(BigPhotoTiles, APictureGoingAwayTakesItsTilesWithIt) {
-  const AllocationLimit limit(1);
-  const std::shared_ptr<kit::TileCache> cache = kit::TileCache::shared();
-  const int64_t before = cache->bytes();
-  {
-    const auto picture = kit::Picture::open(write("g.jpg", jpegOf(scene(1300, 900))));
-    ASSERT_TRUE(picture->ensureDecoded(1300, 900));
-    viewOf(*picture, QSize(1300, 900), QRect(0, 0, 1300, 900));
-    EXPECT_GT(cache->bytes(), before);
-  }
-  EXPECT_EQ(cache->bytes(), before);
-}
-
 // ---- photo windows ----
 
 class BigPhotoWindow : public fixture::ComponentTest {
  protected:
-  std::string jpeg(const std::string& name, const QByteArray& bytes) {
-    const std::string path = (dir / name).string();
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.constData(), bytes.size());
-    return path;
-  }
+  std::string jpeg(const std::string& name, const QByteArray& bytes) { return writeFile(dir / name, bytes); }
   void zoom(const std::string& rate) {
     kit::ComboBox& box = bar().cboZoomRate;
     for (int i = 0; i < box.listCount(); ++i)
@@ -571,28 +555,6 @@ TEST_F(BigPhotoWindow, FitDecodesOnlyTheShownPixelsAndZoomDecodesAgain) {
   EXPECT_EQ(held(), shownPixels());
   EXPECT_EQ(held(), QSize(501, 668));
   EXPECT_TRUE(messageBoxes().empty());
-}
-
-TEST_F(BigPhotoWindow, TruncatedPhotoShowsAndAnUndecodableOneKeepsTheEarlier) {
-  start();
-  const QByteArray bytes = jpegOf(scene(800, 500));
-  app.OpenImage(jpeg("whole.jpg", bytes), "whole.jpg");
-  app.OpenImage(jpeg("cut.jpg", bytes.left(bytes.size() * 6 / 10)), "cut.jpg");
-  EXPECT_TRUE(messageBoxes().empty());
-  const auto cut = photo(1).c().picPhoto.picture();
-  ASSERT_NE(cut, nullptr);
-  EXPECT_EQ(cut->path(), (dir / "cut.jpg").string());
-  EXPECT_TRUE(cut->partial());
-  const QSize heldBefore = held();
-
-  app.OpenImage(jpeg("header.jpg", headerOnly(bytes)), "header.jpg");
-  const auto boxes = messageBoxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].title, "Error");
-  EXPECT_FALSE(boxes[0].text.empty());
-  EXPECT_EQ(photo(1).c().picPhoto.picture(), cut);
-  EXPECT_EQ(held(), heldBefore);
-  EXPECT_EQ(photo(1).PictureWidth, 800 * 15);
 }
 
 TEST_F(BigPhotoWindow, PhotosOverTheBudgetOpenAtEveryRate) {
