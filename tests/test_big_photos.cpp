@@ -193,8 +193,9 @@ TEST_F(BigPhotoDecode, ShrinkingPastTheBudgetGoesBandByBand) {
     ASSERT_TRUE(picture->ensureDecoded(shown.width(), shown.height())) << picture->lastError();
     EXPECT_FALSE(picture->tiled());
     EXPECT_EQ(picture->impl().image.size(), shown);
-    EXPECT_LT(meanDifference(picture->impl().image, full.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)),
-              4.0);
+    EXPECT_LT(
+        meanDifference(picture->impl().image, full.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)),
+        4.0);
   }
 }
 
@@ -536,8 +537,9 @@ TEST_F(BigPhotoWindow, FitDecodesOnlyTheShownPixelsAndZoomDecodesAgain) {
   // Fitted to the 1024 x 768 screen: 1002 x 668 shown, and no more held.
   EXPECT_EQ(shownPixels(), QSize(1002, 668));
   EXPECT_EQ(held(), shownPixels());
-  for (const auto& [rate, size] : {std::pair{"100%", QSize(3000, 2000)}, std::pair{"50%", QSize(1500, 1000)},
-                                   std::pair{"400%", QSize(3000, 2000)}, std::pair{"Fit to Window", QSize(1002, 668)}}) {
+  for (const auto& [rate, size] :
+       {std::pair{"100%", QSize(3000, 2000)}, std::pair{"50%", QSize(1500, 1000)}, std::pair{"400%", QSize(3000, 2000)},
+        std::pair{"Fit to Window", QSize(1002, 668)}}) {
     zoom(rate);
     EXPECT_EQ(held(), size) << rate;  // at most the natural size; the view enlarges it
   }

@@ -155,7 +155,8 @@ TEST_F(HelpWindowTest, FilesThatCannotBeShownAreExplainedInTheWindow) {
   std::ofstream(fake) << "<html>not a help file</html>";
   desk_.show(chm_, 15);
   for (const auto& [file, message] : {std::pair{(dir_ / "nothere.chm").string(), "help file not found"},
-                                      {fake.string(), "not a compiled help file"}, {dir_.string(), "help file not found"}}) {
+                                      {fake.string(), "not a compiled help file"},
+                                      {dir_.string(), "help file not found"}}) {
     desk_.show(file, 15);
     EXPECT_TRUE(desk_.window()->isVisible());
     EXPECT_TRUE(desk_.window()->browser().toPlainText().contains(QString::fromLatin1(message))) << file;

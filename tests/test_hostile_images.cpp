@@ -318,10 +318,10 @@ TEST_F(Hostile, SamplesOpenWhateverTheirNameSays) {
   // The untouched samples, which the damaged ones are made from. The content
   // decides the reader; names need not be UTF-8.
   for (const Sample& s : samples()) {
-    for (const std::string& name : {std::string("sample.") + s.extension, std::string("caf\xE9 \xFF.") + s.extension,
-                                   std::string("misnamed.png"), std::string("misnamed.jpg"), std::string("misnamed.gif"),
-                                   std::string("misnamed.bmp"), std::string("misnamed.ppm"), std::string("misnamed.txt"),
-                                   std::string("no-extension")}) {
+    for (const std::string& name :
+         {std::string("sample.") + s.extension, std::string("caf\xE9 \xFF.") + s.extension, std::string("misnamed.png"),
+          std::string("misnamed.jpg"), std::string("misnamed.gif"), std::string("misnamed.bmp"),
+          std::string("misnamed.ppm"), std::string("misnamed.txt"), std::string("no-extension")}) {
       ASSERT_TRUE(openBytes(s.bytes, name)) << s.extension << " as " << name;
       EXPECT_EQ(photo(1).c().picPhoto.picture()->widthPixels(), 48);
       EXPECT_EQ(photo(1).c().picPhoto.picture()->heightPixels(), 32);

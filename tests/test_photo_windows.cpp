@@ -193,8 +193,9 @@ TEST_F(Scrolling, BarsAppearForAnOverflowAndNarrowTheView) {
     bool horizontal, vertical;
     float viewWidth, viewHeight, top, left;
   };
-  for (const Case& c : {Case{4000, 3001, false, false, 9000, 6000, 1500, 2500},
-                        Case{9500, 5000, true, false, 9000, 5760, 380, 0}, Case{9500, 5900, true, true, 8760, 5760, 0, 0}}) {
+  for (const Case& c :
+       {Case{4000, 3001, false, false, 9000, 6000, 1500, 2500}, Case{9500, 5000, true, false, 9000, 5760, 380, 0},
+        Case{9500, 5900, true, true, 8760, 5760, 0, 0}}) {
     SCOPED_TRACE(c.height);
     auto& w = layout(c.width, c.height);
     EXPECT_EQ(w.c().HScroll.visible(), c.horizontal);

@@ -129,10 +129,10 @@ TEST_F(RegistrySettings, EmptySettingCreatesTheKeyOnly) {
 }
 
 TEST_F(RegistrySettings, BlankAddressPartsRaiseTheirNumbers) {
-  for (const auto& [app, section, key, expected] :
-       {std::tuple{"", "S", "K", error(1000, "AppName may not be empty")},
-        {"   ", "", "", error(1000, "AppName may not be empty")}, {"A", " ", "K", error(1001, "Section may not be empty")},
-        {"A", "S", "  ", error(1002, "Key may not be empty")}}) {
+  for (const auto& [app, section, key, expected] : {std::tuple{"", "S", "K", error(1000, "AppName may not be empty")},
+                                                    {"   ", "", "", error(1000, "AppName may not be empty")},
+                                                    {"A", " ", "K", error(1001, "Section may not be empty")},
+                                                    {"A", "S", "  ", error(1002, "Key may not be empty")}}) {
     EXPECT_EQ(errorOf([&] { WriteSetting(app, section, key, "x"); }), expected) << expected.second;
     EXPECT_EQ(errorOf([&] { ReadSetting(app, section, key, "x"); }), expected) << expected.second;
   }
@@ -400,7 +400,8 @@ TEST_F(RegistryStore, LongHexValuesWrapAndReadBack) {
 }
 
 TEST_F(RegistryStore, DefaultFolderFollowsTheEnvironment) {
-  std::pair<const char*, std::optional<std::string>> saved[] = {{"KORVENA_REGISTRY_DIR", {}}, {"XDG_CONFIG_HOME", {}}, {"HOME", {}}};
+  std::pair<const char*, std::optional<std::string>> saved[] = {
+      {"KORVENA_REGISTRY_DIR", {}}, {"XDG_CONFIG_HOME", {}}, {"HOME", {}}};
   for (auto& [name, value] : saved)
     if (const char* v = std::getenv(name)) value = v;
   setenv("KORVENA_REGISTRY_DIR", "/r", 1);

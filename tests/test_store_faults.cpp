@@ -83,7 +83,8 @@ TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
     timed.setValue(kKey, "Counter", Value::sz("start"));
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
   };
-  const long long window[2] = {3 * timeOfWrite(nullptr) + 100, 3 * timeOfWrite(std::make_shared<SlowFileSystem>()) + 100};
+  const long long window[2] = {3 * timeOfWrite(nullptr) + 100,
+                               3 * timeOfWrite(std::make_shared<SlowFileSystem>()) + 100};
 
   std::mt19937 random(77);
   int killedMidWay = 0;
@@ -145,7 +146,8 @@ TEST_F(StoreFaults, FourWritersAndOneKilledWhileHoldingTheLock) {
       reg::Store store(dir, std::make_shared<NoSyncFileSystem>());
       try {
         for (int i = 0; i < kEach; ++i)
-          store.setValue(kKey, "w" + std::to_string(w) + "_" + std::to_string(i), Value::dword(static_cast<uint32_t>(i)));
+          store.setValue(kKey, "w" + std::to_string(w) + "_" + std::to_string(i),
+                         Value::dword(static_cast<uint32_t>(i)));
       } catch (...) {
         _exit(1);
       }
@@ -185,7 +187,8 @@ TEST_F(StoreFaults, ValueTypesTheComponentDoesNotUseAreKeptExactly) {
   reg::setDefaultFolder(dir);
   // Text values read; the others are refused one by one with their type.
   EXPECT_EQ(ReadSetting("Host", "Dialog\\D9", "left", "d"), "120");
-  for (const auto& [name, type] : {std::pair<const char*, long>{"Expand", 2}, {"Multi", 7}, {"Big", 0xb}, {"Counter", 4}}) {
+  for (const auto& [name, type] :
+       {std::pair<const char*, long>{"Expand", 2}, {"Multi", 7}, {"Big", 0xb}, {"Counter", 4}}) {
     try {
       ReadSetting("Host", "Dialog\\D9", name, "d");
       ADD_FAILURE() << name << " read as text";
