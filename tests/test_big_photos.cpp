@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 
 #include "component_fixture.h"
@@ -340,27 +339,7 @@ TEST_F(BigPhotoDecode, UnreadableFilesRaise481SayingWhy) {
   }
 }
 
-// ---- the geometry of the EXIF turn and the orientation tag ----
-
-TEST(BigPhotoOrientation, StoredAndDisplayedRectanglesMapBothWays) {
-  std::mt19937 random(7);
-  const QSize stored(37, 23);
-  for (int orientation = 1; orientation <= 8; ++orientation) {
-    const QSize shown = orientation >= 5 ? stored.transposed() : stored;
-    for (int i = 0; i < 50; ++i) {
-      const int x = static_cast<int>(random() % 37), y = static_cast<int>(random() % 23);
-      const QRect r(x, y, 1 + static_cast<int>(random() % (37 - x)), 1 + static_cast<int>(random() % (23 - y)));
-      const QRect d = kit::jpeg::toDisplayed(orientation, stored, r);
-      EXPECT_TRUE(QRect(QPoint(0, 0), shown).contains(d)) << orientation;
-      EXPECT_EQ(d.width() * d.height(), r.width() * r.height());
-      EXPECT_EQ(kit::jpeg::toStored(orientation, stored, d), r) << orientation;
-    }
-  }
-  // Orientation 6 (a quarter turn clockwise): the stored top-left corner
-  // shows at the top right.
-  EXPECT_EQ(kit::jpeg::toDisplayed(6, stored, QPoint(0, 0)), QPoint(22, 0));
-  EXPECT_EQ(kit::jpeg::toDisplayed(8, stored, QPoint(0, 0)), QPoint(0, 36));
-}
+// ---- the orientation tag ----
 
 TEST(BigPhotoOrientation, OnlyAWellFormedTagCounts) {
   // An EXIF payload with two IFD entries, another tag first.

@@ -163,12 +163,6 @@ TEST_F(Sizing, CaptionNamesTheWindowsOwnPicture) {
   EXPECT_EQ(photo(1).caption(), "first.png  150%");
 }
 
-TEST_F(Sizing, AlignOffsetDigits) {
-  for (const auto& [screen, window, digit, offset] : {std::tuple{11520, 10425, 2, 548}, {15360, 4001, 2, 5680},
-                                                      {1000, 3000, 3, -2000}, {1000, 3000, 0, 0}, {1000, 3000, 4, 0}})
-    EXPECT_EQ(korvena::AlignOffset(screen, window, static_cast<uint8_t>(digit)), offset) << window << " " << digit;
-}
-
 class Scrolling : public ComponentTest {
  protected:
   // A shown window with a 9000 x 6000 client area and a picture of the given size.

@@ -290,14 +290,11 @@ TEST_F(Slideshow, StartForcesSameWindowAndCollapsesThePanel) {
 }
 
 TEST_F(Slideshow, NumberBoxesHoldPlainNumbers) {
-  bar().txtMinute.userSetText("07");
-  EXPECT_EQ(bar().txtMinute.text(), "7");
-  bar().txtMinute.userSetText("12abc");
-  EXPECT_EQ(bar().txtMinute.text(), "12");
-  bar().txtMinute.userSetText("abc");
-  EXPECT_EQ(bar().txtMinute.text(), "0");
-  bar().txtSecond.userSetText("2.5");
-  EXPECT_EQ(bar().txtSecond.text(), "2.5");
+  for (const auto& [box, typed, kept] : {std::tuple{&bar().txtMinute, "07", "7"}, {&bar().txtMinute, "12abc", "12"},
+                                         {&bar().txtMinute, "abc", "0"}, {&bar().txtSecond, "2.5", "2.5"}}) {
+    box->userSetText(typed);
+    EXPECT_EQ(box->text(), kept) << typed;
+  }
   bar().txtSecond.userSetText("58");
   bar().udnSecond.userStep(true);
   bar().udnSecond.userStep(true);
