@@ -29,24 +29,33 @@ inline QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
   return jpeg.left(2) + segment + jpeg.mid(2);
 }
 
-// Sets a value for a scope and puts the old one back after.
-template <typename T, T (*get)(), void (*set)(T)>
-class Scoped {
+// Lowers Qt's allocation limit (and with it the decoding budget) for a scope.
+class AllocationLimit {
  public:
-  explicit Scoped(T value) : saved_(get()) { set(value); }
-  ~Scoped() { set(saved_); }
-  Scoped(const Scoped&) = delete;
-  Scoped& operator=(const Scoped&) = delete;
+  explicit AllocationLimit(int megabytes) : saved_(QImageReader::allocationLimit()) {
+    QImageReader::setAllocationLimit(megabytes);
+  }
+  ~AllocationLimit() { QImageReader::setAllocationLimit(saved_); }
+  AllocationLimit(const AllocationLimit&) = delete;
+  AllocationLimit& operator=(const AllocationLimit&) = delete;
 
  private:
-  T saved_;
+  int saved_;
 };
-inline std::int64_t budget() { return kit::PictureMemory::shared().budget(); }
-inline void setBudget(std::int64_t bytes) { kit::PictureMemory::shared().setBudget(bytes); }
-// Qt's allocation limit in megabytes, and with it the decoding budget.
-using AllocationLimit = Scoped<int, &QImageReader::allocationLimit, &QImageReader::setAllocationLimit>;
-// The budget all pictures share.
-using MemoryBudget = Scoped<std::int64_t, &budget, &setBudget>;
+
+// Sets the budget all pictures share for a scope.
+class MemoryBudget {
+ public:
+  explicit MemoryBudget(std::int64_t bytes) : saved_(kit::PictureMemory::shared().budget()) {
+    kit::PictureMemory::shared().setBudget(bytes);
+  }
+  ~MemoryBudget() { kit::PictureMemory::shared().setBudget(saved_); }
+  MemoryBudget(const MemoryBudget&) = delete;
+  MemoryBudget& operator=(const MemoryBudget&) = delete;
+
+ private:
+  std::int64_t saved_;
+};
 
 // Decodes run as the Qt view runs them (the caller waits only a moment) for
 // a scope, with every worker kept busy until release(): a decode asked for

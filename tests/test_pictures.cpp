@@ -1,0 +1,145 @@
+// Loading pictures from files: natural sizes, EXIF orientation, the decoding
+// budget and unreadable files. Test pictures are written at run time.
+#include "kit/picture.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <string>
+
+#include "kit/picture_impl.h"
+#include "picture_test_helpers.h"
+#include "korvena/RuntimeError.h"
+
+namespace {
+
+using picture_test::AllocationLimit;
+using picture_test::withExifOrientation;
+
+// A picture with some structure, so encoders produce real scan data.
+QImage testImage(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < width; ++x) line[x] = qRgb((x * 7) & 255, (y * 5) & 255, ((x ^ y) * 3) & 255);
+  }
+  return image;
+}
+
+QByteArray encode(const QImage& image, const char* format) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
+  EXPECT_TRUE(writer.write(image)) << format << ": " << writer.errorString().toStdString();
+  return bytes;
+}
+
+class PictureTest : public ::testing::Test {
+ protected:
+  std::string write(const QString& name, const QByteArray& bytes) {
+    const QString path = dir_.filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path.toStdString();
+  }
+
+  // The error number raised by loading, 0 when the load succeeds. A failure
+  // must carry a description.
+  static long loadError(const std::string& path) {
+    try {
+      kit::Picture::load(path);
+    } catch (const korvena::RuntimeError& e) {
+      EXPECT_FALSE(e.description().empty()) << path;
+      return e.number();
+    }
+    return 0;
+  }
+
+  QTemporaryDir dir_;
+};
+
+}  // namespace
+
+TEST_F(PictureTest, ExifQuarterTurnMovesThePixels) {
+  // Orientation 6: the stored top-left corner shows at the top right.
+  QImage image(40, 30, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter(&image).fillRect(0, 0, 16, 12, Qt::black);
+  const std::string path = write("corner.jpg", withExifOrientation(encode(image, "jpeg"), 6));
+  const auto picture = kit::Picture::load(path);
+  const QImage& shown = picture->impl().image;
+  ASSERT_EQ(shown.size(), QSize(30, 40));
+  EXPECT_LT(qGray(shown.pixel(25, 3)), 64);
+  EXPECT_GT(qGray(shown.pixel(3, 3)), 192);
+}
+
+TEST_F(PictureTest, JpegOverBudgetDecodesReducedButKeepsTheNaturalSize) {
+  // 1 MB limit: a 1000 x 600 picture needs 2.4 MB at full size; the JPEG
+  // decoder decodes directly at the reduced size.
+  const AllocationLimit limit(1);
+  const QByteArray jpeg = encode(testImage(1000, 600), "jpeg");
+  const auto plain = kit::Picture::load(write("large.jpg", jpeg));
+  EXPECT_EQ(plain->widthPixels(), 1000);
+  EXPECT_EQ(plain->heightPixels(), 600);
+  EXPECT_EQ(plain->impl().image.size(), QSize(500, 300));
+
+  const auto turned = kit::Picture::load(write("large-turned.jpg", withExifOrientation(jpeg, 6)));
+  EXPECT_EQ(turned->widthPixels(), 600);
+  EXPECT_EQ(turned->heightPixels(), 1000);
+  EXPECT_EQ(turned->impl().image.size(), QSize(300, 500));
+}
+
+TEST_F(PictureTest, PicturesPastQtsAllocationLimitOpenAtTheShownSize) {
+  // With an 8 MB limit a 16-bit 1200 x 1000 PNG (9.6 MB) is what a 6000 x
+  // 4000 one is at Qt's default: the read must pass the limit, within our budget.
+  const AllocationLimit limit(8);
+  QImage deep(1200, 1000, QImage::Format_RGBA64);
+  for (int y = 0; y < deep.height(); ++y)
+    for (int x = 0; x < deep.width(); ++x) deep.setPixelColor(x, y, QColor::fromRgba64(x * 54, y * 65, 40000));
+  const QImage bmp = testImage(1600, 1200);  // 7.7 MB: over the budget below the limit
+  for (const auto& [name, bytes] :
+       {std::pair{"deep.png", encode(deep, "png")}, std::pair{"wide.bmp", encode(bmp, "bmp")}}) {
+    SCOPED_TRACE(name);
+    const auto picture = kit::Picture::open(write(name, bytes));
+    const QSize natural(picture->widthPixels(), picture->heightPixels());
+    ASSERT_TRUE(picture->ensureDecoded(natural.width() / 3, natural.height() / 3)) << picture->lastError();
+    EXPECT_EQ(picture->impl().image.size(), natural / 3);
+    ASSERT_TRUE(picture->ensureDecoded(natural.width(), natural.height())) << picture->lastError();
+    EXPECT_EQ(picture->impl().image.size(), natural);
+    EXPECT_EQ(picture->impl().image.depth(), 32);  // eight bits a channel are held
+  }
+}
+
+TEST_F(PictureTest, OnlyWhatCannotFitTheBudgetIsRefusedSayingSo) {
+  // 8 MB shared: a read may take 4 MB, a picture is held at up to 2 MB.
+  const picture_test::MemoryBudget budget(8 << 20);
+  const auto fits = kit::Picture::load(write("fits.bmp", encode(testImage(1000, 700), "bmp")));
+  EXPECT_EQ(fits->impl().image.size(), QSize(500, 350));  // halved to be held
+  try {
+    kit::Picture::load(write("huge.bmp", encode(testImage(1200, 1000), "bmp")));
+    ADD_FAILURE() << "a read over the budget was let through";
+  } catch (const korvena::RuntimeError& e) {
+    EXPECT_EQ(e.number(), kit::kInvalidPictureError);
+    EXPECT_NE(e.description().find("too large"), std::string::npos) << e.description();
+  }
+}
+
+TEST_F(PictureTest, UnreadableFilesRaise481) {
+  EXPECT_EQ(loadError(write("text.png", "This is not a picture.\n")), kit::kInvalidPictureError);
+  EXPECT_EQ(loadError(write("empty.jpg", QByteArray())), kit::kInvalidPictureError);
+  EXPECT_EQ(loadError(dir_.filePath("missing.png").toStdString()), kit::kInvalidPictureError);
+  EXPECT_EQ(loadError(dir_.path().toStdString()), kit::kInvalidPictureError);  // a folder
+  EXPECT_EQ(loadError(""), kit::kInvalidPictureError);
+  // A valid signature with nothing after it.
+  EXPECT_EQ(loadError(write("header-only.png", encode(testImage(8, 8), "png").left(8))),
+            kit::kInvalidPictureError);
+}
