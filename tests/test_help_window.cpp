@@ -55,9 +55,9 @@ TEST_F(ProductHelp, PagesReadBackAsTheirSourcesAndContextsMapToTopics) {
     EXPECT_EQ(chm->read(std::string("/") + name), ReadAll(kHelpSources / name)) << name;
   EXPECT_EQ(chm->read("/VIEWER.HTM"), ReadAll(kHelpSources / "viewer.htm")) << "names match ignoring case";
   EXPECT_EQ(chm->read("/missing.htm"), std::nullopt);
-  const std::pair<uint32_t, std::optional<std::string>> map[] = {
-      {15, "viewer.htm"}, {10, "welcome.htm"}, {50, "keys.htm"}, {16, std::nullopt}, {0, std::nullopt}};
-  for (const auto& [context, topic] : map) EXPECT_EQ(chm->topicForContext(context), topic) << context;
+  for (const auto& [context, topic] : {std::pair<uint32_t, std::optional<std::string>>{15, "viewer.htm"},
+                                      {10, "welcome.htm"}, {50, "keys.htm"}, {16, std::nullopt}, {0, std::nullopt}})
+    EXPECT_EQ(chm->topicForContext(context), topic) << context;
   EXPECT_EQ(chm->defaultTopic(), "welcome.htm");
   EXPECT_EQ(chm->title(), kHelpTitle);
 }
@@ -118,19 +118,13 @@ TEST_F(HelpWindowTest, RequestShowsTheMappedTopicRenderedWithItsStyleSheet) {
   EXPECT_EQ(h1.text(), QStringLiteral("The photo window and the toolbar"));
   EXPECT_EQ(h1.charFormat().foreground().color(), QColor(0x1d, 0x3f, 0x72));
   EXPECT_FALSE(window->windowIcon().isNull());
-}
-
-TEST_F(HelpWindowTest, LaterRequestsReuseTheOneWindow) {
-  desk_.show(chm_, 15);
-  HelpWindow* first = desk_.window();
-  first->hide();  // closed by the user
-  const std::pair<long, const char*> requests[] = {
-      {50, "Keys and mouse"}, {7, "Welcome"}, {-1, "Welcome"}, {15, "The photo window and the toolbar"}};
-  for (const auto& [context, title] : requests) {
+  // Later requests, after the user closed it, reuse the one window.
+  window->hide();
+  for (const auto& [context, title] : {std::pair{50L, "Keys and mouse"}, {7L, "Welcome"}, {-1L, "Welcome"}}) {
     desk_.show(chm_, context);
-    EXPECT_EQ(desk_.window(), first);
+    EXPECT_EQ(desk_.window(), window);
     EXPECT_EQ(helpWindows(), 1);
-    EXPECT_TRUE(first->windowTitle().startsWith(QString::fromLatin1(title))) << context;
+    EXPECT_TRUE(window->windowTitle().startsWith(QString::fromLatin1(title))) << context;
   }
 }
 
@@ -159,11 +153,10 @@ TEST_F(HelpWindowTest, ClickedLinksOpenTheirTopicsFromTheFile) {
 TEST_F(HelpWindowTest, FilesThatCannotBeShownAreExplainedInTheWindow) {
   const fs::path fake = dir_ / "fake.chm";
   std::ofstream(fake) << "<html>not a help file</html>";
-  const std::pair<std::string, const char*> cases[] = {{(dir_ / "nothere.chm").string(), "help file not found"},
-                                                       {fake.string(), "not a compiled help file"},
-                                                       {dir_.string(), "help file not found"}};
   desk_.show(chm_, 15);
-  for (const auto& [file, message] : cases) {
+  for (const auto& [file, message] : {std::pair{(dir_ / "nothere.chm").string(), "help file not found"},
+                                      {fake.string(), "not a compiled help file"},
+                                      {dir_.string(), "help file not found"}}) {
     desk_.show(file, 15);
     EXPECT_TRUE(desk_.window()->isVisible());
     EXPECT_TRUE(desk_.window()->browser().toPlainText().contains(QString::fromLatin1(message))) << file;

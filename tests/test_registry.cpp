@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -98,6 +97,8 @@ std::pair<long, std::string> errorOf(F action) {
   }
   return {0, "no error"};
 }
+std::pair<long, std::string> error(long offset, const char* description) { return {kBase + offset, description}; }
+const auto writeNew = [] { WriteSetting("Host", "S", "K", "new"); };
 
 using RegistrySettings = RegistryTest;
 
@@ -108,13 +109,10 @@ TEST_F(RegistrySettings, WritesTrimmedAddressAndReadsItBack) {
   EXPECT_EQ(ReadSetting("Host", "Dialog\\D9", " Left", "none"), "none");  // the key is not trimmed
   EXPECT_EQ(ReadSetting("Host", "Dialog\\D8", "Left", "none"), "none");
   EXPECT_EQ(ReadSetting("Host", "Dialog\\D9", "Top", ""), "");
-  EXPECT_EQ(ReadSetting("Other", "Dialog", "Left", "d"), "d");  // no store folder content for it
-}
-
-TEST_F(RegistrySettings, ReadsDefaultWhenNoStoreExists) {
-  reg::setDefaultFolder(dir + "/not/yet");
+  EXPECT_EQ(ReadSetting("Other", "Dialog", "Left", "d"), "d");
+  reg::setDefaultFolder(dir + "/not/yet");  // no store yet: the default, and folders made on the first write
   EXPECT_EQ(ReadSetting("Host", "S", "K", "fallback"), "fallback");
-  WriteSetting("Host", "S", "K", "v");  // the folders are made on the first write
+  WriteSetting("Host", "S", "K", "v");
   EXPECT_EQ(ReadSetting("Host", "S", "K", "fallback"), "v");
 }
 
@@ -131,18 +129,12 @@ TEST_F(RegistrySettings, EmptySettingCreatesTheKeyOnly) {
 }
 
 TEST_F(RegistrySettings, BlankAddressPartsRaiseTheirNumbers) {
-  struct Case {
-    const char *app, *section, *key;
-    long number;
-    const char* message;
-  } cases[] = {{"", "S", "K", kBase + 1000, "AppName may not be empty"},
-               {"   ", "", "", kBase + 1000, "AppName may not be empty"},
-               {"A", " ", "K", kBase + 1001, "Section may not be empty"},
-               {"A", "S", "  ", kBase + 1002, "Key may not be empty"}};
-  for (const Case& c : cases) {
-    auto expected = std::make_pair(c.number, std::string(c.message));
-    EXPECT_EQ(errorOf([&] { WriteSetting(c.app, c.section, c.key, "x"); }), expected) << c.message;
-    EXPECT_EQ(errorOf([&] { ReadSetting(c.app, c.section, c.key, "x"); }), expected) << c.message;
+  for (const auto& [app, section, key, expected] : {std::tuple{"", "S", "K", error(1000, "AppName may not be empty")},
+                                                    {"   ", "", "", error(1000, "AppName may not be empty")},
+                                                    {"A", " ", "K", error(1001, "Section may not be empty")},
+                                                    {"A", "S", "  ", error(1002, "Key may not be empty")}}) {
+    EXPECT_EQ(errorOf([&] { WriteSetting(app, section, key, "x"); }), expected) << expected.second;
+    EXPECT_EQ(errorOf([&] { ReadSetting(app, section, key, "x"); }), expected) << expected.second;
   }
   EXPECT_FALSE(fs::exists(file()));
   EXPECT_EQ(ReadSetting("\t", "S", "K", "d"), "d");  // only spaces are trimmed
@@ -222,49 +214,12 @@ TEST_F(RegistrySettings, CorruptStoreIsNeverRewritten) {
                       "\n");
   for (const std::string& text : corrupt) {
     writeFile(text);
-    EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K", "v"); }),
-              std::make_pair(kBase + 3009, std::string("Could not open/create registry section")))
-        << text;
-    EXPECT_EQ(errorOf([] { ReadSetting("Host", "S", "K", "d"); }),
-              std::make_pair(kBase + 3009, std::string("Could not open registry section")))
+    EXPECT_EQ(errorOf(writeNew), error(3009, "Could not open/create registry section")) << text;
+    EXPECT_EQ(errorOf([] { ReadSetting("Host", "S", "K", "d"); }), error(3009, "Could not open registry section"))
         << text;
     EXPECT_EQ(contents(), text);
     EXPECT_FALSE(tempFileLeft());
   }
-}
-
-TEST_F(RegistrySettings, TwoProcessesLoseNoValues) {
-  constexpr int kEach = 500;
-  useFaults()->skipSync = true;
-  pid_t children[2];
-  for (int c = 0; c < 2; ++c) {
-    children[c] = fork();
-    ASSERT_GE(children[c], 0);
-    if (children[c] == 0) {
-      int status = 0;
-      try {
-        for (int i = 0; i < kEach; ++i)
-          WriteSetting("Host", "Race", "p" + std::to_string(c) + "_" + std::to_string(i), std::to_string(i));
-      } catch (...) {
-        status = 1;
-      }
-      _exit(status);
-    }
-  }
-  for (pid_t child : children) {
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
-  std::optional<reg::Key> key = store().openKey("SOFTWARE\\Host\\Race");
-  ASSERT_TRUE(key);
-  EXPECT_EQ(key->values.size(), 2u * kEach);
-  for (int c = 0; c < 2; ++c)
-    for (int i = 0; i < kEach; ++i) {
-      const reg::Value* value = key->find("p" + std::to_string(c) + "_" + std::to_string(i));
-      ASSERT_TRUE(value) << c << " " << i;
-      EXPECT_EQ(*value, Value::sz(std::to_string(i)));
-    }
 }
 
 using RegistryFaults = RegistryTest;
@@ -274,17 +229,17 @@ TEST_F(RegistryFaults, FullDiskKeepsTheOldStore) {
   const std::string before = contents();
   auto faults = useFaults();
   faults->writeError = ENOSPC;
-  EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K", "new"); }),
-            std::make_pair(kBase + 2112, std::string("Could not set key value")));
+  EXPECT_EQ(errorOf(writeNew),
+            error(2112, "Could not set key value"));
   EXPECT_EQ(errorOf([] { WriteSetting("Host", "New", "K", "new"); }),
-            std::make_pair(kBase + 2112, std::string("Could not open/create registry section")));
+            error(2112, "Could not open/create registry section"));
   EXPECT_EQ(contents(), before);
   EXPECT_FALSE(tempFileLeft());
   EXPECT_EQ(ReadSetting("Host", "S", "K", "d"), "old");
 
   faults->writeError = 0;
   faults->fsyncError = EIO;
-  EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K", "new"); }).first, kBase + 2000 + 1117);
+  EXPECT_EQ(errorOf(writeNew).first, kBase + 2000 + 1117);
   EXPECT_EQ(contents(), before);
 }
 
@@ -295,7 +250,7 @@ TEST_F(RegistryFaults, ReadOnlyStoreStillReads) {
   EXPECT_EQ(ReadSetting("Host", "S", "K", "d"), "old");
   for (const char* section : {"S", "T"})  // opening for writing fails, as it would without rights
     EXPECT_EQ(errorOf([&] { WriteSetting("Host", section, "K", "new"); }),
-              std::make_pair(kBase + 2005, std::string("Could not open/create registry section")));
+              error(2005, "Could not open/create registry section"));
   EXPECT_EQ(contents().find("new"), std::string::npos);
   reg::setDefaultStore(reg::Store(dir + "/missing", faults));
   EXPECT_EQ(ReadSetting("Host", "S", "K", "d"), "d");
@@ -315,8 +270,7 @@ TEST_F(RegistryFaults, StoreFileTheUserMayNotWriteIsLeftAsItIs) {
   const std::string before = contents();
   for (mode_t mode : {0444, 0400}) {
     ASSERT_EQ(chmod(file().c_str(), mode), 0);
-    EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K", "new"); }),
-              std::make_pair(kBase + 2005, std::string("Could not open/create registry section")));
+    EXPECT_EQ(errorOf(writeNew), error(2005, "Could not open/create registry section"));
     struct stat status {};
     ASSERT_EQ(stat(file().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, mode);
@@ -332,11 +286,11 @@ TEST_F(RegistryFaults, WriterGivesUpOnALockHeldWhileTheStoreStaysTheSame) {
   const int holder = open((file() + ".lock").c_str(), O_RDWR);  // another open file: another holder
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_EX), 0);
-  auto write = std::async(std::launch::async, [] { return errorOf([] { WriteSetting("Host", "S", "K", "new"); }); });
+  auto write = std::async(std::launch::async, [] { return errorOf(writeNew); });
   const bool gaveUp = write.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
   close(holder);  // lets a writer that did not give up finish
   ASSERT_TRUE(gaveUp);
-  EXPECT_EQ(write.get(), std::make_pair(kBase + 2033, std::string("Could not open/create registry section")));
+  EXPECT_EQ(write.get(), error(2033, "Could not open/create registry section"));
   EXPECT_EQ(contents(), before);
   WriteSetting("Host", "S", "K", "new");
   EXPECT_EQ(ReadSetting("Host", "S", "K", "d"), "new");
@@ -429,7 +383,7 @@ TEST_F(RegistryStore, RefusesPathsAndNamesItCannotKeep) {
   EXPECT_EQ(errorOf([] { WriteSetting("Host", "\\S", "K", "v"); }).first, kBase + 2161);
   EXPECT_FALSE(fs::exists(file()));
   EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K\n", "v"); }),
-            std::make_pair(kBase + 2087, std::string("Could not set key value")));
+            error(2087, "Could not set key value"));
   EXPECT_TRUE(s.openKey("SOFTWARE\\Host\\S")->values.empty());
 }
 
@@ -446,12 +400,10 @@ TEST_F(RegistryStore, LongHexValuesWrapAndReadBack) {
 }
 
 TEST_F(RegistryStore, DefaultFolderFollowsTheEnvironment) {
-  struct Saved {
-    const char* name;
-    std::optional<std::string> value;
-  } saved[] = {{"KORVENA_REGISTRY_DIR", {}}, {"XDG_CONFIG_HOME", {}}, {"HOME", {}}};
-  for (Saved& s : saved)
-    if (const char* v = std::getenv(s.name)) s.value = v;
+  std::pair<const char*, std::optional<std::string>> saved[] = {
+      {"KORVENA_REGISTRY_DIR", {}}, {"XDG_CONFIG_HOME", {}}, {"HOME", {}}};
+  for (auto& [name, value] : saved)
+    if (const char* v = std::getenv(name)) value = v;
   setenv("KORVENA_REGISTRY_DIR", "/r", 1);
   setenv("XDG_CONFIG_HOME", "/x", 1);
   setenv("HOME", "/h", 1);
@@ -460,8 +412,7 @@ TEST_F(RegistryStore, DefaultFolderFollowsTheEnvironment) {
   EXPECT_EQ(reg::defaultFolder(), "/x/korvena");
   setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: ignored
   EXPECT_EQ(reg::defaultFolder(), "/h/.config/korvena");
-  for (Saved& s : saved)
-    s.value ? setenv(s.name, s.value->c_str(), 1) : unsetenv(s.name);
+  for (const auto& [name, value] : saved) value ? setenv(name, value->c_str(), 1) : unsetenv(name);
 }
 
 }  // namespace

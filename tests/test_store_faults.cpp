@@ -65,7 +65,6 @@ class StoreFaults : public StoreFolderTest {
       if (::write(ack, &i, sizeof i) != sizeof i) _exit(4);
     }
   }
-
 };
 
 TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
@@ -84,7 +83,8 @@ TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
     timed.setValue(kKey, "Counter", Value::sz("start"));
     return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count();
   };
-  const long long window[2] = {3 * timeOfWrite(nullptr) + 100, 3 * timeOfWrite(std::make_shared<SlowFileSystem>()) + 100};
+  const long long window[2] = {3 * timeOfWrite(nullptr) + 100,
+                               3 * timeOfWrite(std::make_shared<SlowFileSystem>()) + 100};
 
   std::mt19937 random(77);
   int killedMidWay = 0;
@@ -108,19 +108,15 @@ TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
     close(pipeFds[0]);
 
     // The file parses and holds the last value the writer finished, or the
-    // one it was writing when it was killed.
+    // one it was writing when it was killed; the other values stay.
     std::optional<reg::Key> key;
     ASSERT_NO_THROW(key = store.openKey(kKey));
     ASSERT_TRUE(key && key->find("Counter"));
-    const std::string now = key->find("Counter")->data;
-    const std::string prefix = "r" + std::to_string(round) + "-";
-    const std::string finished = prefix + std::to_string(acked);
-    const std::string inFlight = prefix + std::to_string(acked + 1);
-    EXPECT_TRUE(now == finished || now == inFlight) << now << " after " << acked << " writes";
-    killedMidWay += now == finished && tempFileLeft();
-    std::optional<reg::Key> kept = store.openKey("SOFTWARE\\Host\\Other");
-    ASSERT_TRUE(kept);
-    EXPECT_EQ(kept->values, others.values);
+    const std::string now = key->find("Counter")->data, prefix = "r" + std::to_string(round) + "-";
+    EXPECT_TRUE(now == prefix + std::to_string(acked) || now == prefix + std::to_string(acked + 1))
+        << now << " after " << acked << " writes";
+    killedMidWay += now == prefix + std::to_string(acked) && tempFileLeft();
+    EXPECT_EQ(store.openKey("SOFTWARE\\Host\\Other").value_or(reg::Key{}).values, others.values);
   }
   // Some kills fell inside a write (a temporary file was left behind).
   EXPECT_GT(killedMidWay, 0);
@@ -150,7 +146,8 @@ TEST_F(StoreFaults, FourWritersAndOneKilledWhileHoldingTheLock) {
       reg::Store store(dir, std::make_shared<NoSyncFileSystem>());
       try {
         for (int i = 0; i < kEach; ++i)
-          store.setValue(kKey, "w" + std::to_string(w) + "_" + std::to_string(i), Value::dword(static_cast<uint32_t>(i)));
+          store.setValue(kKey, "w" + std::to_string(w) + "_" + std::to_string(i),
+                         Value::dword(static_cast<uint32_t>(i)));
       } catch (...) {
         _exit(1);
       }
@@ -190,7 +187,8 @@ TEST_F(StoreFaults, ValueTypesTheComponentDoesNotUseAreKeptExactly) {
   reg::setDefaultFolder(dir);
   // Text values read; the others are refused one by one with their type.
   EXPECT_EQ(ReadSetting("Host", "Dialog\\D9", "left", "d"), "120");
-  for (const auto& [name, type] : {std::pair<const char*, long>{"Expand", 2}, {"Multi", 7}, {"Big", 0xb}, {"Counter", 4}}) {
+  for (const auto& [name, type] :
+       {std::pair<const char*, long>{"Expand", 2}, {"Multi", 7}, {"Big", 0xb}, {"Counter", 4}}) {
     try {
       ReadSetting("Host", "Dialog\\D9", name, "d");
       ADD_FAILURE() << name << " read as text";
@@ -204,12 +202,7 @@ TEST_F(StoreFaults, ValueTypesTheComponentDoesNotUseAreKeptExactly) {
   // every one of them as it was.
   WriteSetting("Host", "Dialog\\D9", "Top", "300");
   const std::string text = contents();
-  EXPECT_NE(text.find("\"Left\"=\"120\"\n\"None\"=hex(0):\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Expand\"=hex(2):25,00,50,00,00,00\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Big\"=hex(b):ff,ff,ff,ff,ff,ff,ff,7f\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Odd\"=hex(ffffffff):01\n"), std::string::npos) << text;
-  EXPECT_NE(text.find("\"Counter\"=dword:ffffffff\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Left\"=\"120\"\n" + unusual), std::string::npos) << text;
   EXPECT_EQ(ReadSetting("Host", "Dialog\\D9", "Top", "d"), "300");
 }
 

@@ -32,14 +32,12 @@ TEST_F(Navigation, ButtonsAskTheHostAndTheFocusComesBack) {
 TEST_F(Navigation, NewWindowButtonFlipsTagImageAndMode) {
   start();
   auto& button = bar().Toolbar.button("NewWindow");
-  clickButton("NewWindow");
-  EXPECT_EQ(button.tag, "NewWindow");
-  EXPECT_EQ(button.image, "NewWindow");
-  EXPECT_TRUE(app.newWindowMode());
-  clickButton("NewWindow");
-  EXPECT_EQ(button.tag, "SameWindow");
-  EXPECT_EQ(button.image, "SameWindow");
-  EXPECT_FALSE(app.newWindowMode());
+  for (const char* mode : {"NewWindow", "SameWindow"}) {
+    clickButton("NewWindow");
+    EXPECT_EQ(button.tag, mode);
+    EXPECT_EQ(button.image, mode);
+    EXPECT_EQ(app.newWindowMode(), std::string(mode) == "NewWindow");
+  }
   EXPECT_EQ(button.toolTip, "Open in same window,  Click to switch to new window");
 }
 
@@ -51,10 +49,8 @@ TEST_F(Navigation, BlankScreenShowsTheBackgroundBeforeTheHostIsAsked) {
   korvena::BackGround().hide();
   clickButton("MoveFirst");
   EXPECT_TRUE(backgroundShown);
-  const auto& bg = korvena::BackGround();
-  EXPECT_FLOAT_EQ(bg.width(), 15360);
-  EXPECT_FLOAT_EQ(bg.height(), 11520);
-  EXPECT_FALSE(bg.framed());
+  EXPECT_EQ(QSizeF(korvena::BackGround().width(), korvena::BackGround().height()), QSizeF(15360, 11520));
+  EXPECT_FALSE(korvena::BackGround().framed());
 }
 
 TEST_F(Navigation, ImageListBringsItsWindowForwardAndIgnoresCodeChanges) {
@@ -117,7 +113,7 @@ TEST_F(Navigation, DetailsArrowOpensTheMenuAndTheButtonTogglesThePanel) {
   EXPECT_TRUE(bar().fraTabStrip[3]->visible());
 }
 
-class Zoom : public ComponentTest {};
+using Zoom = ComponentTest;
 
 TEST_F(Zoom, PickedAndTypedRatesResizeOnlyTheCurrentWindow) {
   start(true);
@@ -145,10 +141,14 @@ TEST_F(Zoom, PickedAndTypedRatesResizeOnlyTheCurrentWindow) {
   EXPECT_EQ(zoom.listIndex(), 0);
 }
 
-TEST_F(Zoom, TooLongATypedRateBecomesTheHighestRate) {
+TEST_F(Zoom, WithNoWindowOnlyTheBoxChangesAndTooLongARateIsTheHighest) {
   start();
-  app.OpenImage(picture("a.png", 4, 3), "a");
   auto& zoom = bar().cboZoomRate;
+  zoom.userPick(3);
+  EXPECT_EQ(zoom.text(), "50%");
+  EXPECT_EQ(korvena::photoWindowsUpperBound(), 0);
+  app.OpenImage(picture("a.png", 40, 30), "a");
+  EXPECT_FLOAT_EQ(photo(1).c().picPhoto.width(), 300);
   zoom.userSetText("");
   for (char ch : std::string("999999\r")) zoom.userKeyPress(ch);
   EXPECT_EQ(zoom.text(), "32767%");
@@ -156,16 +156,7 @@ TEST_F(Zoom, TooLongATypedRateBecomesTheHighestRate) {
   EXPECT_EQ(messageBoxes().size(), 0u);
 }
 
-TEST_F(Zoom, WithNoWindowOnlyTheBoxChanges) {
-  start();
-  bar().cboZoomRate.userPick(3);
-  EXPECT_EQ(bar().cboZoomRate.text(), "50%");
-  EXPECT_EQ(korvena::photoWindowsUpperBound(), 0);
-  app.OpenImage(picture("a.png", 40, 30), "a");
-  EXPECT_FLOAT_EQ(photo(1).c().picPhoto.width(), 300);
-}
-
-class Placement : public ComponentTest {};
+using Placement = ComponentTest;
 
 TEST_F(Placement, PositionButtonsMoveTheCurrentWindow) {
   start();
@@ -173,20 +164,14 @@ TEST_F(Placement, PositionButtonsMoveTheCurrentWindow) {
   EXPECT_EQ(state().sImagePosition, "33");
   app.OpenImage(picture("a.png", 4001 / 15 + 1, 3001 / 15 + 1), "a");
   auto& w = photo(1);
-  EXPECT_FLOAT_EQ(w.left(), 15360 - w.width());
-  EXPECT_FLOAT_EQ(w.top(), 11520 - w.height());
-  bar().optImgPos[11]->userClick();
-  EXPECT_FLOAT_EQ(w.left(), 0);
-  EXPECT_FLOAT_EQ(w.top(), 0);
-  // A window of 4000 x 3000 at 33.
-  w.move(0, 0, 4000, 3000);
-  bar().optImgPos[33]->userClick();
-  EXPECT_FLOAT_EQ(w.left(), 11360);
-  EXPECT_FLOAT_EQ(w.top(), 8520);
-  w.move(0, 0, 4001, 3001);
-  bar().optImgPos[22]->userClick();
-  EXPECT_FLOAT_EQ(w.left(), 5680);
-  EXPECT_FLOAT_EQ(w.top(), 4260);
+  EXPECT_EQ(QPointF(w.left(), w.top()), QPointF(15360 - w.width(), 11520 - w.height()));
+  for (const auto& [size, code, place] : {std::tuple{QSizeF(4000, 3000), 11, QPointF(0, 0)},
+                                          {QSizeF(4000, 3000), 33, QPointF(11360, 8520)},
+                                          {QSizeF(4001, 3001), 22, QPointF(5680, 4260)}}) {
+    w.move(0, 0, static_cast<float>(size.width()), static_cast<float>(size.height()));
+    bar().optImgPos[code]->userClick();
+    EXPECT_EQ(QPointF(w.left(), w.top()), place) << code;
+  }
 }
 
 class Slideshow : public ComponentTest {
@@ -204,24 +189,19 @@ class Slideshow : public ComponentTest {
   bool running() { return toolbar().tag() == "Autoslide"; }
 };
 
-TEST_F(Slideshow, BothZeroOnlyShowsTheMessage) {
-  startShow();
-  auto boxes = messageBoxes();
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "You must set slidshow time interval");
-  EXPECT_EQ(boxes[0].title, "Slidwshow");
-  EXPECT_EQ(boxes[0].flags, 64);
-  EXPECT_FALSE(running());
-  EXPECT_TRUE(host.requests.empty());
-}
-
 TEST_F(Slideshow, IntervalsTheTimerCannotRunAreRefusedBeforeAnythingChanges) {
-  for (auto [m, s] : {std::pair{"-1", "5"}, {"0", "-2"}, {"0", "70"}, {"0", "0.0001"}}) {
+  const std::string bad = "Minutes must be 0 or more, and seconds 0 or from 0.001 to 65.535";
+  for (auto [m, s, text] : {std::tuple{"0", "0", std::string("You must set slidshow time interval")},
+                            {"-1", "5", bad}, {"0", "-2", bad}, {"0", "70", bad}, {"0", "0.0001", bad}}) {
     setInterval(m, s);
     startShow();
     auto boxes = messageBoxes();
     ASSERT_EQ(boxes.size(), 1u) << m << " " << s;
-    EXPECT_EQ(boxes[0].text, "Minutes must be 0 or more, and seconds 0 or from 0.001 to 65.535");
+    EXPECT_EQ(boxes[0].text, text);
+    if (text != bad) {
+      EXPECT_EQ(boxes[0].title, "Slidwshow");
+      EXPECT_EQ(boxes[0].flags, 64);
+    }
     EXPECT_FALSE(running());
     EXPECT_EQ(kit::platform().cursorCounter(), 0);
   }
@@ -260,35 +240,28 @@ TEST_F(Slideshow, WithoutRepeatTheTickAfterTheEndStops) {
   EXPECT_EQ(host.requests, (std::vector<int>{3, 3}));
 }
 
-TEST_F(Slideshow, MinutesAndSecondsMakeOnePeriod) {
-  setInterval("1", "30");
+TEST_F(Slideshow, MinutesAndSecondsMakeOnePeriodAndAStopLeavesNoCountdown) {
   host.open(0);
-  startShow();
-  advance(89999);
-  EXPECT_TRUE(host.requests.empty());
-  advance(1);
-  EXPECT_EQ(host.requests.size(), 1u);
-  advance(90000);
-  EXPECT_EQ(host.requests.size(), 2u);
-  // Two minutes, no seconds.
-  host.open(0);
-  photo(1).userKeyPress(27);
-  host.requests.clear();
-  setInterval("2", "0");
-  startShow();
-  advance(119999);
-  EXPECT_TRUE(host.requests.empty());
-  advance(1);
-  EXPECT_EQ(host.requests.size(), 1u);
-}
-
-TEST_F(Slideshow, AnEarlyStopLeavesNoCountdownForTheNextShow) {
+  for (const auto& [minutes, seconds, period] : {std::tuple{"1", "30", 90000}, {"2", "0", 120000}}) {
+    host.requests.clear();
+    setInterval(minutes, seconds);
+    startShow();
+    advance(period - 1);
+    EXPECT_TRUE(host.requests.empty()) << minutes;
+    advance(1);
+    EXPECT_EQ(host.requests.size(), 1u) << minutes;
+    advance(period);
+    EXPECT_EQ(host.requests.size(), 2u) << minutes;
+    photo(1).userKeyPress(27);
+    EXPECT_FALSE(running());
+    host.open(0);
+  }
+  // Stopped a minute into a three-minute period: the next show counts afresh.
   setInterval("3", "0");
-  host.open(0);
   startShow();
   advance(60000);
   photo(1).userKeyPress(27);
-  EXPECT_FALSE(running());
+  host.requests.clear();
   setInterval("0", "5");
   startShow();
   advance(5000);
@@ -317,14 +290,11 @@ TEST_F(Slideshow, StartForcesSameWindowAndCollapsesThePanel) {
 }
 
 TEST_F(Slideshow, NumberBoxesHoldPlainNumbers) {
-  bar().txtMinute.userSetText("07");
-  EXPECT_EQ(bar().txtMinute.text(), "7");
-  bar().txtMinute.userSetText("12abc");
-  EXPECT_EQ(bar().txtMinute.text(), "12");
-  bar().txtMinute.userSetText("abc");
-  EXPECT_EQ(bar().txtMinute.text(), "0");
-  bar().txtSecond.userSetText("2.5");
-  EXPECT_EQ(bar().txtSecond.text(), "2.5");
+  for (const auto& [box, typed, kept] : {std::tuple{&bar().txtMinute, "07", "7"}, {&bar().txtMinute, "12abc", "12"},
+                                         {&bar().txtMinute, "abc", "0"}, {&bar().txtSecond, "2.5", "2.5"}}) {
+    box->userSetText(typed);
+    EXPECT_EQ(box->text(), kept) << typed;
+  }
   bar().txtSecond.userSetText("58");
   bar().udnSecond.userStep(true);
   bar().udnSecond.userStep(true);
@@ -368,33 +338,26 @@ TEST_F(Slideshow, EscDuringTheOpeningAnimationStopsTheShowForGood) {
   EXPECT_EQ(host.requests, (std::vector<int>{3}));
 }
 
-class ScreenModes : public ComponentTest {};
+using ScreenModes = ComponentTest;
 
-TEST_F(ScreenModes, NoBorderTogglesTheCurrentWindowsFrame) {
-  start();
-  app.OpenImage(picture("a.png", 40, 30), "a");
+TEST_F(ScreenModes, NoBorderTogglesTheCurrentWindowsFrameAndTheNextWindowsFollow) {
+  start(true);
+  const auto a = picture("a.png", 40, 30);
+  app.OpenImage(a, "a");
   auto& w = photo(1);
   const std::string caption = w.caption();
   bar().chkNoBorder.userClick();
   EXPECT_FALSE(w.framed());
-  EXPECT_FLOAT_EQ(w.width(), 600);
-  EXPECT_FLOAT_EQ(w.height(), 450);
+  EXPECT_EQ(QSizeF(w.width(), w.height()), QSizeF(600, 450));
   EXPECT_EQ(w.caption(), caption);
   EXPECT_TRUE(toolbar().active());
+  app.OpenImage(a, "b");
+  EXPECT_FALSE(photo(2).framed());
   bar().chkNoBorder.userClick();
-  EXPECT_TRUE(w.framed());
-  EXPECT_FLOAT_EQ(w.width(), 690);
-  EXPECT_FLOAT_EQ(w.height(), 855);
-}
-
-TEST_F(ScreenModes, WindowsOpenedWhileNoBorderIsCheckedHaveNoFrame) {
-  start(true);
-  bar().chkNoBorder.userClick();
-  app.OpenImage(picture("a.png", 40, 30), "a");
-  EXPECT_FALSE(photo(1).framed());
-  bar().chkNoBorder.userClick();
-  app.OpenImage(picture("b.png", 40, 30), "b");
   EXPECT_TRUE(photo(2).framed());
+  EXPECT_EQ(QSizeF(photo(2).width(), photo(2).height()), QSizeF(690, 855));
+  app.OpenImage(a, "c");
+  EXPECT_TRUE(photo(3).framed());
 }
 
 TEST_F(ScreenModes, BlankScreenShowsAndHidesTheBackgroundBehindThePhotos) {
@@ -432,24 +395,18 @@ class Arrangement : public ComponentTest {
   }
 };
 
-TEST_F(Arrangement, BringToFrontRestoresAndStacksInSlotOrder) {
+TEST_F(Arrangement, FrontBackAndMinimiseAll) {
   photo(2).setWindowState(1);
-  bar().cmdBringToFront.userClick();
+  bar().cmdBringToFront.userClick();  // restores and stacks in slot order
   EXPECT_EQ(photo(2).windowState(), 0);
   EXPECT_EQ(photoOrder(), (std::vector<kit::Form*>{&photo(3), &photo(2), &photo(1)}));
-}
-
-TEST_F(Arrangement, SendBackPutsThemBehindEverything) {
   bar().chkBlankBack.userClick();
-  bar().cmdSendBack.userClick();
+  bar().cmdSendBack.userClick();  // behind everything, the background too
   const auto& z = kit::platform().zOrder();
   EXPECT_EQ(std::vector<kit::Form*>(z.end() - 3, z.end()),
             (std::vector<kit::Form*>{&photo(1), &photo(2), &photo(3)}));
-}
-
-TEST_F(Arrangement, MinimiseAllIncludesMaximisedWindows) {
   photo(1).setWindowState(2);
-  bar().cmdMinimise.userClick();
+  bar().cmdMinimise.userClick();  // maximised ones too
   for (int slot = 1; slot <= 3; ++slot) EXPECT_EQ(photo(slot).windowState(), 1);
 }
 

@@ -89,19 +89,12 @@ static HRESULT sinkQueryInterface(IDispatch* self, REFIID riid, void** out) {
 }
 static ULONG sinkAddRef(IDispatch* self) { return ++((Sink*)self)->refs; }
 static ULONG sinkRelease(IDispatch* self) { return --((Sink*)self)->refs; }
-static HRESULT sinkGetTypeInfoCount(IDispatch* self, UINT* count) {
-  (void)self;
-  *count = 0;
-  return S_OK;
-}
+static HRESULT sinkGetTypeInfoCount(IDispatch* self, UINT* count) { return (void)self, *count = 0, S_OK; }
 static HRESULT sinkGetTypeInfo(IDispatch* self, UINT index, LCID lcid, struct ITypeInfo** info) {
-  (void)self, (void)index, (void)lcid;
-  *info = NULL;
-  return E_NOTIMPL;
+  return (void)self, (void)index, (void)lcid, *info = NULL, E_NOTIMPL;
 }
 static HRESULT sinkGetIDsOfNames(IDispatch* self, REFIID riid, OLECHAR** names, UINT count, LCID lcid, DISPID* ids) {
-  (void)self, (void)riid, (void)names, (void)count, (void)lcid, (void)ids;
-  return E_NOTIMPL;
+  return (void)self, (void)riid, (void)names, (void)count, (void)lcid, (void)ids, E_NOTIMPL;
 }
 static HRESULT sinkInvoke(IDispatch* self, DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                           VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
@@ -168,28 +161,20 @@ static void lateBinding(Server* s, IApplication* app, Sink* sink) {
 
   /* The byte parameter as VariantChangeType coerces it: the direction the sink hears. */
   {
+    float real = 2.5f;
+    VARIANT inner = number(VT_R4, 3.0), r4 = number(VT_R4 | VT_BYREF, 0), i4 = number(VT_I4 | VT_BYREF, 0),
+            variant = number(VT_VARIANT | VT_BYREF, 0);
+    int32_t whole = 4;
     struct {
       VARIANT arg;
       HRESULT hr;
       int direction;
-    } cases[10];
-    float real = 2.5f;
-    VARIANT inner = number(VT_R4, 3.0);
-    int32_t whole = 4;
-    size_t n = 0;
-    cases[n].arg = number(VT_R8, 3.0), cases[n].hr = S_OK, cases[n++].direction = 3;
-    cases[n].arg = number(VT_R8, 2.5), cases[n].hr = S_OK, cases[n++].direction = 2; /* half to even */
-    cases[n].arg = number(VT_R8, 3.5), cases[n].hr = S_OK, cases[n++].direction = 4;
-    cases[n].arg = number(VT_CY, 1.0), cases[n].hr = S_OK, cases[n++].direction = 1;
-    cases[n].arg = number(VT_R8, 255.6), cases[n].hr = DISP_E_OVERFLOW, cases[n++].direction = 0;
-    cases[n].arg = number(VT_I4, -1), cases[n].hr = DISP_E_OVERFLOW, cases[n++].direction = 0;
-    cases[n].arg = number(VT_R4 | VT_BYREF, 0), cases[n].arg.pfltVal = &real, cases[n].hr = S_OK,
-    cases[n++].direction = 2;
-    cases[n].arg = number(VT_I4 | VT_BYREF, 0), cases[n].arg.plVal = &whole, cases[n].hr = S_OK,
-    cases[n++].direction = 4;
-    cases[n].arg = number(VT_VARIANT | VT_BYREF, 0), cases[n].arg.pvarVal = &inner, cases[n].hr = S_OK,
-    cases[n++].direction = 3;
-    cases[n].arg = number(VT_NULL, 0), cases[n].hr = DISP_E_TYPEMISMATCH, cases[n++].direction = 0;
+    } cases[] = {{number(VT_R8, 3.0), S_OK, 3},  {number(VT_R8, 2.5), S_OK, 2} /* half to even */,
+                 {number(VT_R8, 3.5), S_OK, 4},  {number(VT_CY, 1.0), S_OK, 1},
+                 {number(VT_R8, 255.6), DISP_E_OVERFLOW, 0}, {number(VT_I4, -1), DISP_E_OVERFLOW, 0},
+                 {r4, S_OK, 2}, {i4, S_OK, 4}, {variant, S_OK, 3}, {number(VT_NULL, 0), DISP_E_TYPEMISMATCH, 0}};
+    size_t n = sizeof cases / sizeof cases[0];
+    cases[6].arg.pfltVal = &real, cases[7].arg.plVal = &whole, cases[8].arg.pvarVal = &inner;
     for (size_t i = 0; i < n; ++i) {
       sink->direction = 0;
       if (invoke(s, d, DISPID_FireEventThumbNav, DISPATCH_METHOD, &cases[i].arg, 1, NULL) != cases[i].hr ||
