@@ -334,6 +334,21 @@ bool Picture::Impl::ensureNatural() {
   return collect();
 }
 
+std::int64_t Picture::Impl::prefetch(QSize shown) {
+  collect();
+  const DecodePlan plan = planFor(shown);
+  if (plan.kind != DecodePlan::Kind::Jpeg && plan.kind != DecodePlan::Kind::Reader) return 0;
+  lastShown_ = shown;
+  if (!(plan == held_ && !image.isNull()) && !(task_ && wanted_ == plan)) begin(plan);
+  if (task_ && decodeWaiting() == DecodeWaiting::Always) {
+    task_->wait();
+    collect();
+  }
+  return decodedBytes(plan.size);
+}
+
+bool Picture::Impl::decoding() const { return task_ && !task_->waitFor(std::chrono::milliseconds(0)); }
+
 void Picture::Impl::begin(const DecodePlan& plan) {
   if (task_) task_->cancel();
   PictureMemory::shared().makeRoom(*this, transientBytes(plan));

@@ -6,6 +6,7 @@
 
 #include "component/basView.h"
 #include "kit/picture.h"
+#include "kit/picture_prefetch.h"
 #include "support/basHTMLHelp.h"
 #include "support/basWindow.h"
 #include "support/numbers.h"
@@ -152,6 +153,15 @@ PictureSize prospectiveSize(const kit::Picture& picture, float widthFitPercent, 
 
 }  // namespace
 
+void PrefetchPhoto(const std::string& path) {
+  const frmPhoto* window = loadedPhotoWindow(view().CurrentIndex);
+  if (!window) return;
+  kit::PrefetchCache::shared().prefetch(path, [window](const kit::Picture& picture) {
+    const PictureSize shown = prospectiveSize(picture, window->WidthFitPercent, window->FrameWidth);
+    return QSize(kit::Picture::pixelsFromTwips(shown.width), kit::Picture::pixelsFromTwips(shown.height));
+  });
+}
+
 bool frmPhoto::SetImage(const std::string& sFileName) {
   kit::platform().setMousePointer(11);
   kit::ImageControl& pic = c().picPhoto;
@@ -159,7 +169,9 @@ bool frmPhoto::SetImage(const std::string& sFileName) {
   try {
     // Read the header, then decode only what the window will show, before
     // anything changes: a file that does not decode leaves the earlier picture.
-    auto picture = kit::Picture::open(sFileName);
+    // A neighbour decoded ahead is taken when its file is unchanged.
+    std::shared_ptr<kit::Picture> picture = kit::PrefetchCache::shared().take(sFileName);
+    if (!picture) picture = kit::Picture::open(sFileName);
     const PictureSize shown = prospectiveSize(*picture, WidthFitPercent, FrameWidth);
     if (!picture->ensureDecodedTwips(shown.width, shown.height))
       throw RuntimeError(kit::kInvalidPictureError, picture->lastError());
