@@ -34,6 +34,7 @@
 
 #include "kit/picture_files.h"
 #include "kit/picture_impl.h"
+#include "kit/picture_prefetch.h"
 #include "kit/platform.h"
 #include "korvena/RuntimeError.h"
 
@@ -423,6 +424,7 @@ void Picture::Impl::delivered() {
   if (onReady) onReady();
   // A picture that never showed says why; one that did keeps its pixels.
   if (!ok && !hadPixels && onReady) platform().msgBox(error, "Error", kExclamation);
+  PrefetchCache::shared().resume();  // the neighbours wait for the picture shown
 }
 
 // ---- painting ----

@@ -11,6 +11,8 @@
 namespace kit {
 
 PrefetchCache& PrefetchCache::shared() {
+  // Made after the budget, so gone before it: its pictures leave the budget at exit.
+  PictureMemory::shared();
   static PrefetchCache cache;
   return cache;
 }
@@ -30,7 +32,25 @@ std::int64_t PrefetchCache::bytes() const {
   return sum;
 }
 
-void PrefetchCache::prefetch(const std::string& path, const ShownSize& shownFor) {
+void PrefetchCache::prefetch(const std::string& path, ShownSize shownFor,
+                             const std::shared_ptr<Picture>& shownFirst) {
+  if (shownFirst && shownFirst->impl().decoding()) {
+    shownFirst_ = shownFirst;
+    waiting_.push_back(Request{path, std::move(shownFor)});
+    return;
+  }
+  start(path, shownFor);
+}
+
+void PrefetchCache::resume() {
+  if (waiting_.empty()) return;
+  if (const std::shared_ptr<Picture> first = shownFirst_.lock(); first && first->impl().decoding()) return;
+  const std::vector<Request> requests = std::move(waiting_);
+  waiting_.clear();
+  for (const Request& r : requests) start(r.path, r.shownFor);
+}
+
+void PrefetchCache::start(const std::string& path, const ShownSize& shownFor) {
   // Taken before the header is read: a file changed after this is stale at the take.
   const std::optional<Stamp> stamp = stampOf(path);
   if (!stamp) return;
@@ -54,6 +74,7 @@ void PrefetchCache::prefetch(const std::string& path, const ShownSize& shownFor)
 }
 
 std::shared_ptr<Picture> PrefetchCache::take(const std::string& path) {
+  waiting_.clear();  // the neighbours of the picture shown before
   auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.path == path; });
   std::shared_ptr<Picture> picture;
   if (it != entries_.end()) {

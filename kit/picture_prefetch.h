@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "kit/picture.h"
 
@@ -33,10 +34,14 @@ class PrefetchCache {
   // The shown size of a picture, from its header (natural size).
   using ShownSize = std::function<QSize(const Picture&)>;
 
-  // Starts decoding the picture of `path` for the size `shownFor` gives.
-  // A file that does not open or is too large to decode whole is left to
-  // the open that asks for it (and says why). Never raises.
-  void prefetch(const std::string& path, const ShownSize& shownFor);
+  // Starts decoding the picture of `path` for the size `shownFor` gives;
+  // while `shownFirst` (the picture just opened) is still decoding, once it
+  // has arrived: a guess never slows what the user waits for. A file that
+  // does not open or is too large to decode whole is left to the open that
+  // asks for it (and says why). Never raises.
+  void prefetch(const std::string& path, ShownSize shownFor, const std::shared_ptr<Picture>& shownFirst = nullptr);
+  // A decode arrived: the prefetches waiting for the shown picture start.
+  void resume();
   // The prefetched picture of `path`, taken out of the cache, when the file
   // is unchanged since it was prefetched; otherwise null, and the
   // prefetches still decoding are cancelled.
@@ -47,7 +52,10 @@ class PrefetchCache {
   std::int64_t bytes() const;
   // The most they may hold in all: an eighth of the shared budget.
   static std::int64_t cap();
-  void clear() { entries_.clear(); }
+  void clear() {
+    entries_.clear();
+    waiting_.clear();
+  }
 
  private:
   struct Stamp {
@@ -61,10 +69,17 @@ class PrefetchCache {
     std::int64_t bytes = 0;  // of the decode asked for
     std::shared_ptr<Picture> picture;
   };
+  struct Request {
+    std::string path;
+    ShownSize shownFor;
+  };
   static std::optional<Stamp> stampOf(const std::string& path);
+  void start(const std::string& path, const ShownSize& shownFor);
   void trim();
 
   std::list<Entry> entries_;  // most recently asked for first
+  std::vector<Request> waiting_;
+  std::weak_ptr<Picture> shownFirst_;
 };
 
 }  // namespace kit

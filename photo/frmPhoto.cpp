@@ -154,12 +154,14 @@ PictureSize prospectiveSize(const kit::Picture& picture, float widthFitPercent, 
 }  // namespace
 
 void PrefetchPhoto(const std::string& path) {
-  const frmPhoto* window = loadedPhotoWindow(view().CurrentIndex);
+  frmPhoto* window = loadedPhotoWindow(view().CurrentIndex);
   if (!window) return;
-  kit::PrefetchCache::shared().prefetch(path, [window](const kit::Picture& picture) {
-    const PictureSize shown = prospectiveSize(picture, window->WidthFitPercent, window->FrameWidth);
+  // The window's figures as they are now: the prefetch may start later.
+  auto shownFor = [fit = window->WidthFitPercent, frame = window->FrameWidth](const kit::Picture& picture) {
+    const PictureSize shown = prospectiveSize(picture, fit, frame);
     return QSize(kit::Picture::pixelsFromTwips(shown.width), kit::Picture::pixelsFromTwips(shown.height));
-  });
+  };
+  kit::PrefetchCache::shared().prefetch(path, shownFor, window->c().picPhoto.picture());
 }
 
 bool frmPhoto::SetImage(const std::string& sFileName) {
