@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <QCoreApplication>
+#include <QMetaObject>
+
 #include <algorithm>
 #include <exception>
 #include <new>
@@ -45,9 +48,16 @@ void PrefetchCache::prefetch(const std::string& path, ShownSize shownFor,
 void PrefetchCache::resume() {
   if (waiting_.empty()) return;
   if (const std::shared_ptr<Picture> first = shownFirst_.lock(); first && first->impl().decoding()) return;
-  const std::vector<Request> requests = std::move(waiting_);
+  // After the paint of what arrived, which is queued already.
+  auto startAll = [this, requests = std::move(waiting_), generation = generation_] {
+    if (generation != generation_) return;  // another picture opened, or all was dropped, since
+    for (const Request& r : requests) start(r.path, r.shownFor);
+  };
   waiting_.clear();
-  for (const Request& r : requests) start(r.path, r.shownFor);
+  if (QCoreApplication* app = QCoreApplication::instance())
+    QMetaObject::invokeMethod(app, startAll, Qt::QueuedConnection);
+  else
+    startAll();
 }
 
 void PrefetchCache::start(const std::string& path, const ShownSize& shownFor) {
@@ -75,6 +85,7 @@ void PrefetchCache::start(const std::string& path, const ShownSize& shownFor) {
 
 std::shared_ptr<Picture> PrefetchCache::take(const std::string& path) {
   waiting_.clear();  // the neighbours of the picture shown before
+  ++generation_;
   auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.path == path; });
   std::shared_ptr<Picture> picture;
   if (it != entries_.end()) {

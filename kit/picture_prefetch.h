@@ -55,6 +55,7 @@ class PrefetchCache {
   void clear() {
     entries_.clear();
     waiting_.clear();
+    ++generation_;
   }
 
  private:
@@ -80,6 +81,7 @@ class PrefetchCache {
   std::list<Entry> entries_;  // most recently asked for first
   std::vector<Request> waiting_;
   std::weak_ptr<Picture> shownFirst_;
+  std::uint64_t generation_ = 0;  // of the opens and drops: queued starts of an older one are void
 };
 
 }  // namespace kit
