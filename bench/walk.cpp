@@ -219,9 +219,12 @@ int main(int argc, char** argv) {
   int steps = 6;  // from the far end, the first photo has left the cache
   int lookMs = 1500;
   for (int i = 1; i + 1 < args.size(); ++i) {
-    if (args[i] == "--pictures") pictures = args[++i].toStdString();
-    else if (args[i] == "--steps") steps = std::max(1, args[++i].toInt());
-    else if (args[i] == "--look") lookMs = std::max(200, args[++i].toInt());
+    if (args[i] == "--pictures")
+      pictures = args[++i].toStdString();
+    else if (args[i] == "--steps")
+      steps = std::max(1, args[++i].toInt());
+    else if (args[i] == "--look")
+      lookMs = std::max(200, args[++i].toInt());
   }
   const fs::path folder = pictures / "walk";
   if (!makePhotos(folder)) return 1;
@@ -238,28 +241,30 @@ int main(int argc, char** argv) {
   qapp.removeEventFilter(&watch);
   korvena::UsePlatform(korvena::Platform::Headless);
 
-  std::printf("\nWalking a folder of %d 24 MP JPEGs (6000 x 4000) in the Qt view (%s), shown at %d x %d, "
-              "%d ms looking at each\n",
-              kPhotos, qPrintable(QGuiApplication::platformName()), ahead.shown.width(), ahead.shown.height(),
-              lookMs);
+  std::printf(
+      "\nWalking a folder of %d 24 MP JPEGs (6000 x 4000) in the Qt view (%s), shown at %d x %d, "
+      "%d ms looking at each\n",
+      kPhotos, qPrintable(QGuiApplication::platformName()), ahead.shown.width(), ahead.shown.height(), lookMs);
   std::printf("Next, click to painted frame (ms):\n");
   std::printf("  prefetch      median %6.1f  max %6.1f   [%s]\n", median(ahead.next), largest(ahead.next),
               list(ahead.next).c_str());
   std::printf("  cold (none)   median %6.1f  max %6.1f   [%s]\n", median(cold.next), largest(cold.next),
               list(cold.next).c_str());
   std::printf("  ratio prefetch / cold: %.2f\n", median(ahead.next) / median(cold.next));
-  std::printf("Jump to a photo not prefetched (First from the far end): %.1f ms with prefetching, %.1f ms without "
-              "(%.2f x)\n",
-              ahead.jump, cold.jump, ahead.jump / cold.jump);
+  std::printf(
+      "Jump to a photo not prefetched (First from the far end): %.1f ms with prefetching, %.1f ms without "
+      "(%.2f x)\n",
+      ahead.jump, cold.jump, ahead.jump / cold.jump);
   std::printf("feh: %s\n", QStandardPaths::findExecutable("feh").isEmpty()
-                                ? "not installed here, no reference figure"
-                                : "installed, but its step is not timed by this benchmark");
+                               ? "not installed here, no reference figure"
+                               : "installed, but its step is not timed by this benchmark");
   std::printf("Slideshow at 1 s, lateness of each step's paint after its due time (ms):\n");
   std::printf("  prefetch      max %6.1f   [%s]\n", largest(showAhead), list(showAhead).c_str());
   std::printf("  cold (none)   max %6.1f   [%s]\n", largest(showCold), list(showCold).c_str());
-  std::printf("Goals\n  Next painted <= 50 ms: %s\n  jump no slower than cold: %s\n  slideshow never > 50 ms late: %s\n",
-              largest(ahead.next) >= 0 && largest(ahead.next) <= 50 ? "met" : "not met",
-              ahead.jump >= 0 && ahead.jump <= cold.jump * 1.1 ? "met (within 10 %)" : "not met",
-              largest(showAhead) <= 50 ? "met" : "not met");
+  std::printf(
+      "Goals\n  Next painted <= 50 ms: %s\n  jump no slower than cold: %s\n  slideshow never > 50 ms late: %s\n",
+      largest(ahead.next) >= 0 && largest(ahead.next) <= 50 ? "met" : "not met",
+      ahead.jump >= 0 && ahead.jump <= cold.jump * 1.1 ? "met (within 10 %)" : "not met",
+      largest(showAhead) <= 50 ? "met" : "not met");
   return 0;
 }

@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
-
 #include <algorithm>
 #include <exception>
 #include <new>
@@ -35,8 +34,7 @@ std::int64_t PrefetchCache::bytes() const {
   return sum;
 }
 
-void PrefetchCache::prefetch(const std::string& path, ShownSize shownFor,
-                             const std::shared_ptr<Picture>& shownFirst) {
+void PrefetchCache::prefetch(const std::string& path, ShownSize shownFor, const std::shared_ptr<Picture>& shownFirst) {
   if (shownFirst && shownFirst->impl().decoding()) {
     shownFirst_ = shownFirst;
     waiting_.push_back(Request{path, std::move(shownFor)});

@@ -28,8 +28,10 @@ TEST(PicturePrefetch, ServesOnlyTheFileItDecoded) {
   const std::pair<const char*, std::function<void(const QTemporaryDir&, const std::string&)>> changes[] = {
       {"unchanged", nullptr},
       {"rewritten at another size", [](const QTemporaryDir& d, const std::string&) { writePicture(d, "a.png", 40); }},
-      {"touched", [](const QTemporaryDir&,
-                     const std::string& p) { fs::last_write_time(p, fs::last_write_time(p) + std::chrono::seconds(2)); }},
+      {"touched",
+       [](const QTemporaryDir&, const std::string& p) {
+         fs::last_write_time(p, fs::last_write_time(p) + std::chrono::seconds(2));
+       }},
       {"removed", [](const QTemporaryDir&, const std::string& p) { fs::remove(p); }},
   };
   kit::PrefetchCache& cache = kit::PrefetchCache::shared();
