@@ -48,6 +48,7 @@ namespace {
 
 constexpr int kPhotos = 8;
 constexpr int kSlideshowMs = 1000;
+constexpr int kRounds = 3;  // walks of each kind
 
 // Records when the photo widget has finished painting a picture, by path:
 // the first paint that draws the picture's own decoded pixels.
@@ -145,8 +146,13 @@ double step(PaintWatch& watch, const std::string& button, const std::string& exp
 
 struct Walk {
   std::vector<double> next;
-  double jump = -1;
+  std::vector<double> jumps;
   QSize shown;
+  void add(const Walk& w) {
+    next.insert(next.end(), w.next.begin(), w.next.end());
+    jumps.insert(jumps.end(), w.jumps.begin(), w.jumps.end());
+    shown = w.shown;
+  }
 };
 
 Walk walk(PaintWatch& watch, const fs::path& folder, bool prefetch, int steps, int lookMs) {
@@ -158,7 +164,7 @@ Walk walk(PaintWatch& watch, const fs::path& folder, bool prefetch, int steps, i
     out.next.push_back(step(watch, "MoveNext", viewer.path(i)));
     runFor(lookMs);
   }
-  out.jump = step(watch, "MoveFirst", viewer.path(0));
+  out.jumps.push_back(step(watch, "MoveFirst", viewer.path(0)));
   if (korvena::frmPhoto* photo = korvena::loadedPhotoWindow(korvena::view().CurrentIndex))
     out.shown = QSize(kit::Picture::pixelsFromTwips(photo->c().picPhoto.width()),
                       kit::Picture::pixelsFromTwips(photo->c().picPhoto.height()));
@@ -234,8 +240,12 @@ int main(int argc, char** argv) {
   watch.clock.start();
   qapp.installEventFilter(&watch);
 
-  const Walk ahead = walk(watch, folder, true, steps, lookMs);
-  const Walk cold = walk(watch, folder, false, steps, lookMs);
+  // Walks in turn, so that a load that comes and goes touches both kinds alike.
+  Walk ahead, cold;
+  for (int round = 0; round < kRounds; ++round) {
+    ahead.add(walk(watch, folder, true, steps, lookMs));
+    cold.add(walk(watch, folder, false, steps, lookMs));
+  }
   const std::vector<double> showAhead = slideshow(watch, folder, true, steps, lookMs);
   const std::vector<double> showCold = slideshow(watch, folder, false, steps, lookMs);
   qapp.removeEventFilter(&watch);
@@ -243,8 +253,8 @@ int main(int argc, char** argv) {
 
   std::printf(
       "\nWalking a folder of %d 24 MP JPEGs (6000 x 4000) in the Qt view (%s), shown at %d x %d, "
-      "%d ms looking at each\n",
-      kPhotos, qPrintable(QGuiApplication::platformName()), ahead.shown.width(), ahead.shown.height(), lookMs);
+      "%d ms looking at each, %d walks of each kind\n",
+      kPhotos, qPrintable(QGuiApplication::platformName()), ahead.shown.width(), ahead.shown.height(), lookMs, kRounds);
   std::printf("Next, click to painted frame (ms):\n");
   std::printf("  prefetch      median %6.1f  max %6.1f   [%s]\n", median(ahead.next), largest(ahead.next),
               list(ahead.next).c_str());
@@ -252,9 +262,10 @@ int main(int argc, char** argv) {
               list(cold.next).c_str());
   std::printf("  ratio prefetch / cold: %.2f\n", median(ahead.next) / median(cold.next));
   std::printf(
-      "Jump to a photo not prefetched (First from the far end): %.1f ms with prefetching, %.1f ms without "
-      "(%.2f x)\n",
-      ahead.jump, cold.jump, ahead.jump / cold.jump);
+      "Jump to a photo not prefetched (First from the far end), medians: %.1f ms with prefetching [%s], %.1f ms "
+      "without [%s] (%.2f x)\n",
+      median(ahead.jumps), list(ahead.jumps).c_str(), median(cold.jumps), list(cold.jumps).c_str(),
+      median(ahead.jumps) / median(cold.jumps));
   std::printf("feh: %s\n", QStandardPaths::findExecutable("feh").isEmpty()
                                ? "not installed here, no reference figure"
                                : "installed, but its step is not timed by this benchmark");
@@ -264,7 +275,7 @@ int main(int argc, char** argv) {
   std::printf(
       "Goals\n  Next painted <= 50 ms: %s\n  jump no slower than cold: %s\n  slideshow never > 50 ms late: %s\n",
       largest(ahead.next) >= 0 && largest(ahead.next) <= 50 ? "met" : "not met",
-      ahead.jump >= 0 && ahead.jump <= cold.jump * 1.1 ? "met (within 10 %)" : "not met",
+      median(ahead.jumps) >= 0 && median(ahead.jumps) <= median(cold.jumps) * 1.1 ? "met (within 10 %)" : "not met",
       largest(showAhead) <= 50 ? "met" : "not met");
   return 0;
 }
