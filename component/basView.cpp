@@ -1,5 +1,6 @@
 #include "component/basView.h"
 
+#include "kit/picture_prefetch.h"
 #include "kit/platform.h"
 #include "photo/frmPhoto.h"
 #include "support/frmBackGround.h"
@@ -125,6 +126,7 @@ void ResetComponent() {
   view() = ViewState{};
   toolbarInstance().reset();
   backgroundInstance().reset();
+  kit::PrefetchCache::shared().clear();
   kit::platform().reset();
 }
 

@@ -48,6 +48,7 @@
 #include "kit/picture_impl.h"
 #include "kit/picture_png.h"
 #include "kit/picture_shrink.h"
+#include "kit/picture_prefetch.h"
 #include "kit/platform.h"
 #include "korvena/RuntimeError.h"
 
@@ -422,6 +423,22 @@ void Picture::Impl::leaveTiles() {
   tiled = false;
 }
 
+std::int64_t Picture::Impl::prefetch(QSize shown) {
+  collect();
+  const DecodePlan plan = planFor(shown);
+  if (plan.kind != DecodePlan::Kind::Jpeg && plan.kind != DecodePlan::Kind::Reader && plan.kind != DecodePlan::Kind::Codec)
+    return 0;
+  lastShown_ = shown;
+  if (!(plan == held_ && !image.isNull()) && !(task_ && wanted_ == plan)) begin(plan);
+  if (task_ && decodeWaiting() == DecodeWaiting::Always) {
+    task_->wait();
+    collect();
+  }
+  return decodedBytes(plan.size);
+}
+
+bool Picture::Impl::decoding() const { return task_ && !task_->waitFor(std::chrono::milliseconds(0)); }
+
 void Picture::Impl::begin(const DecodePlan& plan) {
   if (task_) task_->cancel();
   PictureMemory::shared().makeRoom(*this, transientBytes(plan));
@@ -496,6 +513,7 @@ void Picture::Impl::delivered() {
   if (onReady) onReady();
   // A picture that never showed says why; one that did keeps its pixels.
   if (!ok && !hadPixels && onReady) platform().msgBox(error, "Error", kExclamation);
+  PrefetchCache::shared().resume();  // the neighbours wait for the picture shown
 }
 
 // ---- painting ----

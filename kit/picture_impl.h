@@ -83,6 +83,13 @@ struct Picture::Impl : MemoryHolder {
 
   bool ensure(QSize shown);
   bool ensureNatural();
+  // Starts the decode that showing at `shown` needs, without waiting for it
+  // (the headless platform waits, as for every decode), and returns its
+  // bytes; 0 for a picture served from tiles or too large, which the views
+  // decode as they are shown (kit/picture_prefetch.h).
+  std::int64_t prefetch(QSize shown);
+  // A decode of the whole picture is under way.
+  bool decoding() const;
   void releasePixels() override;
   void cancelDecodes();
 

@@ -6,6 +6,7 @@
 
 #include "component/basView.h"
 #include "kit/picture.h"
+#include "kit/picture_prefetch.h"
 #include "support/basHTMLHelp.h"
 #include "support/basWindow.h"
 #include "support/numbers.h"
@@ -152,6 +153,17 @@ PictureSize prospectiveSize(const kit::Picture& picture, float widthFitPercent, 
 
 }  // namespace
 
+void PrefetchPhoto(const std::string& path) {
+  frmPhoto* window = loadedPhotoWindow(view().CurrentIndex);
+  if (!window) return;
+  // The window's figures as they are now: the prefetch may start later.
+  auto shownFor = [fit = window->WidthFitPercent, frame = window->FrameWidth](const kit::Picture& picture) {
+    const PictureSize shown = prospectiveSize(picture, fit, frame);
+    return QSize(kit::Picture::pixelsFromTwips(shown.width), kit::Picture::pixelsFromTwips(shown.height));
+  };
+  kit::PrefetchCache::shared().prefetch(path, shownFor, window->c().picPhoto.picture());
+}
+
 bool frmPhoto::SetImage(const std::string& sFileName) {
   kit::platform().setMousePointer(11);
   kit::ImageControl& pic = c().picPhoto;
@@ -159,7 +171,9 @@ bool frmPhoto::SetImage(const std::string& sFileName) {
   try {
     // Read the header, then decode only what the window will show, before
     // anything changes: a file that does not decode leaves the earlier picture.
-    auto picture = kit::Picture::open(sFileName);
+    // A neighbour decoded ahead is taken when its file is unchanged.
+    std::shared_ptr<kit::Picture> picture = kit::PrefetchCache::shared().take(sFileName);
+    if (!picture) picture = kit::Picture::open(sFileName);
     const PictureSize shown = prospectiveSize(*picture, WidthFitPercent, FrameWidth);
     if (!picture->ensureDecodedTwips(shown.width, shown.height))
       throw RuntimeError(kit::kInvalidPictureError, picture->lastError());

@@ -98,4 +98,9 @@ class frmPhoto : public kit::Form {
   int wheelTurn_ = 0;
 };
 
+// Decodes the picture of `path` ahead, on the workers, for the size the
+// current photo window would show it at, so that opening it there later
+// paints at once (kit/picture_prefetch.h). Nothing without a photo window.
+void PrefetchPhoto(const std::string& path);
+
 }  // namespace korvena

@@ -10,6 +10,7 @@
 #include "apps/view/photo_list.h"
 #include "apps/view/toolbar_actions.h"
 #include "korvena/Application.h"
+#include "photo/frmPhoto.h"
 
 namespace korvena::host {
 
@@ -43,10 +44,19 @@ class ViewerHost {
   // Opens a picture of the list: the full path for the component, the file
   // name for its image list and captions.
   // The path goes as the file system's bytes; the name as text.
+  // Then the neighbours decode ahead while the user looks: the next one
+  // (after the last, the first, where a repeating slideshow goes) and the
+  // previous one.
   void open(qsizetype index) {
     const QByteArray& path = list_.paths().at(index);
     app_.OpenImage(path.toStdString(), QFileInfo(list_.files().at(index)).fileName().toStdString());
+    if (!prefetchNeighbours || list_.size() < 2) return;
+    PrefetchPhoto(list_.paths().at((index + 1) % list_.size()).toStdString());
+    if (index > 0) PrefetchPhoto(list_.paths().at(index - 1).toStdString());
   }
+
+  // Off only to measure what walking the list costs without it.
+  bool prefetchNeighbours = true;
 
  private:
   Application& app_;

@@ -20,6 +20,8 @@ void QtClock::schedule(Timer& timer) {
     Timer* target = &timer;
     QObject::connect(q, &QTimer::timeout, &owner_, [this, target] { fire(target); });
   }
+  // To the millisecond: a coarse timer may be 5 % late, 50 ms a second.
+  q->setTimerType(Qt::PreciseTimer);
   q->start(static_cast<int>(timer.interval()));
 }
 
