@@ -255,6 +255,7 @@ std::int64_t Picture::Impl::transientBytes(const DecodePlan& plan) const {
   if (plan.kind == DecodePlan::Kind::Codec && !covers(image, plan.size)) return codec.workBytes(plan.size);
   if (plan.kind == DecodePlan::Kind::Reader && !scalable && !covers(image, plan.size))
     return decodedBytes(QSize(naturalWidth, naturalHeight), readerPixelBytes) + decodedBytes(plan.size);
+  if (jpeg && !covers(image, plan.size)) return decodedBytes(plan.size) + header.coefficientBytes;
   return decodedBytes(plan.size);
 }
 
@@ -527,9 +528,11 @@ DecodeTask::Work Picture::Impl::tileWork(const std::vector<QPoint>& missing) con
   // Each pass reads the file's data up to its last row, so fewer passes are
   // faster: all the tiles in one when that stays small, else a pass per row
   // of tiles, else a pass per tile.
-  // FIXME: a pass over a progressive file holds all its coefficients while it
-  // runs, outside the shared budget; keeping them (or an index of restart
-  // points) between passes would make later regions cheap and bounded.
+  // A pass over a progressive file holds all its coefficients while it runs:
+  // room is made for them in the shared budget before the passes start, and
+  // one such decode runs at a time.
+  // FIXME: keeping the coefficients (or an index of restart points) between
+  // passes would make later regions of a progressive file cheap.
   const std::int64_t limit =
       std::max(decodedBytes(QSize(kTileSize, kTileSize)), std::min(kTileBatchBytes, budgetBytes()));
   std::vector<QRect> rects;
@@ -583,6 +586,7 @@ DecodeTask::Work Picture::Impl::tileWork(const std::vector<QPoint>& missing) con
 // Asks for the missing tiles; true when they may be looked for again.
 bool Picture::Impl::requestTiles(const std::vector<QPoint>& missing) {
   if (tileTask_) return false;  // a paint after it arrives asks for what is still missing
+  PictureMemory::shared().makeRoom(*this, header.coefficientBytes);
   tileTask_ = std::make_shared<DecodeTask>(tileWork(missing));
   DecodeTask::start(tileTask_, deliverer());
   if (decodeWaiting() == DecodeWaiting::Always)

@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 // clang-format off
@@ -269,6 +270,14 @@ void readHeaderFields(Job& job, Header& header) {
   header.storedWidth = static_cast<int>(cinfo->image_width);
   header.storedHeight = static_cast<int>(cinfo->image_height);
   header.progressive = jpeg_has_multiple_scans(cinfo) != 0;
+  header.coefficientBytes = 0;
+  if (header.progressive) {
+    for (int c = 0; c < cinfo->num_components; ++c) {
+      const jpeg_component_info& component = cinfo->comp_info[c];
+      header.coefficientBytes += static_cast<std::int64_t>(component.width_in_blocks) * component.height_in_blocks *
+                                 DCTSIZE2 * static_cast<std::int64_t>(sizeof(JCOEF));
+    }
+  }
   header.orientation = 1;
   for (jpeg_saved_marker_ptr m = cinfo->marker_list; m != nullptr; m = m->next) {
     if (m->marker == JPEG_APP0 + 1 && m->data_length >= 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
@@ -592,6 +601,15 @@ Decoded decode(const std::string& path, const Header& header, int denominator, Q
   size = size.isEmpty() ? region.size() : size.boundedTo(region.size());
   if (pixelBytes(size) > maxBytes) {
     out.error = "The picture is too large to decode";
+    return out;
+  }
+  // NOTE: one progressive decode at a time: each holds all its coefficients
+  // while it runs, and the shared budget makes room for one such set.
+  static std::mutex progressiveDecode;
+  std::unique_lock<std::mutex> onlyOne(progressiveDecode, std::defer_lock);
+  if (header.progressive) onlyOne.lock();
+  if (cancelled != nullptr && *cancelled) {
+    out.error = kCancelled;
     return out;
   }
   Job job;

@@ -29,6 +29,9 @@ struct Header {
   int storedHeight = 0;
   int orientation = 1;       // EXIF orientation 1 to 8; 1 when the file has none
   bool progressive = false;  // a region costs a decode of the whole picture
+  // What a decode of a progressive file holds while it runs: every
+  // component's coefficients (0 for a sequential file).
+  std::int64_t coefficientBytes = 0;
   QByteArray icc;            // the embedded ICC profile (APP2 segments joined); empty when none
   bool quarterTurn() const { return orientation >= 5; }
   // The picture's size decoded at 1/denominator, EXIF orientation applied.

@@ -634,4 +634,20 @@ TEST_F(BigPhotoWindow, WindowsShareOneBudgetAndTheLeastRecentlyShownGiveBack) {
   EXPECT_LE(kit::PictureMemory::shared().total(), 16 << 20);
 }
 
+TEST_F(BigPhotoWindow, AProgressiveDecodeMakesRoomForTheCoefficientsItHolds) {
+  // Four photos hold 12 MB of 16: a progressive one needs 3 MB of pixels and
+  // over 2 MB of coefficients while it decodes, so the oldest gives back.
+  const picture_test::MemoryBudget budget(16 << 20);
+  start(true);
+  bar().cboZoomRate.setText("100%");
+  const std::string path = jpeg("photo.jpg", jpegOf(scene(1000, 750)));
+  for (int i = 0; i < 4; ++i) app.OpenImage(path, "photo.jpg");
+  EXPECT_EQ(photo(1).c().picPhoto.picture()->decodedWidth(), 1000);
+  app.OpenImage(jpeg("progressive.jpg", jpegOf(scene(1000, 750), true)), "progressive.jpg");
+  EXPECT_TRUE(messageBoxes().empty());
+  EXPECT_EQ(photo(5).c().picPhoto.picture()->decodedWidth(), 1000);
+  EXPECT_EQ(photo(1).c().picPhoto.picture()->decodedWidth(), 0);
+  EXPECT_EQ(photo(2).c().picPhoto.picture()->decodedWidth(), 1000);
+}
+
 }  // namespace
