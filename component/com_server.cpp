@@ -191,6 +191,40 @@ VARIANT missingArgument() {
 class ApplicationObject;
 ApplicationObject* gDefault = nullptr;  // the predeclared instance while it lives
 
+// IUnknown of an object that serves one interface: counted references, the
+// object deleted at its last Release. The interface's own vtable is kept.
+template <class Interface>
+class OneInterface : public Interface {
+ public:
+  explicit OneInterface(const IID& iid) : iid_(iid) {}
+  OneInterface(const OneInterface&) = delete;
+  OneInterface& operator=(const OneInterface&) = delete;
+
+  HRESULT QueryInterface(const IID& riid, void** ppv) override {
+    if (!ppv) return E_POINTER;
+    if (!(riid == IID_IUnknown || riid == iid_)) {
+      *ppv = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    *ppv = static_cast<Interface*>(this);
+    return S_OK;
+  }
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+ protected:
+  virtual ~OneInterface() = default;
+
+ private:
+  const IID& iid_;
+  std::atomic<ULONG> refs_{1};
+};
+
 // The connection point of the event interface __Application.
 class ConnectionPoint final : public IConnectionPoint {
  public:
@@ -436,31 +470,13 @@ HRESULT ConnectionPoint::Unadvise(DWORD dwCookie) {
 }
 
 // The enumerator of the container's connection points: there is one.
-class PointEnumerator final : public IEnumConnectionPoints {
+class PointEnumerator final : public OneInterface<IEnumConnectionPoints> {
  public:
-  PointEnumerator(ApplicationObject& owner, ULONG position) : owner_(owner), position_(position) {
+  PointEnumerator(ApplicationObject& owner, ULONG position)
+      : OneInterface(IID_IEnumConnectionPoints), owner_(owner), position_(position) {
     owner_.AddRef();
   }
-  ~PointEnumerator() { owner_.Release(); }
-  PointEnumerator(const PointEnumerator&) = delete;
-  PointEnumerator& operator=(const PointEnumerator&) = delete;
-
-  HRESULT QueryInterface(const IID& riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (!(riid == IID_IUnknown || riid == IID_IEnumConnectionPoints)) {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    *ppv = static_cast<IEnumConnectionPoints*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  ~PointEnumerator() override { owner_.Release(); }
   HRESULT Next(ULONG cConnections, IConnectionPoint** ppCP, ULONG* pcFetched) override {
     if (!ppCP || (!pcFetched && cConnections != 1)) return E_POINTER;
     ULONG fetched = 0;
@@ -491,7 +507,6 @@ class PointEnumerator final : public IEnumConnectionPoints {
  private:
   static constexpr ULONG kCount = 1;
   Counted counted_;
-  std::atomic<ULONG> refs_{1};
   ApplicationObject& owner_;
   std::atomic<ULONG> position_;
 };
@@ -618,24 +633,9 @@ HRESULT ApplicationObject::dispatch(const Member& member, const VARIANT* const* 
   }
 }
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public OneInterface<IClassFactory> {
  public:
-  HRESULT QueryInterface(const IID& riid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    if (!(riid == IID_IUnknown || riid == IID_IClassFactory)) {
-      *ppv = nullptr;
-      return E_NOINTERFACE;
-    }
-    AddRef();
-    *ppv = static_cast<IClassFactory*>(this);
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  ClassFactory() : OneInterface(IID_IClassFactory) {}
   HRESULT CreateInstance(IUnknown* pUnkOuter, const IID& riid, void** ppvObject) override;
   HRESULT LockServer(BOOL fLock) override {
     if (fLock) {
@@ -650,7 +650,6 @@ class ClassFactory final : public IClassFactory {
 
  private:
   Counted counted_;
-  std::atomic<ULONG> refs_{1};
 };
 
 // A new object handed out by the interface asked for; null and the failure
