@@ -29,7 +29,6 @@ inline std::string inconsistency() {
         return "photo window " + std::to_string(slot) + " has the tag '" + w->tag() + "'";
     }
   }
-
   const frmNavToolbar* bar = navToolbarIfCreated();
   const frmNavToolbar::Controls* controls = bar ? bar->peek() : nullptr;
   if (!controls) {
@@ -45,7 +44,6 @@ inline std::string inconsistency() {
              std::to_string(loaded.size()) + " loaded windows";
     if (list.listIndex() < -1 || list.listIndex() >= list.listCount()) return "the list index is out of range";
   }
-
   const auto& free = v.FreeSlots;
   if (free.empty()) {
     if (ub != 0) return "a window table without a free list";
@@ -69,7 +67,6 @@ inline std::string inconsistency() {
                " slots are neither loaded nor free";
     }
   }
-
   if (v.CurrentIndex != 0 && !loaded.count(v.CurrentIndex))
     return "the current window " + std::to_string(v.CurrentIndex) + " is not loaded";
   return {};

@@ -96,7 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   checkRounding<int16_t>(leading, num::round16);
   checkRounding<int32_t>(leading, num::round32);
   checkPlain(leading);
-
   if (size >= sizeof(double)) {
     double value;
     std::memcpy(&value, data, sizeof value);

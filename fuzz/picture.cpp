@@ -54,7 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));
   }
-
   korvena::frmPhoto* window = korvena::loadedPhotoWindow(1);
   if (!window) fault("the photo window is gone");
   kit::ImageControl& pic = window->c().picPhoto;

@@ -31,7 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (const Key& key : keys)
     if (key.path.empty()) fault("a key without a path");
-
   const std::string written = korvena::reg::formatStore(keys);
   std::vector<Key> again;
   try {

@@ -1,15 +1,31 @@
 #pragma once
 // Helpers for tests that make their own pictures.
+#include <QBuffer>
 #include <QByteArray>
+#include <QImage>
 #include <QImageReader>
+#include <QImageWriter>
 #include <cstdint>
 #include <future>
 #include <memory>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "kit/picture_work.h"
 
 namespace picture_test {
+
+inline QByteArray encode(const QImage& image, const char* format = "jpeg", bool progressive = false) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, format);
+  writer.setQuality(92);
+  writer.setProgressiveScanWrite(progressive);
+  EXPECT_TRUE(writer.write(image)) << format << ": " << writer.errorString().toStdString();
+  return bytes;
+}
 
 // Inserts an APP1 "Exif" segment after the start-of-image marker: a
 // big-endian TIFF header and one IFD entry, Orientation (0x0112), SHORT.

@@ -91,7 +91,6 @@ class Sink final : public IDispatch {
   std::vector<std::pair<int, bool>> calls;  // direction, flag as it came in
   std::function<void(uint8_t, VARIANT_BOOL&)> onThumbNav;
   bool malformed = false;
-
   HRESULT QueryInterface(const IID& riid, void** ppv) override {
     if (riid == IID_IUnknown || (dispatchCapable && (riid == IID_IDispatch || riid == DIID_ApplicationEvents))) {
       *ppv = static_cast<IDispatch*>(this);
@@ -174,7 +173,6 @@ TEST_F(ComTest, LateBindingFindsMembersByNameAndCoercesArguments) {
   EXPECT_EQ(ids[0], DISPID_OpenImage);
   EXPECT_EQ(ids[2], DISPID_UNKNOWN);
   EXPECT_EQ(d->GetIDsOfNames(IID_IDispatch, names, 1, 0, ids), DISP_E_UNKNOWNINTERFACE);
-
   // Each member by dispatch id, with coercions to text, flag and byte.
   EXPECT_EQ(invoke(d, DISPID_srcAppName, {text(u"Host \u00D8")}).hr, S_OK);
   EXPECT_EQ(view().sHostAppName, "Host \xC3\x98");
@@ -208,7 +206,6 @@ TEST_F(ComTest, LateBindingFindsMembersByNameAndCoercesArguments) {
   EXPECT_EQ(app->FireEventThumbNav(3, nullptr), E_POINTER);
   EXPECT_EQ(invoke(d, DISPID_UnloadForm).hr, S_OK);
   EXPECT_FALSE(toolbarLoaded());
-
   // Calls that do not fit: an error result, never a crash, nothing changed.
   struct Bad {
     DISPID id;
@@ -238,9 +235,7 @@ TEST_F(ComTest, LateBindingFindsMembersByNameAndCoercesArguments) {
   for (const Bad& c : bad) {
     const Call call = invokeRaw(d, c.id, c.rgvarg, c.named, c.flags);
     EXPECT_EQ(call.hr, c.hr) << &c - bad;
-    if (c.argErr != 999) {
-      EXPECT_EQ(call.argErr, c.argErr) << &c - bad;
-    }
+    EXPECT_TRUE(c.argErr == 999 || call.argErr == c.argErr) << &c - bad;
   }
   DISPPARAMS broken{nullptr, nullptr, 1, 0};
   EXPECT_EQ(d->Invoke(DISPID_srcAppName, IID_NULL, 0, DISPATCH_METHOD, &broken, nullptr, nullptr, nullptr),
@@ -271,7 +266,6 @@ TEST_F(ComTest, RuntimeErrorsComeBackWithTheirNumberAndDescription) {
   EXPECT_EQ(info.scode, hresult(0x800A005B));
   EXPECT_EQ(toUtf8(info.bstrDescription), "Object variable or With block variable not set");
   KorvenaExcepInfoClear(&info);
-
   // A number over 16 bits is the result itself: the store refuses an empty
   // application name when the toolbar saves its place.
   ResetComponent();
@@ -299,7 +293,6 @@ TEST_F(ComTest, ThumbNavReachesEverySinkAndTheHostAnswersWithOpenImage) {
   IConnectionPoint* point = nullptr;
   EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, &point), CONNECT_E_NOCONNECTION);
   ASSERT_EQ(container->FindConnectionPoint(DIID_ApplicationEvents, &point), S_OK);
-
   // The first sink is the host: it answers each request by opening an image
   // (a call back into the server during its event) and reports the end for
   // "last". The second only watches, and sees the flag the first set.
@@ -315,7 +308,6 @@ TEST_F(ComTest, ThumbNavReachesEverySinkAndTheHostAnswersWithOpenImage) {
   EXPECT_EQ(invoke(app, DISPID_srcAppName, {text(u"Host")}).hr, S_OK);
   EXPECT_EQ(invoke(app, DISPID_Style, {text(u"pbMDILoading")}).hr, S_OK);
   EXPECT_EQ(app->ShowForm(), S_OK);
-
   NavToolbar().c().Toolbar.userClick("MoveNext");
   ASSERT_EQ(watcher.calls.size(), 1u);
   EXPECT_EQ(watcher.calls[0], std::make_pair(3, false));
@@ -329,7 +321,6 @@ TEST_F(ComTest, ThumbNavReachesEverySinkAndTheHostAnswersWithOpenImage) {
   EXPECT_EQ(call.resultBool, VARIANT_FALSE);
   EXPECT_EQ(host.calls.size(), 3u);
   EXPECT_EQ(imageList().itemText(0), "image1");
-
   // A sink with no dispatch interface is refused and not held.
   Sink plain;
   plain.dispatchCapable = false;
@@ -338,7 +329,6 @@ TEST_F(ComTest, ThumbNavReachesEverySinkAndTheHostAnswersWithOpenImage) {
   EXPECT_EQ(cookie, 0u);
   EXPECT_EQ(plain.refs, 1u);
   EXPECT_EQ(point->Advise(nullptr, &cookie), E_POINTER);
-
   // A sink that leaves during its own event does not disturb the others.
   EXPECT_EQ(point->Unadvise(hostCookie), S_OK);
   Sink leaving;
@@ -351,7 +341,6 @@ TEST_F(ComTest, ThumbNavReachesEverySinkAndTheHostAnswersWithOpenImage) {
   EXPECT_EQ(leaving.calls.size(), 1u);
   EXPECT_EQ(leaving.refs, 1u);
   EXPECT_FALSE(host.malformed || watcher.malformed || leaving.malformed);
-
   // The last release lets go of the remaining sinks.
   point->Release();
   container->Release();
@@ -374,7 +363,6 @@ TEST_F(ComTest, PredeclaredInstanceIsOneObjectThatTheToolbarDoesNotKeepAlive) {
   IApplication* created = create();
   EXPECT_NE(created, first);
   created->Release();
-
   EXPECT_EQ(invoke(first, DISPID_Style, {text(u"pbMDILoading")}).hr, S_OK);
   EXPECT_EQ(first->ShowForm(), S_OK);
   ASSERT_NE(NavToolbar().eventObject(), nullptr);
@@ -423,7 +411,6 @@ TEST_F(ComTest, TwoThreadsAreServedOneAtATime) {
   EXPECT_EQ(failed, 0);
   EXPECT_GT(served, 0);
   EXPECT_EQ(served + refused, 400);
-
   // An object answers only the thread that made it; while it lives no other thread gets one.
   IApplication* app = create();
   ASSERT_NE(app, nullptr);
@@ -458,7 +445,6 @@ TEST(ComStrings, LengthPrefixedStringsAndTheirConversions) {
   EXPECT_EQ(KorvenaStringLen(nullptr), 0u);
   KorvenaFreeString(nullptr);
   EXPECT_EQ(toUtf8(static_cast<BSTR>(nullptr)), "");
-
   const Bstr wide("\xC3\x86r\xC3\xB8 \xF0\x9F\x93\xB7");
   EXPECT_EQ(std::u16string(wide.s, KorvenaStringLen(wide.s)), u"\u00C6r\u00F8 \U0001F4F7");
   // Malformed input of either kind becomes U+FFFD, one for each bad unit.
@@ -466,7 +452,6 @@ TEST(ComStrings, LengthPrefixedStringsAndTheirConversions) {
   EXPECT_EQ(toUtf16("\xE2\x82"), u"\uFFFD\uFFFD");
   const char16_t lone[] = {u'x', 0xD83D, u'y', 0xDC37, 0};
   EXPECT_EQ(toUtf8(std::u16string_view(lone)), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
-
   VARIANT v = text(u"owned");
   KorvenaVariantClear(&v);
   EXPECT_EQ(v.vt, VT_EMPTY);

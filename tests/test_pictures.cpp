@@ -1,18 +1,15 @@
-// Loading pictures from files: natural sizes, EXIF orientation, the decoding
-// budget, colour profiles and unreadable files. Test pictures are written at run time.
+// Loading pictures from files: the decoding budget, colour profiles and
+// unreadable files. Test pictures are written at run time.
 #include "kit/picture.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
-#include <QBuffer>
 #include <QByteArray>
 #include <QColorSpace>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
-#include <QImageWriter>
-#include <QPainter>
 #include <QTemporaryDir>
 #include <optional>
 #include <string>
@@ -24,7 +21,7 @@
 namespace {
 
 using picture_test::AllocationLimit;
-using picture_test::withExifOrientation;
+using picture_test::encode;
 using picture_test::withIccProfile;
 
 // A picture with some structure, so encoders produce real scan data.
@@ -35,15 +32,6 @@ QImage testImage(int width, int height) {
     for (int x = 0; x < width; ++x) line[x] = qRgb((x * 7) & 255, (y * 5) & 255, ((x ^ y) * 3) & 255);
   }
   return image;
-}
-
-QByteArray encode(const QImage& image, const char* format) {
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  QImageWriter writer(&buffer, format);
-  EXPECT_TRUE(writer.write(image)) << format << ": " << writer.errorString().toStdString();
-  return bytes;
 }
 
 // ProPhoto primaries and a 1.8 gamma over a Lab connection space: Qt 6.4
@@ -73,7 +61,6 @@ class PictureTest : public ::testing::Test {
     file.write(bytes);
     return path.toStdString();
   }
-
   // The error number raised by loading, 0 when the load succeeds. A failure
   // must carry a description.
   static long loadError(const std::string& path) {
@@ -85,24 +72,10 @@ class PictureTest : public ::testing::Test {
     }
     return 0;
   }
-
   QTemporaryDir dir_;
 };
 
 }  // namespace
-
-TEST_F(PictureTest, ExifQuarterTurnMovesThePixels) {
-  // Orientation 6: the stored top-left corner shows at the top right.
-  QImage image(40, 30, QImage::Format_RGB32);
-  image.fill(Qt::white);
-  QPainter(&image).fillRect(0, 0, 16, 12, Qt::black);
-  const std::string path = write("corner.jpg", withExifOrientation(encode(image, "jpeg"), 6));
-  const auto picture = kit::Picture::load(path);
-  const QImage& shown = picture->impl().image;
-  ASSERT_EQ(shown.size(), QSize(30, 40));
-  EXPECT_LT(qGray(shown.pixel(25, 3)), 64);
-  EXPECT_GT(qGray(shown.pixel(3, 3)), 192);
-}
 
 TEST_F(PictureTest, EmbeddedProfilesShowInSrgbAndUntaggedPixelsStayExact) {
   // ProPhoto (40, 160, 80) is sRGB (0, 191, 79).
@@ -149,22 +122,6 @@ TEST_F(PictureTest, EmbeddedProfilesShowInSrgbAndUntaggedPixelsStayExact) {
     EXPECT_NEAR(qGreen(got), qGreen(c.expected), c.tolerance);
     EXPECT_NEAR(qBlue(got), qBlue(c.expected), c.tolerance);
   }
-}
-
-TEST_F(PictureTest, JpegOverBudgetDecodesReducedButKeepsTheNaturalSize) {
-  // 1 MB limit: a 1000 x 600 picture needs 2.4 MB at full size; the JPEG
-  // decoder decodes directly at the reduced size.
-  const AllocationLimit limit(1);
-  const QByteArray jpeg = encode(testImage(1000, 600), "jpeg");
-  const auto plain = kit::Picture::load(write("large.jpg", jpeg));
-  EXPECT_EQ(plain->widthPixels(), 1000);
-  EXPECT_EQ(plain->heightPixels(), 600);
-  EXPECT_EQ(plain->impl().image.size(), QSize(500, 300));
-
-  const auto turned = kit::Picture::load(write("large-turned.jpg", withExifOrientation(jpeg, 6)));
-  EXPECT_EQ(turned->widthPixels(), 600);
-  EXPECT_EQ(turned->heightPixels(), 1000);
-  EXPECT_EQ(turned->impl().image.size(), QSize(300, 500));
 }
 
 TEST_F(PictureTest, PicturesPastQtsAllocationLimitOpenAtTheShownSize) {

@@ -34,7 +34,6 @@ class FaultyFileSystem : public reg::FileSystem {
   bool skipSync = false;  // for tests about locking, not durability
   std::chrono::milliseconds wait{5000};  // for the store's lock
   size_t bytesRead = 0;
-
   int open(const std::string& path, int flags, mode_t mode) override {
     if (readOnly && (flags & (O_WRONLY | O_RDWR | O_CREAT))) return failWith(EROFS);
     return FileSystem::open(path, flags, mode);
@@ -84,7 +83,6 @@ class RegistryTest : public StoreFolderTest {
     reg::setDefaultStore(reg::Store(dir, faults));
     return faults;
   }
-
 };
 
 // Runs `action` and gives the number and description of the error it raises.
@@ -169,7 +167,6 @@ TEST_F(RegistrySettings, ReadsHandEditedFiles) {
   EXPECT_EQ(ReadSetting("Host", "Main", "Text", "d"), "hi");
   EXPECT_EQ(ReadSetting("Host", "Main", "Empty", "d"), "");
   EXPECT_EQ(errorOf([] { ReadSetting("Host", "Main", "Bin", "d"); }).first, kBase + 2003);
-
   WriteSetting("Host", "Main", "Added", "new");
   std::vector<reg::Key> keys = store().keys();
   ASSERT_EQ(keys.size(), 2u);
@@ -229,14 +226,12 @@ TEST_F(RegistryFaults, FullDiskKeepsTheOldStore) {
   const std::string before = contents();
   auto faults = useFaults();
   faults->writeError = ENOSPC;
-  EXPECT_EQ(errorOf(writeNew),
-            error(2112, "Could not set key value"));
+  EXPECT_EQ(errorOf(writeNew), error(2112, "Could not set key value"));
   EXPECT_EQ(errorOf([] { WriteSetting("Host", "New", "K", "new"); }),
             error(2112, "Could not open/create registry section"));
   EXPECT_EQ(contents(), before);
   EXPECT_FALSE(tempFileLeft());
   EXPECT_EQ(ReadSetting("Host", "S", "K", "d"), "old");
-
   faults->writeError = 0;
   faults->fsyncError = EIO;
   EXPECT_EQ(errorOf(writeNew).first, kBase + 2000 + 1117);
@@ -305,7 +300,6 @@ TEST_F(RegistryFaults, PlantedLinksAreNeverWrittenThrough) {
   EXPECT_EQ(ReadSetting("Host", "S", "K", "d"), "new");
   std::ifstream kept(victim);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "precious");
-
   ASSERT_EQ(unlink((file() + ".lock").c_str()), 0);
   ASSERT_EQ(symlink(missing.c_str(), (file() + ".lock").c_str()), 0);
   EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K", "newer"); }).first, kBase + 2000 + 1117);
@@ -327,7 +321,6 @@ TEST_F(RegistryStore, BigStoreIsParsedOnceAndAgainOnlyWhenTheFileChanges) {
     EXPECT_EQ(ReadSetting("HOST", "section" + std::to_string(i), "k", "d"), std::to_string(i));
   EXPECT_EQ(ReadSetting("Host", "Section", "K", "d"), "d");
   EXPECT_EQ(faults->bytesRead, text.size());  // one read for them all
-
   // The same size rewritten in place: a later change time, if only by a nanosecond.
   struct stat status {};
   ASSERT_EQ(stat(file().c_str(), &status), 0);
@@ -337,7 +330,6 @@ TEST_F(RegistryStore, BigStoreIsParsedOnceAndAgainOnlyWhenTheFileChanges) {
   ASSERT_EQ(utimensat(AT_FDCWD, file().c_str(), times, 0), 0);
   EXPECT_EQ(ReadSetting("Host", "Section29999", "K", "d"), "x9999");
   EXPECT_EQ(faults->bytesRead, 2 * text.size());
-
   // A write re-reads under the lock only a changed file, and keeps what it wrote.
   WriteSetting("Host", "Section7", "New", "v");
   EXPECT_EQ(ReadSetting("Host", "Section7", "new", "d"), "v");
@@ -382,8 +374,7 @@ TEST_F(RegistryStore, RefusesPathsAndNamesItCannotKeep) {
   EXPECT_THROW(s.setValue("a", "b", Value::hex(2, "4x,00")), reg::Error);
   EXPECT_EQ(errorOf([] { WriteSetting("Host", "\\S", "K", "v"); }).first, kBase + 2161);
   EXPECT_FALSE(fs::exists(file()));
-  EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K\n", "v"); }),
-            error(2087, "Could not set key value"));
+  EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K\n", "v"); }), error(2087, "Could not set key value"));
   EXPECT_TRUE(s.openKey("SOFTWARE\\Host\\S")->values.empty());
 }
 

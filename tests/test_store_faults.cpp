@@ -74,7 +74,6 @@ TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
     store.setValue("SOFTWARE\\Host\\Other", "v" + std::to_string(i), Value::sz(std::string(40, 'a' + i % 26)));
   store.setValue(kKey, "Counter", Value::sz("start"));
   const reg::Key others = *store.openKey("SOFTWARE\\Host\\Other");
-
   // How long one write takes here, with each file system: the kills fall
   // within a few writes' time.
   auto timeOfWrite = [&](std::shared_ptr<reg::FileSystem> files) {
@@ -85,7 +84,6 @@ TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
   };
   const long long window[2] = {3 * timeOfWrite(nullptr) + 100,
                                3 * timeOfWrite(std::make_shared<SlowFileSystem>()) + 100};
-
   std::mt19937 random(77);
   int killedMidWay = 0;
   for (int round = 0; round < 30; ++round) {
@@ -106,7 +104,6 @@ TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
     ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped on its own: " << status;
     for (int n = 0; read(pipeFds[0], &n, sizeof n) == sizeof n;) acked = n;
     close(pipeFds[0]);
-
     // The file parses and holds the last value the writer finished, or the
     // one it was writing when it was killed; the other values stay.
     std::optional<reg::Key> key;
@@ -120,7 +117,6 @@ TEST_F(StoreFaults, WriterKilledAtRandomPointsLeavesTheOldOrTheNewValue) {
   }
   // Some kills fell inside a write (a temporary file was left behind).
   EXPECT_GT(killedMidWay, 0);
-
   // A temporary file or a lock left by a killed writer stops no later write.
   store.setValue(kKey, "Counter", Value::sz("after"));
   EXPECT_EQ(store.openKey(kKey)->find("Counter")->data, "after");
@@ -197,7 +193,6 @@ TEST_F(StoreFaults, ValueTypesTheComponentDoesNotUseAreKeptExactly) {
       EXPECT_EQ(e.description(), "Registry data not a string");
     }
   }
-
   // A write next to them rewrites the file in the store's own layout, with
   // every one of them as it was.
   WriteSetting("Host", "Dialog\\D9", "Top", "300");

@@ -158,7 +158,6 @@ static void lateBinding(Server* s, IApplication* app, Sink* sink) {
   CHECK(d->lpVtbl->GetIDsOfNames(d, &IID_NULL, names, 1, 0x409, &id) == S_OK && id == DISPID_FireEventThumbNav);
   names[0] = unknown;
   CHECK(d->lpVtbl->GetIDsOfNames(d, &IID_NULL, names, 1, 0x409, &id) == DISP_E_UNKNOWNNAME);
-
   /* The byte parameter as VariantChangeType coerces it: the direction the sink hears. */
   {
     float real = 2.5f;
@@ -191,11 +190,9 @@ static void lateBinding(Server* s, IApplication* app, Sink* sink) {
     VARIANT flag = number(VT_R8, 3.0);
     CHECK(invoke(s, d, DISPID_FireEventNewWin, DISPATCH_METHOD, &flag, 1, NULL) == S_OK);
   }
-
   /* A property read is not a method call; scripting hosts send both flags. */
   CHECK(invoke(s, d, DISPID_UnloadForm, DISPATCH_PROPERTYGET, NULL, 0, NULL) == DISP_E_MEMBERNOTFOUND);
   CHECK(invoke(s, d, DISPID_UnloadForm, DISPATCH_METHOD | DISPATCH_PROPERTYGET, NULL, 0, NULL) == S_OK);
-
   /* A runtime error: an image before ShowForm. */
   {
     VARIANT args[2];
@@ -271,7 +268,6 @@ static void headless(const char* library, const char* store) {
   VARIANT_BOOL last = VARIANT_FALSE;
   char* text;
   FILE* seed;
-
   /* Loaded by a relative name from the library's folder; the host then moves elsewhere. */
   CHECK(realpath(library, real) != NULL && getcwd(here, sizeof here) != NULL);
   snprintf(folder, sizeof folder, "%.*s", slash ? (int)(slash - library) : 1, slash ? library : ".");
@@ -282,7 +278,6 @@ static void headless(const char* library, const char* store) {
     return;
   }
   CHECK(chdir("/") == 0);
-
   /* Registration: the real absolute path; unregistering keeps what others wrote. */
   snprintf(storeFile, sizeof storeFile, "%s/HKEY_LOCAL_MACHINE.reg", store);
   seed = fopen(storeFile, "w");
@@ -304,7 +299,6 @@ static void headless(const char* library, const char* store) {
   CHECK(strstr(text, "{A8F47407") == NULL && strstr(text, "Clsid") == NULL);
   CHECK(strstr(text, "\\2.0]") != NULL && strstr(text, "\\CurVer]") != NULL);
   free(text);
-
   /* The factory, interfaces and counts. */
   {
     IClassFactory* factory = NULL;
@@ -329,7 +323,6 @@ static void headless(const char* library, const char* store) {
     CHECK(app->lpVtbl->Release(app) == 2);
     CHECK(d->lpVtbl->Release(d) == 1);
   }
-
   connectionPoints(app, &point);
   classInfo(app);
   if (point) {
@@ -343,7 +336,6 @@ static void headless(const char* library, const char* store) {
     point->lpVtbl->Release(point);
   }
   CHECK(sink.malformed == 0);
-
   /* A loaded window keeps the library, with or without an object. */
   CHECK(invokeText(&s, (IDispatch*)app, DISPID_srcAppName, "CClient") == S_OK);
   CHECK(invokeText(&s, (IDispatch*)app, DISPID_Style, "pbMDILoading") == S_OK);
@@ -357,7 +349,6 @@ static void headless(const char* library, const char* store) {
     CHECK(app->lpVtbl->Release(app) == 0);
   }
   CHECK(s.canUnloadNow() == S_OK);
-
   /* Closed, the library is gone; loaded again, it starts clean. */
   CHECK(dlclose(s.handle) == 0);
   CHECK(dlopen(real, RTLD_NOW | RTLD_NOLOAD) == NULL);
