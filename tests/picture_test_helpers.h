@@ -16,6 +16,14 @@
 
 namespace picture_test {
 
+// A picture with some structure, so encoders produce real scan data.
+inline QImage pattern(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) image.setPixel(x, y, qRgb((x * 9) & 255, (y * 13) & 255, ((x ^ y) * 5) & 255));
+  return image;
+}
+
 inline QByteArray encode(const QImage& image, const char* format = "jpeg", bool progressive = false) {
   QByteArray bytes;
   QBuffer buffer(&bytes);

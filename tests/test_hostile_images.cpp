@@ -33,15 +33,9 @@
 namespace {
 
 using picture_test::encode;
+using picture_test::pattern;
 
 // ---- making pictures ----
-
-QImage pattern(int width, int height) {
-  QImage image(width, height, QImage::Format_RGB32);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) image.setPixel(x, y, qRgb((x * 9) & 255, (y * 13) & 255, ((x ^ y) * 5) & 255));
-  return image;
-}
 
 void put(QByteArray& out, uint32_t v, int bytes, bool little = true) {
   for (int i = 0; i < bytes; ++i) out.append(static_cast<char>(v >> 8 * (little ? i : bytes - 1 - i)));

@@ -22,17 +22,8 @@ namespace {
 
 using picture_test::AllocationLimit;
 using picture_test::encode;
+using picture_test::pattern;
 using picture_test::withIccProfile;
-
-// A picture with some structure, so encoders produce real scan data.
-QImage testImage(int width, int height) {
-  QImage image(width, height, QImage::Format_RGB32);
-  for (int y = 0; y < height; ++y) {
-    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-    for (int x = 0; x < width; ++x) line[x] = qRgb((x * 7) & 255, (y * 5) & 255, ((x ^ y) * 3) & 255);
-  }
-  return image;
-}
 
 // ProPhoto primaries and a 1.8 gamma over a Lab connection space: Qt 6.4
 // does not read such a profile, lcms2 does.
@@ -131,7 +122,7 @@ TEST_F(PictureTest, PicturesPastQtsAllocationLimitOpenAtTheShownSize) {
   QImage deep(1200, 1000, QImage::Format_RGBA64);
   for (int y = 0; y < deep.height(); ++y)
     for (int x = 0; x < deep.width(); ++x) deep.setPixelColor(x, y, QColor::fromRgba64(x * 54, y * 65, 40000));
-  const QImage bmp = testImage(1600, 1200);  // 7.7 MB: over the budget below the limit
+  const QImage bmp = pattern(1600, 1200);  // 7.7 MB: over the budget below the limit
   for (const auto& [name, bytes] :
        {std::pair{"deep.png", encode(deep, "png")}, std::pair{"wide.bmp", encode(bmp, "bmp")}}) {
     SCOPED_TRACE(name);
@@ -148,10 +139,10 @@ TEST_F(PictureTest, PicturesPastQtsAllocationLimitOpenAtTheShownSize) {
 TEST_F(PictureTest, OnlyWhatCannotFitTheBudgetIsRefusedSayingSo) {
   // 8 MB shared: a read may take 4 MB, a picture is held at up to 2 MB.
   const picture_test::MemoryBudget budget(8 << 20);
-  const auto fits = kit::Picture::load(write("fits.bmp", encode(testImage(1000, 700), "bmp")));
+  const auto fits = kit::Picture::load(write("fits.bmp", encode(pattern(1000, 700), "bmp")));
   EXPECT_EQ(fits->impl().image.size(), QSize(500, 350));  // halved to be held
   try {
-    kit::Picture::load(write("huge.bmp", encode(testImage(1200, 1000), "bmp")));
+    kit::Picture::load(write("huge.bmp", encode(pattern(1200, 1000), "bmp")));
     ADD_FAILURE() << "a read over the budget was let through";
   } catch (const korvena::RuntimeError& e) {
     EXPECT_EQ(e.number(), kit::kInvalidPictureError);
@@ -166,6 +157,6 @@ TEST_F(PictureTest, UnreadableFilesRaise481) {
   EXPECT_EQ(loadError(dir_.path().toStdString()), kit::kInvalidPictureError);  // a folder
   EXPECT_EQ(loadError(""), kit::kInvalidPictureError);
   // A valid signature with nothing after it.
-  EXPECT_EQ(loadError(write("header-only.png", encode(testImage(8, 8), "png").left(8))),
+  EXPECT_EQ(loadError(write("header-only.png", encode(pattern(8, 8), "png").left(8))),
             kit::kInvalidPictureError);
 }
