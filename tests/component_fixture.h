@@ -25,7 +25,6 @@ struct Host {
   std::vector<std::string> files;
   int current = -1;
   std::vector<int> requests;
-
   void open(int index) {
     current = index;
     app->OpenImage(files[static_cast<size_t>(index)],
@@ -71,7 +70,6 @@ class ComponentTest : public ::testing::Test {
     korvena::reg::resetDefaultStore();
     std::filesystem::remove_all(dir);
   }
-
   // A PNG of the given size in pixels (15 twips each).
   std::string picture(const std::string& name, int width, int height, QColor colour = Qt::darkCyan) {
     QImage image(width, height, QImage::Format_RGB32);
@@ -80,14 +78,12 @@ class ComponentTest : public ::testing::Test {
     image.save(QString::fromStdString(path), "PNG");
     return path;
   }
-
   void start(bool newWindow = false) {
     app.srcAppName("KorvenaTest");
     app.Style("pbMDILoading");
     app.ShowForm();
     if (newWindow) clickButton("NewWindow");
   }
-
   korvena::frmNavToolbar& toolbar() { return korvena::NavToolbar(); }
   korvena::frmNavToolbar::Controls& bar() { return toolbar().c(); }
   korvena::frmPhoto& photo(int slot) { return *korvena::photoWindow(slot); }
@@ -100,7 +96,6 @@ class ComponentTest : public ::testing::Test {
       if (e.kind == kit::PlatformEvent::Kind::MessageBox) boxes.push_back(e);
     return boxes;
   }
-
   std::filesystem::path dir;
   korvena::Application app;
   Host host;

@@ -13,7 +13,6 @@ using korvena::RuntimeError;
 class HostMisuse : public fixture::ComponentTest {
  protected:
   void expectConsistent(const char* when) { EXPECT_EQ(korvena::invariants::inconsistency(), "") << when; }
-
   // The number of the runtime error an action raises; 0 when it raises none.
   template <typename F>
   long errorOf(F action) {
@@ -25,13 +24,11 @@ class HostMisuse : public fixture::ComponentTest {
     }
     return 0;
   }
-
   std::vector<std::string> pictures(int count) {
     std::vector<std::string> files;
     for (int i = 0; i < count; ++i) files.push_back(picture("p" + std::to_string(i) + ".png", 40 + i, 30));
     return files;
   }
-
   std::vector<long> listedSlots() {
     std::vector<long> listed;
     for (int i = 0; i < bar().cboImageName.listCount(); ++i) listed.push_back(bar().cboImageName.itemData(i));
@@ -45,7 +42,6 @@ TEST_F(HostMisuse, OpenImageBeforeShowFormRaises91AndLeavesNothingHalfDone) {
   app.Style("pbMDILoading");
   EXPECT_EQ(errorOf([&] { app.OpenImage(files[0], "early"); }), korvena::err::ObjectNotSet);
   expectConsistent("after the failed open");
-
   // Once the host calls ShowForm everything works as if the early call had
   // never been made: a complete toolbar and the first window in slot 1.
   app.ShowForm();
@@ -115,7 +111,6 @@ TEST_F(HostMisuse, UnloadFormTwiceAndStartingAgain) {
   expectConsistent("after the second UnloadForm");
   for (int slot = 1; slot <= korvena::photoWindowsUpperBound(); ++slot)
     EXPECT_EQ(korvena::loadedPhotoWindow(slot), nullptr);
-
   app.ShowForm();
   app.OpenImage(files[2], "again");
   EXPECT_EQ(listedSlots(), std::vector<long>({1}));
@@ -134,7 +129,6 @@ TEST_F(HostMisuse, ThumbNavHandlersThatOpenTwiceOrRaiseThumbNavAgain) {
   EXPECT_EQ(listedSlots(), std::vector<long>({1, 2}));
   EXPECT_EQ(state().CurrentIndex, 2);
   expectConsistent("after two opens in one event");
-
   clickButton("NewWindow");  // back to one window: the nested opens reuse it
   int depth = 0;
   app.setThumbNavHandler([&](uint8_t dir, bool& last) {
@@ -153,7 +147,6 @@ TEST_F(HostMisuse, ThumbNavHandlerThatClosesWindowsOrUnloadsTheToolbar) {
   start(true);
   app.OpenImage(files[0], "0");
   app.OpenImage(files[1], "1");
-
   // Closes the current window, then opens another in its place.
   app.setThumbNavHandler([&](uint8_t, bool&) {
     photo(state().CurrentIndex).c().mnuPopClose.userClick();
@@ -162,14 +155,12 @@ TEST_F(HostMisuse, ThumbNavHandlerThatClosesWindowsOrUnloadsTheToolbar) {
   clickButton("MoveNext");
   EXPECT_EQ(listedSlots(), std::vector<long>({1, 2}));
   expectConsistent("after close and open in the handler");
-
   // Tears the whole component down from inside the toolbar's own click.
   app.setThumbNavHandler([&](uint8_t, bool&) { app.UnloadForm(); });
   clickButton("MoveNext");
   kit::platform().collectGarbage();
   EXPECT_FALSE(kit::isFormLoaded("frmNavToolbar"));
   expectConsistent("after UnloadForm in the handler");
-
   // And during a slideshow tick.
   start();
   host.attach(app);
@@ -206,12 +197,10 @@ TEST_F(HostMisuse, HandlerErrorsReachTheCallerAndTheToolbarGoesOn) {
     EXPECT_EQ(e.description(), "the host ran out of memory");
   }
   expectConsistent("after a throwing handler");
-
   // An error that is not a runtime error passes through unchanged as well.
   app.setThumbNavHandler([](uint8_t, bool&) { throw std::logic_error("host bug"); });
   EXPECT_THROW(clickButton("MovePrevious"), std::logic_error);
   expectConsistent("after a foreign exception");
-
   // The same handler inside a slideshow tick: the tick's error reaches the
   // caller of the clock and the next ticks still run.
   int calls = 0;
@@ -226,7 +215,6 @@ TEST_F(HostMisuse, HandlerErrorsReachTheCallerAndTheToolbarGoesOn) {
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(photo(1).PictureWidth, 41 * 15);
   expectConsistent("after the slideshow's ticks");
-
   // A good handler afterwards is served as usual.
   host.attach(app);
   host.files = files;

@@ -107,7 +107,6 @@ TEST_F(Probe, NamedStoreFolderAndAStoreThatDoesNotParse) {
   EXPECT_TRUE(QFile::exists(dir.filePath("store/HKEY_LOCAL_MACHINE.reg")));
   EXPECT_EQ(runScript("dump\nregistry missing\n"), 2);
   EXPECT_TRUE(err.startsWith("line 2: no such folder: ")) << err.toStdString();
-
   // A store that does not parse is dumped as its error; the unload cannot
   // save the toolbar's place (an error event), the probe's own write stops the script.
   write("store/HKEY_LOCAL_MACHINE.reg", "not a store\n");
@@ -203,16 +202,6 @@ dump
   EXPECT_TRUE(help[0].toObject()["file"].toString().endsWith("/Lumastra.chm"));
   EXPECT_TRUE(d["PhotoWindows"].toArray()[0].toObject()["visible"].toBool());
   EXPECT_EQ(d["cursor"].toObject()["mousePointer"].toInt(), 0);
-}
-
-TEST_F(Probe, UnloadStoresPlaceAndRateInTheRegistry) {
-  const QJsonObject d = run("move toolbar 4500 600\npick cboZoomRate 0\ncall UnloadForm\ndump\n");
-  const QJsonObject values = d["registry"].toObject()["SOFTWARE\\Host\\Dialog\\D9"].toObject();
-  EXPECT_EQ(values["Left"].toObject()["value"].toString(), "4500");
-  EXPECT_EQ(values["Top"].toObject()["value"].toString(), "600");
-  EXPECT_EQ(values["ZoomRate"].toObject()["type"].toString(), "sz");
-  EXPECT_EQ(values["ZoomRate"].toObject()["value"].toString(), "-1");
-  EXPECT_FALSE(d["toolbar"].toObject()["loaded"].toBool());
 }
 
 TEST_F(Probe, ScrollBarsAndResize) {

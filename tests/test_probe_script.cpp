@@ -192,7 +192,6 @@ TEST(ProbeJson, StringsAndStructure) {
                 .dump(),
             "\"x\xEF\xBF\xBDy\xEF\xBF\xBD\"");
   EXPECT_EQ(Json(std::string("nul\0", 4)).dump(), R"("nul\u0000")");
-
   Json j = Json::object();
   j["z"] = 1;
   j["a"]["inner"] = true;

@@ -95,7 +95,6 @@ TEST_F(Navigation, DetailsArrowOpensTheMenuAndTheButtonTogglesThePanel) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].menu, "mnuPopOption");
   EXPECT_EQ(bar().Toolbar.button("Details").image, "MoreDetails");
-
   const float collapsedW = toolbar().width(), collapsedH = toolbar().height();
   clickButton("Details");
   EXPECT_EQ(bar().Toolbar.button("Details").image, "LessDetails");
@@ -124,7 +123,6 @@ TEST_F(Zoom, PickedAndTypedRatesResizeOnlyTheCurrentWindow) {
   EXPECT_FLOAT_EQ(photo(2).c().picPhoto.width(), 1200);
   EXPECT_FLOAT_EQ(photo(1).c().picPhoto.width(), 600);
   EXPECT_TRUE(toolbar().active());
-
   auto& zoom = bar().cboZoomRate;
   zoom.setSelStart(0);
   zoom.setSelLength(static_cast<int>(zoom.text().size()));
@@ -134,7 +132,6 @@ TEST_F(Zoom, PickedAndTypedRatesResizeOnlyTheCurrentWindow) {
   EXPECT_EQ(zoom.selLength(), 4);
   EXPECT_FLOAT_EQ(photo(2).c().picPhoto.width(), 1800);
   EXPECT_EQ(photo(2).caption(), "two  300%");
-
   zoom.userSetText("0");
   zoom.userKeyPress(13);
   EXPECT_EQ(zoom.text(), "Fit to Window");

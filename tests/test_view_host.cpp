@@ -161,7 +161,6 @@ class ViewHostOnComponent : public fixture::ComponentTest {
     viewer = std::make_unique<ViewerHost>(app, list);
     viewer->start(options);
   }
-
   PhotoList list;
   std::unique_ptr<ViewerHost> viewer;
 };
