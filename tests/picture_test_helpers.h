@@ -6,11 +6,17 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <future>
 #include <memory>
 #include <vector>
 
 #include <gtest/gtest.h>
+// clang-format off
+#include <jpeglib.h>
+// clang-format on
 
 #include "kit/picture_work.h"
 
@@ -32,6 +38,35 @@ inline QByteArray encode(const QImage& image, const char* format = "jpeg", bool 
   writer.setQuality(92);
   writer.setProgressiveScanWrite(progressive);
   EXPECT_TRUE(writer.write(image)) << format << ": " << writer.errorString().toStdString();
+  return bytes;
+}
+
+// `image` written by libjpeg itself; `configure` sets what Qt's writer does
+// not offer (scan scripts, restart intervals) after libjpeg's defaults.
+inline QByteArray libjpegOf(const QImage& image, const std::function<void(jpeg_compress_struct&)>& configure) {
+  const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+  jpeg_compress_struct cinfo{};
+  jpeg_error_mgr err{};
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &out, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(rgb.width());
+  cinfo.image_height = static_cast<JDIMENSION>(rgb.height());
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  configure(cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  for (int y = 0; y < rgb.height(); ++y) {
+    auto* row = const_cast<JSAMPROW>(rgb.constScanLine(y));
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  QByteArray bytes(reinterpret_cast<const char*>(out), static_cast<qsizetype>(size));
+  std::free(out);
   return bytes;
 }
 

@@ -272,32 +272,11 @@ TEST_F(BigPhotoDecode, ACancelledDecodeStopsSayingSo) {
 
 // Colour noise as a 4:2:0 JPEG written by libjpeg, with a restart marker every MCU row when asked.
 QByteArray noiseJpeg(int width, int height, bool restarts) {
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* data = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &data, &size);
-  cinfo.image_width = static_cast<JDIMENSION>(width);
-  cinfo.image_height = static_cast<JDIMENSION>(height);
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  cinfo.restart_in_rows = restarts ? 1 : 0;
-  jpeg_start_compress(&cinfo, TRUE);
+  QImage noise(width, height, QImage::Format_RGB888);
   std::mt19937 random(5);
-  std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
-  for (int y = 0; y < height; ++y) {
-    for (JSAMPLE& sample : row) sample = static_cast<JSAMPLE>(random());
-    JSAMPROW rows[] = {row.data()};
-    jpeg_write_scanlines(&cinfo, rows, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-  std::free(data);
-  return bytes;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width * 3; ++x) noise.scanLine(y)[x] = static_cast<uchar>(random());
+  return picture_test::libjpegOf(noise, [&](jpeg_compress_struct& cinfo) { cinfo.restart_in_rows = restarts ? 1 : 0; });
 }
 
 // Noise: a region whose edge pixels missed their neighbours' colour would show.

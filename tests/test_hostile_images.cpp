@@ -204,30 +204,10 @@ QByteArray manyScans() {
   for (int al = 1; al >= 0; --al)
     for (int k = 1; k < 64; ++k)
       for (int c = 0; c < 3; ++c) script.push_back(jpeg_scan_info{1, {c, 0, 0, 0}, k, k, al == 1 ? 0 : 1, al});
-  const QImage image = pattern(32, 32).convertToFormat(QImage::Format_RGB888);
-  jpeg_compress_struct cinfo{};
-  jpeg_error_mgr err{};
-  cinfo.err = jpeg_std_error(&err);
-  jpeg_create_compress(&cinfo);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &out, &size);
-  cinfo.image_width = cinfo.image_height = 32;
-  cinfo.input_components = 3;
-  cinfo.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  cinfo.scan_info = script.data();
-  cinfo.num_scans = static_cast<int>(script.size());
-  jpeg_start_compress(&cinfo, TRUE);
-  for (int y = 0; y < 32; ++y) {
-    auto* row = const_cast<JSAMPROW>(image.constScanLine(y));
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  QByteArray bytes(reinterpret_cast<const char*>(out), static_cast<qsizetype>(size));
-  std::free(out);
-  return bytes;
+  return picture_test::libjpegOf(pattern(32, 32), [&](jpeg_compress_struct& cinfo) {
+    cinfo.scan_info = script.data();
+    cinfo.num_scans = static_cast<int>(script.size());
+  });
 }
 
 // ---- the fixture ----
