@@ -52,7 +52,7 @@
 #include "kit/platform.h"
 #include "korvena/Application.h"
 #include "photo/frmPhoto.h"
-#include "support/registry_store.h"
+#include "store/registry_store.h"
 #include "toolbar/frmNavToolbar.h"
 
 // clang-format off

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "support/basRegistry.h"
-#include "support/registry_store.h"
+#include "store/registry_store.h"
 
 namespace fs = std::filesystem;
 

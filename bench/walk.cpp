@@ -39,7 +39,7 @@
 #include "kit/qt/qt_platform.h"
 #include "korvena/Application.h"
 #include "korvena/Platform.h"
-#include "support/registry_store.h"
+#include "store/registry_store.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace fs = std::filesystem;

@@ -4,7 +4,7 @@
 #include "kit/platform.h"
 #include "photo/frmPhoto.h"
 #include "support/frmBackGround.h"
-#include "support/numbers.h"
+#include "kit/numbers.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace korvena {

@@ -34,7 +34,7 @@
 #include "korvena/Application.h"
 #include "korvena/Platform.h"
 #include "korvena/RuntimeError.h"
-#include "support/registry_store.h"
+#include "store/registry_store.h"
 
 namespace korvena::com {
 

@@ -3,7 +3,7 @@
 // rounding gives the nearest whole number with halves to even, or error 6
 // exactly when that does not fit; plain decimal text reads back as the value to
 // 15 digits, a caption as the float to 7, each in its own characters.
-#include "support/numbers.h"
+#include "kit/numbers.h"
 
 #include <cmath>
 #include <cstdio>

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "fuzz/fuzz_support.h"
-#include "support/registry_store.h"
+#include "store/registry_store.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "kit/picture.h"
 #include "korvena/RuntimeError.h"
-#include "support/numbers.h"
+#include "kit/numbers.h"
 
 namespace kit {
 

@@ -9,7 +9,7 @@
 #include "kit/picture_prefetch.h"
 #include "support/basHTMLHelp.h"
 #include "support/basWindow.h"
-#include "support/numbers.h"
+#include "kit/numbers.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace korvena {

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "photo/frmPhoto.h"
-#include "support/numbers.h"
+#include "kit/numbers.h"
 
 namespace korvena {
 

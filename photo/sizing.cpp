@@ -5,7 +5,7 @@
 #include "component/basView.h"
 #include "kit/picture.h"
 #include "photo/frmPhoto.h"
-#include "support/numbers.h"
+#include "kit/numbers.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace korvena {

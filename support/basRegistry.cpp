@@ -1,7 +1,7 @@
 #include "support/basRegistry.h"
 
 #include "korvena/RuntimeError.h"
-#include "support/registry_store.h"
+#include "store/registry_store.h"
 
 namespace korvena {
 namespace {

@@ -14,7 +14,7 @@
 #include "photo/frmPhoto.h"
 #include "support/basRegistry.h"
 #include "support/frmBackGround.h"
-#include "support/registry_store.h"
+#include "store/registry_store.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace fixture {

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "support/registry_store.h"
+#include "store/registry_store.h"
 
 class StoreFolderTest : public ::testing::Test {
  protected:

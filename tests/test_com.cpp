@@ -19,7 +19,7 @@
 #include "kit/form.h"
 #include "korvena/Application.h"
 #include "korvena/com.h"
-#include "support/registry_store.h"
+#include "store/registry_store.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace korvena {

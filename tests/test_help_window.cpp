@@ -14,8 +14,8 @@
 #include <random>
 #include <sstream>
 
-#include "support/chm_file.h"
-#include "support/help_window.h"
+#include "helpview/chm_file.h"
+#include "helpview/help_window.h"
 
 namespace korvena {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "korvena/RuntimeError.h"
-#include "support/numbers.h"
+#include "kit/numbers.h"
 
 namespace num = korvena::num;
 

@@ -3,7 +3,7 @@
 #include <fstream>
 
 #include "component_fixture.h"
-#include "support/registry_store.h"
+#include "store/registry_store.h"
 
 using fixture::ComponentTest;
 using korvena::photoWindow;

@@ -19,7 +19,7 @@
 
 #include "korvena/RuntimeError.h"
 #include "support/basRegistry.h"
-#include "support/registry_store.h"
+#include "store/registry_store.h"
 #include "store_test_folder.h"
 
 namespace korvena {

@@ -13,7 +13,7 @@
 #include "support/basRegistry.h"
 #include "support/basWindow.h"
 #include "support/frmBackGround.h"
-#include "support/numbers.h"
+#include "kit/numbers.h"
 
 namespace korvena {
 

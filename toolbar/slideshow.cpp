@@ -7,7 +7,7 @@
 #include "korvena/Application.h"
 #include "support/basWindow.h"
 #include "support/frmBackGround.h"
-#include "support/numbers.h"
+#include "kit/numbers.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace korvena {

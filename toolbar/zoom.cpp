@@ -3,7 +3,7 @@
 
 #include "component/basView.h"
 #include "photo/frmPhoto.h"
-#include "support/numbers.h"
+#include "kit/numbers.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace korvena {

@@ -9,7 +9,7 @@
 #include "kit/platform.h"
 #include "korvena/Application.h"
 #include "korvena/RuntimeError.h"
-#include "support/registry_store.h"
+#include "store/registry_store.h"
 
 namespace probe {
 

@@ -1,4 +1,4 @@
-#include "support/registry_store.h"
+#include "store/registry_store.h"
 
 #include <dirent.h>
 #include <fcntl.h>

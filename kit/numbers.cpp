@@ -10,7 +10,7 @@
 // " 1.234568E+07"; everything else is written without an exponent. Values
 // that are not numbers are written "NaN", "Inf" and "-Inf" (with the leading
 // blank in the caption form for "NaN" and "Inf").
-#include "support/numbers.h"
+#include "kit/numbers.h"
 
 #include <charconv>
 #include <cmath>

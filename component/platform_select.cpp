@@ -6,7 +6,7 @@
 #include "kit/qt/qt_platform.h"
 #include "korvena/Platform.h"
 #include "korvena/RuntimeError.h"
-#include "support/help_window.h"
+#include "helpview/help_window.h"
 #include "support/window_icon.h"
 
 namespace korvena {

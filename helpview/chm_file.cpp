@@ -1,4 +1,4 @@
-#include "support/chm_file.h"
+#include "helpview/chm_file.h"
 
 #include <chm_lib.h>
 

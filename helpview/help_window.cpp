@@ -1,4 +1,4 @@
-#include "support/help_window.h"
+#include "helpview/help_window.h"
 
 #include <QDesktopServices>
 #include <QHBoxLayout>
@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "support/chm_file.h"
+#include "helpview/chm_file.h"
 #include "support/window_icon.h"
 
 namespace korvena {
