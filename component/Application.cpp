@@ -40,7 +40,7 @@ void Application::FireEventNewWin(bool bVal) {
 void Application::UnloadForm() {
   if (!kit::isFormLoaded("frmNavToolbar")) return;
   frmNavToolbar& toolbar = NavToolbar();
-  toolbar.unload(1);
+  toolbar.unload(kit::unloadMode::Code);
   if (auto error = toolbar.takeUnloadError()) throw *error;
 }
 

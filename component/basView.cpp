@@ -115,7 +115,7 @@ void ResetPhotoWindows() {
     if (slot > photoWindowsUpperBound()) break;
     auto& entry = v.PhotoWindows[static_cast<size_t>(slot)];
     if (!entry) continue;
-    if (entry->loaded()) entry->unload(1);
+    if (entry->loaded()) entry->unload(kit::unloadMode::Code);
     entry.reset();
   }
   v.FreeSlots = {0};

@@ -231,18 +231,18 @@ void ComboBox::userSetText(const std::string& text) {
 
 void ComboBox::userKeyPress(int keyAscii) {
   if (onKeyPress) raise(onKeyPress, keyAscii);
-  if (keyAscii == 0 || style_ == Style::List) return;
+  if (keyAscii == ascii::None || style_ == Style::List) return;
   const std::string before = text_;
   auto start = static_cast<size_t>(std::clamp(selStart_, 0, static_cast<int>(text_.size())));
   auto length = static_cast<size_t>(std::clamp(selLength_, 0, static_cast<int>(text_.size() - start)));
-  if (keyAscii == 8) {
+  if (keyAscii == ascii::Backspace) {
     if (length > 0) {
       text_.erase(start, length);
     } else if (start > 0) {
       text_.erase(start - 1, 1);
       --start;
     }
-  } else if (keyAscii >= 32 && keyAscii < 256) {
+  } else if (keyAscii >= ascii::Space && keyAscii < 256) {
     text_.replace(start, length, 1, static_cast<char>(keyAscii));
     ++start;
   } else {
@@ -307,16 +307,16 @@ void TextBox::setText(const std::string& text) {
 
 void TextBox::userKeyPress(int keyAscii) {
   if (onKeyPress) raise(onKeyPress, keyAscii);
-  if (keyAscii == 0) return;
+  if (keyAscii == ascii::None) return;
   std::string t = text_;
   auto start = static_cast<size_t>(std::clamp(selStart_, 0, static_cast<int>(t.size())));
   auto length = static_cast<size_t>(std::clamp(selLength_, 0, static_cast<int>(t.size() - start)));
-  if (keyAscii == 8) {
+  if (keyAscii == ascii::Backspace) {
     if (length > 0)
       t.erase(start, length);
     else if (start > 0)
       t.erase(--start, 1);
-  } else if (keyAscii >= 32 && keyAscii < 256) {
+  } else if (keyAscii >= ascii::Space && keyAscii < 256) {
     t.replace(start, length, 1, static_cast<char>(keyAscii));
     ++start;
   } else {
@@ -384,7 +384,7 @@ Toolbar::Button* Toolbar::findButton(const std::string& key) {
 
 Toolbar::Button& Toolbar::button(const std::string& key) {
   if (Button* b = findButton(key)) return *b;
-  throw korvena::RuntimeError(35601, "Element not found");
+  throw korvena::RuntimeError(err::ElementNotFound, "Element not found");
 }
 
 void Toolbar::setButtonImage(Button& b, const std::string& image) {

@@ -13,13 +13,6 @@ namespace kit {
 
 class Picture;
 
-// Bits of the shift state that key and mouse events carry.
-namespace shift {
-inline constexpr int Shift = 1, Ctrl = 2, Alt = 4;
-}  // namespace shift
-// One notch of a mouse wheel.
-inline constexpr int kWheelNotch = 120;
-
 // A container that clips its children (the photo window's view).
 class PictureBox : public Control {
  public:
@@ -230,7 +223,7 @@ class Frame : public Control {
 
  private:
   std::string caption_;
-  int borderStyle_ = 1;
+  int borderStyle_ = border::FixedSingle;
 };
 
 class Label : public Control {

@@ -100,11 +100,11 @@ Form::~Form() {
 
 long Form::styleFor(int borderStyle) {
   switch (borderStyle) {
-    case 0: return ws::ClipSiblings;
-    case 1: return ws::Caption | ws::SysMenu | ws::ClipSiblings;
-    case 3: return ws::Caption | ws::SysMenu | ws::ClipSiblings | 0x80;
-    case 4: return ws::Caption | ws::SysMenu | ws::ClipSiblings;
-    case 5: return ws::Caption | ws::SysMenu | ws::ThickFrame | ws::ClipSiblings;
+    case border::None: return ws::ClipSiblings;
+    case border::FixedSingle: return ws::Caption | ws::SysMenu | ws::ClipSiblings;
+    case border::FixedDialog: return ws::Caption | ws::SysMenu | ws::ClipSiblings | ws::DlgModalFrame;
+    case border::FixedToolWindow: return ws::Caption | ws::SysMenu | ws::ClipSiblings;
+    case border::SizableToolWindow: return ws::Caption | ws::SysMenu | ws::ThickFrame | ws::ClipSiblings;
     default:
       return ws::Caption | ws::SysMenu | ws::ThickFrame | ws::MinimizeBox | ws::MaximizeBox |
              ws::ClipSiblings;
@@ -113,10 +113,10 @@ long Form::styleFor(int borderStyle) {
 
 long Form::exStyleFor(int borderStyle) {
   switch (borderStyle) {
-    case 0: return 0;
-    case 3: return ws::ExDlgModalFrame | ws::ExWindowEdge;
-    case 4:
-    case 5: return ws::ExToolWindow | ws::ExWindowEdge;
+    case border::None: return 0;
+    case border::FixedDialog: return ws::ExDlgModalFrame | ws::ExWindowEdge;
+    case border::FixedToolWindow:
+    case border::SizableToolWindow: return ws::ExToolWindow | ws::ExWindowEdge;
     default: return ws::ExWindowEdge;
   }
 }
@@ -129,7 +129,7 @@ void Form::load() {
   style_ = styleFor(borderStyle_);
   exStyle_ = exStyleFor(borderStyle_);
   topmost_ = false;
-  windowState_ = 0;
+  windowState_ = windowState::Normal;
   visible_ = false;
   tag_.clear();
   caption_ = design.caption;
@@ -181,9 +181,9 @@ void Form::show() {
   }
   const bool palette = topmost_ && (exStyle_ & ws::ExToolWindow);
   // A palette shown by code floats in sight: a minimised one is restored.
-  if (palette && windowState_ == 1) setWindowState(0);
+  if (palette && windowState_ == windowState::Minimized) setWindowState(windowState::Normal);
   platform().formShown(*this);
-  if (!palette && windowState_ != 1) platform().activate(*this);
+  if (!palette && windowState_ != windowState::Minimized) platform().activate(*this);
 }
 
 void Form::showWithoutActivating() {
@@ -208,7 +208,7 @@ void Form::setFocus() {
 
 void Form::zOrder(int pos) {
   load();
-  if (pos == 0)
+  if (pos == zorder::Front)
     platform().bringToFront(*this);
   else
     platform().sendToBack(*this);
@@ -228,7 +228,7 @@ void Form::move(float left, float top) { move(left, top, placed().width, placed(
 void Form::move(float left, float top, float width, float height) {
   checkSize(width, height);
   load();
-  if (windowState_ != 0) {
+  if (windowState_ != windowState::Normal) {
     restoreLeft_ = left;
     restoreTop_ = top;
     restoreWidth_ = width;
@@ -246,7 +246,7 @@ void Form::applyGeometry(float left, float top, float width, float height, bool 
   top_ = top;
   width_ = width;
   height_ = height;
-  if (windowState_ == 0) {
+  if (windowState_ == windowState::Normal) {
     restoreLeft_ = left;
     restoreTop_ = top;
     restoreWidth_ = width;
@@ -280,8 +280,8 @@ void Form::setWindowState(int state) {
   if (state == windowState_) return;
   const int old = windowState_;
   windowState_ = state;
-  if (state == 2) {
-    if (old == 0) {
+  if (state == windowState::Maximized) {
+    if (old == windowState::Normal) {
       restoreLeft_ = left_;
       restoreTop_ = top_;
       restoreWidth_ = width_;
@@ -291,13 +291,13 @@ void Form::setWindowState(int state) {
     top_ = 0;
     width_ = platform().screenWidth();
     height_ = platform().screenHeight();
-  } else if (state == 0) {
+  } else if (state == windowState::Normal) {
     left_ = restoreLeft_;
     top_ = restoreTop_;
     width_ = restoreWidth_;
     height_ = restoreHeight_;
   }
-  if (state == 1) platform().deactivate(*this);
+  if (state == windowState::Minimized) platform().deactivate(*this);
   platform().changed();
   Form_Resize();
 }
@@ -330,7 +330,7 @@ void Form::unregisterControl(Control* control) {
 
 void Form::userActivate() {
   if (!loaded_ || !visible_) return;
-  if (windowState_ == 1) setWindowState(0);
+  if (windowState_ == windowState::Minimized) setWindowState(windowState::Normal);
   platform().bringToFront(*this);
   platform().activate(*this);
 }
@@ -348,7 +348,7 @@ void Form::userMove(float left, float top) {
 void Form::userKeyDown(int keyCode, int shift) {
   if (!loaded_) return;
   if (keyPreview_) Form_KeyDown(keyCode, shift);
-  if (keyCode == 0 || !loaded_) return;
+  if (keyCode == key::None || !loaded_) return;
   Control* focused = focused_ && focused_->seen() ? focused_ : nullptr;
   if (focused && focused->onKeyDown)
     raise(focused->onKeyDown, keyCode, shift);
@@ -359,7 +359,7 @@ void Form::userKeyDown(int keyCode, int shift) {
 void Form::userKeyPress(int keyAscii) {
   if (!loaded_) return;
   if (keyPreview_) Form_KeyPress(keyAscii);
-  if (keyAscii == 0 || !loaded_) return;
+  if (keyAscii == ascii::None || !loaded_) return;
   Control* focused = focused_ && focused_->seen() ? focused_ : nullptr;
   if (focused && focused->onKeyPress)
     raise(focused->onKeyPress, keyAscii);

@@ -6,26 +6,12 @@
 #include <vector>
 
 #include "kit/platform.h"
+#include "kit/platform_numbers.h"
 
 namespace kit {
 
 class Form;
 class Menu;
-
-// Window style bits (the Windows values).
-namespace ws {
-inline constexpr long Caption = 0x00C00000;  // border and dialog frame
-inline constexpr long SysMenu = 0x00080000;
-inline constexpr long ThickFrame = 0x00040000;
-inline constexpr long MinimizeBox = 0x00020000;
-inline constexpr long MaximizeBox = 0x00010000;
-inline constexpr long ClipSiblings = 0x04000000;
-inline constexpr long Popup = static_cast<long>(0x80000000u);
-inline constexpr long ExTopmost = 0x00000008;
-inline constexpr long ExToolWindow = 0x00000080;
-inline constexpr long ExWindowEdge = 0x00000100;
-inline constexpr long ExDlgModalFrame = 0x00000001;
-}  // namespace ws
 
 // Base of every control: a name (and index in a control array), geometry in
 // twips, visibility, enabled state and a tag.
@@ -113,17 +99,17 @@ class Form {
 
   // Load and unload. unload() runs QueryUnload then Unload and destroys the
   // window; the object stays and can be loaded again. Returns whether the
-  // form is unloaded afterwards. UnloadMode 0 is the user's close box.
+  // form is unloaded afterwards. unloadMode::ControlMenu is the user's close box.
   bool loaded() const { return loaded_; }
   void load();
-  bool unload(int unloadMode = 1);
+  bool unload(int unloadMode = unloadMode::Code);
 
   // Show, hide, activation, z-order.
   bool visible() const { return visible_; }
   void show();
   void hide();
   void setFocus();       // activates; error 5 when hidden
-  void zOrder(int pos);  // 0 front of its band, 1 back
+  void zOrder(int pos);  // zorder::Front of its band or zorder::Back
   bool active() const;
   bool topmost() const { return topmost_; }
   void setTopmost(bool v);
@@ -157,7 +143,7 @@ class Form {
   void setExStyle(long v);
   bool framed() const { return (style_ & ws::Caption) == ws::Caption; }
 
-  // Window state: 0 normal, 1 minimised, 2 maximised.
+  // Window state: windowState::Normal, Minimized or Maximized.
   int windowState() const { return windowState_; }
   void setWindowState(int state);
 
@@ -180,7 +166,7 @@ class Form {
   Control* focusedControl() const { return focused_; }
 
   // The user's actions (probe and Qt view).
-  void userClose() { unload(0); }
+  void userClose() { unload(unloadMode::ControlMenu); }
   void userActivate();
   void userResize(float width, float height);
   void userMove(float left, float top);
@@ -194,7 +180,7 @@ class Form {
   // Design values, set by the derived class's constructor.
   struct Design {
     float left = 0, top = 0, width = 4800, height = 3600;
-    int borderStyle = 2;
+    int borderStyle = border::Sizable;
     std::string caption;
     bool keyPreview = false;
     long helpContextId = 0;
@@ -236,13 +222,13 @@ class Form {
   };
   // The normal window's place: the current one, or the one it goes back to.
   Placement placed() const {
-    return windowState_ == 0 ? Placement{left_, top_, width_, height_}
-                             : Placement{restoreLeft_, restoreTop_, restoreWidth_, restoreHeight_};
+    return windowState_ == windowState::Normal ? Placement{left_, top_, width_, height_}
+                                               : Placement{restoreLeft_, restoreTop_, restoreWidth_, restoreHeight_};
   }
-  int borderStyle_ = 2;
+  int borderStyle_ = border::Sizable;
   long style_ = 0;
   long exStyle_ = 0;
-  int windowState_ = 0;
+  int windowState_ = windowState::Normal;
   std::string tag_;
   std::string caption_;
   bool keyPreview_ = false;

@@ -128,8 +128,6 @@ codecs::Format codecFormat(QIODevice& file) {
 // Natural sizes beyond this are refused: no screen shows them and their
 // lengths in twips would not fit the photo code's numbers.
 constexpr int kMaxSide = 1 << 20;
-// The message box a decode that fails after the picture was taken shows.
-constexpr long kExclamation = 48;
 
 std::string tooLarge(QSize size, std::int64_t bytes, std::int64_t cap) {
   return "The picture is too large to decode: " + std::to_string(size.width()) + " x " + std::to_string(size.height()) +
@@ -513,7 +511,7 @@ void Picture::Impl::delivered() {
   const std::function<void()> onReady = listener_->onReady;
   if (onReady) onReady();
   // A picture that never showed says why; one that did keeps its pixels.
-  if (!ok && !hadPixels && onReady) platform().msgBox(error, "Error", kExclamation);
+  if (!ok && !hadPixels && onReady) platform().msgBox(error, "Error", msgbox::Exclamation);
   PrefetchCache::shared().resume();  // the neighbours wait for the picture shown
 }
 

@@ -80,7 +80,7 @@ int Platform::msgBox(const std::string& text, const std::string& title, long fla
   e.title = title;
   e.flags = flags;
   events_.push_back(e);
-  if (!backend_) return 1;
+  if (!backend_) return msgbox::Ok;
   ++modalDepth_;
   struct Leave {
     int& depth;
@@ -189,13 +189,13 @@ void Platform::deactivate(Form& form) {
 }
 
 void Platform::reset() {
-  for (Form* f : std::vector<Form*>(forms_)) f->unload(1);
+  for (Form* f : std::vector<Form*>(forms_)) f->unload(unloadMode::Code);
   forms_.clear();
   zOrder_.clear();
   active_ = nullptr;
   screenWidth_ = 15360;
   screenHeight_ = 11520;
-  mousePointer_ = 0;
+  mousePointer_ = pointer::Default;
   cursorCounter_ = 0;
   ownClock_ = std::make_unique<VirtualClock>();
   setClock(nullptr);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "kit/platform_numbers.h"
+
 namespace kit {
 
 class Form;
@@ -104,7 +106,7 @@ class Platform {
   Backend* backend() const { return backend_; }
   void setBackend(Backend* backend) { backend_ = backend; }
 
-  // Application-modal message box; returns the button pressed (1 = OK).
+  // Application-modal message box; returns the button pressed (msgbox::Ok, ...).
   int msgBox(const std::string& text, const std::string& title, long flags);
   int modalDepth() const { return modalDepth_; }
   void htmlHelp(const std::string& file, int command, long data);
@@ -149,7 +151,7 @@ class Platform {
 
   float screenWidth_ = 15360;
   float screenHeight_ = 11520;
-  int mousePointer_ = 0;
+  int mousePointer_ = pointer::Default;
   int cursorCounter_ = 0;
   std::vector<Form*> forms_;
   std::vector<Form*> zOrder_;

@@ -75,7 +75,7 @@ bool SetWindowPos(long hwnd, long insertAfter, long x, long y, long cx, long cy,
   }
   f->move(left, top, width, height);
   if (flags & SWP_SHOWWINDOW) f->showWithoutActivating();
-  if (!(flags & SWP_NOZORDER) && insertAfter != 1) f->zOrder(0);
+  if (!(flags & SWP_NOZORDER) && insertAfter != HWND_BOTTOM) f->zOrder(zorder::Front);
   if (!(flags & (SWP_NOACTIVATE | SWP_NOZORDER)) && f->visible() && insertAfter == HWND_TOP) f->setFocus();
   return true;
 }

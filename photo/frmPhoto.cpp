@@ -38,7 +38,7 @@ frmPhoto::Controls::Controls(frmPhoto& f)
 }
 
 frmPhoto::frmPhoto() : kit::Form("frmPhoto") {
-  design.borderStyle = 2;
+  design.borderStyle = kit::border::Sizable;
   design.left = 0;
   design.top = 0;
   design.width = 4800;
@@ -68,7 +68,8 @@ void frmPhoto::Form_Load() {
   FrameWidth = num::round16(width() - scaleWidth());
   c().picForm.move(0, 0, scaleWidth(), scaleHeight());
   hide();
-  if (NavToolbar().c().chkNoBorder.value() != 0) ChangeBorderStyle(hwnd(), static_cast<uint8_t>(borderStyle()), 0);
+  if (NavToolbar().c().chkNoBorder.value() != 0)
+    ChangeBorderStyle(hwnd(), static_cast<uint8_t>(borderStyle()), kit::border::None);
 }
 
 void frmPhoto::Form_Activate() {
@@ -79,21 +80,21 @@ void frmPhoto::Form_Activate() {
 
 void frmPhoto::Form_Resize() {
   if (ResizeGuard != 0) return;
-  if (windowState() == 1) return;
+  if (windowState() == kit::windowState::Minimized) return;
   c().picForm.move(0, 0, scaleWidth(), scaleHeight());
   ScrollBar();
 }
 
 void frmPhoto::Form_KeyDown(int& KeyCode, int /*Shift*/) {
-  if (KeyCode == 112) ShowHelp(helpContextId());
+  if (KeyCode == kit::key::F1) ShowHelp(helpContextId());
 }
 
 void frmPhoto::Form_KeyPress(int& KeyAscii) {
-  if (KeyAscii == 27) StopSlideshowFromPhoto();
+  if (KeyAscii == kit::ascii::Escape) StopSlideshowFromPhoto();
 }
 
 void frmPhoto::picPhoto_MouseUp(int Button, int /*Shift*/, float X, float Y) {
-  if (Button != 2) return;
+  if (Button != kit::mouse::Right) return;
   // The menu opens at the pointer: the point on the picture, taken to the
   // window by the picture's offset in the view (negative when scrolled).
   const Controls& k = c();
@@ -105,10 +106,10 @@ void frmPhoto::userRightClick(float x, float y) {
   kit::ImageControl& pic = c().picPhoto;
   // Only the part of the view that the picture covers answers the click.
   if (x >= pic.left() && x < pic.left() + pic.width() && y >= pic.top() && y < pic.top() + pic.height())
-    pic.userMouseUp(2, 0, x - pic.left(), y - pic.top());
+    pic.userMouseUp(kit::mouse::Right, 0, x - pic.left(), y - pic.top());
 }
 
-void frmPhoto::mnuPopClose_Click() { unload(1); }
+void frmPhoto::mnuPopClose_Click() { unload(kit::unloadMode::Code); }
 
 void frmPhoto::Form_Unload(int& /*Cancel*/) {
   StopSlideshowFromPhoto();
@@ -165,7 +166,7 @@ void PrefetchPhoto(const std::string& path) {
 }
 
 bool frmPhoto::SetImage(const std::string& sFileName) {
-  kit::platform().setMousePointer(11);
+  kit::platform().setMousePointer(kit::pointer::Hourglass);
   kit::ImageControl& pic = c().picPhoto;
   std::string failure;
   try {
@@ -191,8 +192,8 @@ bool frmPhoto::SetImage(const std::string& sFileName) {
   } catch (const std::bad_alloc&) {
     failure = "Out of memory";
   }
-  kit::platform().msgBox(failure, "Error", 48);
-  kit::platform().setMousePointer(0);
+  kit::platform().msgBox(failure, "Error", kit::msgbox::Exclamation);
+  kit::platform().setMousePointer(kit::pointer::Default);
   return false;
 }
 

@@ -151,7 +151,7 @@ void frmPhoto::ResizeImage() {
     ResizeGuard = 0;
   }
   show();
-  kit::platform().setMousePointer(0);
+  kit::platform().setMousePointer(kit::pointer::Default);
 }
 
 }  // namespace korvena

@@ -38,7 +38,7 @@ std::string HelpFilePath() {
 
 void ShowHelp(long helpContext) {
   // The result is not checked: a missing help file leaves the caller unaffected.
-  kit::platform().htmlHelp(HelpFilePath(), HH_HELP_CONTEXT, helpContext);
+  kit::platform().htmlHelp(HelpFilePath(), kit::help::Context, helpContext);
 }
 
 }  // namespace korvena

@@ -4,8 +4,6 @@
 
 namespace korvena {
 
-inline constexpr int HH_HELP_CONTEXT = 15;
-
 // The folder the component library was loaded from.
 std::string ComponentPath();
 // The help file beside the component.

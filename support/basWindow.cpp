@@ -18,19 +18,20 @@ void toggle(long hWnd, int index, long mask) {
 }
 
 void toggleStyle(long hWnd, int32_t code) {
+  using namespace kit;
   switch (code) {
-    case 0:
+    case border::None:
       break;
-    case 1:
-    case 4:
-      toggle(hWnd, GWL_STYLE, 0x00C00000);
+    case border::FixedSingle:
+    case border::FixedToolWindow:
+      toggle(hWnd, GWL_STYLE, ws::Caption);
       break;
-    case 3:
-      toggle(hWnd, GWL_EXSTYLE, 0x00000101);
-      toggle(hWnd, GWL_STYLE, 0x00C80080);
+    case border::FixedDialog:
+      toggle(hWnd, GWL_EXSTYLE, ws::ExDlgModalFrame | ws::ExWindowEdge);
+      toggle(hWnd, GWL_STYLE, ws::Caption | ws::SysMenu | ws::DlgModalFrame);
       break;
     default:
-      toggle(hWnd, GWL_STYLE, 0x00C40000);
+      toggle(hWnd, GWL_STYLE, ws::Caption | ws::ThickFrame);
       break;
   }
 }

@@ -7,14 +7,14 @@
 namespace korvena {
 
 frmBackGround::frmBackGround() : kit::Form("frmBackGround") {
-  design.borderStyle = 0;
+  design.borderStyle = kit::border::None;
   design.width = 4800;
   design.height = 3600;
 }
 
 void frmBackGround::Form_Load() {
   using namespace kit::win;
-  setWindowState(0);
+  setWindowState(kit::windowState::Normal);
   Rect desktop;
   GetClientRect(GetDesktopWindow(), desktop);
   SetWindowPos(hwnd(), HWND_TOP, 0, 0, desktop.right, desktop.bottom,

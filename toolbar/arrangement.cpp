@@ -9,21 +9,21 @@ namespace korvena {
 
 void frmNavToolbar::cmdBringToFront_Click() {
   ForEachLoadedPhotoWindow([](frmPhoto& w) {
-    if (w.windowState() == 1) w.setWindowState(0);
-    w.zOrder(0);
+    if (w.windowState() == kit::windowState::Minimized) w.setWindowState(kit::windowState::Normal);
+    w.zOrder(kit::zorder::Front);
   });
 }
 
 void frmNavToolbar::cmdSendBack_Click() {
-  ForEachLoadedPhotoWindow([](frmPhoto& w) { w.zOrder(1); });
+  ForEachLoadedPhotoWindow([](frmPhoto& w) { w.zOrder(kit::zorder::Back); });
 }
 
 void frmNavToolbar::cmdMinimise_Click() {
-  ForEachLoadedPhotoWindow([](frmPhoto& w) { w.setWindowState(1); });
+  ForEachLoadedPhotoWindow([](frmPhoto& w) { w.setWindowState(kit::windowState::Minimized); });
 }
 
 void frmNavToolbar::cmdCloseAll_Click() {
-  ForEachLoadedPhotoWindow([](frmPhoto& w) { w.unload(1); });
+  ForEachLoadedPhotoWindow([](frmPhoto& w) { w.unload(kit::unloadMode::Code); });
 }
 
 }  // namespace korvena

@@ -144,7 +144,7 @@ frmNavToolbar::Controls::Controls(frmNavToolbar& f)
 }
 
 frmNavToolbar::frmNavToolbar() : kit::Form("frmNavToolbar") {
-  design.borderStyle = 4;
+  design.borderStyle = kit::border::FixedToolWindow;
   design.left = 9000;
   design.top = 300;
   design.width = 7000;
@@ -196,7 +196,7 @@ void frmNavToolbar::Form_Load() {
 
   using namespace kit::win;
   SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
-  SetWindowLongA(hwnd(), GWL_EXSTYLE, 0x188);
+  SetWindowLongA(hwnd(), GWL_EXSTYLE, kit::ws::ExTopmost | kit::ws::ExToolWindow | kit::ws::ExWindowEdge);
 
   kit::Toolbar::Button& newWindow = k.Toolbar.button("NewWindow");
   k.Toolbar.setButtonImage(newWindow, "SameWindow");
@@ -237,7 +237,7 @@ void frmNavToolbar::Form_Load() {
   k.TabStrip.move(0, k.Toolbar.height(), images.left() + images.width() + 200, k.TabStrip.height());
   for (auto& [index, page] : k.fraTabStrip) {
     page->setVisible(false);
-    page->setBorderStyle(0);
+    page->setBorderStyle(kit::border::None);
     page->setLeft(k.TabStrip.left() + 10);
     page->setTop(k.TabStrip.top() + 10);
   }
@@ -246,15 +246,15 @@ void frmNavToolbar::Form_Load() {
 }
 
 void frmNavToolbar::Form_KeyDown(int& KeyCode, int /*Shift*/) {
-  if (KeyCode == 112) ShowHelp(helpContextId());
-  if (KeyCode == 27) c().tmrSlideShow.setTimerEnabled(false);
+  if (KeyCode == kit::key::F1) ShowHelp(helpContextId());
+  if (KeyCode == kit::key::Escape) c().tmrSlideShow.setTimerEnabled(false);
 }
 
 void frmNavToolbar::Form_QueryUnload(int& Cancel, int UnloadMode) {
   ResetPhotoWindows();
-  if (frmBackGround* background = backGroundIfCreated()) background->unload(1);
+  if (frmBackGround* background = backGroundIfCreated()) background->unload(kit::unloadMode::Code);
   if (!view().bCursorShown) ShowMouseCursor(true);
-  if (UnloadMode == 0) {
+  if (UnloadMode == kit::unloadMode::ControlMenu) {
     Cancel = 1;
     hide();
   }

@@ -19,7 +19,7 @@ void frmNavToolbar::chkNoBorder_Click() {
   if (view().CurrentIndex == 0) return;
   frmPhoto* window = loadedPhotoWindow(view().CurrentIndex);
   if (!window) return;
-  ChangeBorderStyle(window->hwnd(), static_cast<uint8_t>(window->borderStyle()), 0);
+  ChangeBorderStyle(window->hwnd(), static_cast<uint8_t>(window->borderStyle()), kit::border::None);
   window->ResizeImage();
   takeFocusBack();
 }

@@ -41,12 +41,13 @@ void frmNavToolbar::mnuPopOptionStartSlideshow_Click() {
   const double M = num::leadingNumber(k.txtMinute.text());
   const double S = num::leadingNumber(k.txtSecond.text());
   if (M == 0 && S == 0) {
-    kit::platform().msgBox("You must set slidshow time interval", "Slidwshow", 64);
+    kit::platform().msgBox("You must set slidshow time interval", "Slidwshow", kit::msgbox::Information);
     return;
   }
   // Refuse what the timer cannot run before anything changes.
   if (M < 0 || S < 0 || (S > 0 && !secondsInterval(S))) {
-    kit::platform().msgBox("Minutes must be 0 or more, and seconds 0 or from 0.001 to 65.535", "Slidwshow", 64);
+    kit::platform().msgBox("Minutes must be 0 or more, and seconds 0 or from 0.001 to 65.535", "Slidwshow",
+                           kit::msgbox::Information);
     return;
   }
   ToggleDetails(true);

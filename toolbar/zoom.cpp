@@ -23,8 +23,8 @@ void frmNavToolbar::cboZoomRate_Click() {
 }
 
 void frmNavToolbar::cboZoomRate_KeyPress(int& KeyAscii) {
-  if (KeyAscii == 13) {
-    KeyAscii = 0;
+  if (KeyAscii == kit::ascii::Enter) {
+    KeyAscii = kit::ascii::None;
     kit::ComboBox& zoom = c().cboZoomRate;
     // A longer number than a rate can be is written back as the highest rate.
     const double rate = std::min(num::leadingNumber(zoom.text()), kHighestRate);
@@ -32,10 +32,10 @@ void frmNavToolbar::cboZoomRate_KeyPress(int& KeyAscii) {
     zoom.setSelStart(0);
     zoom.setSelLength(static_cast<int>(zoom.text().size()));
     cboZoomRate_Click();
-  } else if (KeyAscii == 8 || (KeyAscii >= '0' && KeyAscii <= '9')) {
+  } else if (KeyAscii == kit::ascii::Backspace || (KeyAscii >= '0' && KeyAscii <= '9')) {
     // Backspace and digits go through.
   } else {
-    KeyAscii = 0;
+    KeyAscii = kit::ascii::None;
   }
 }
 

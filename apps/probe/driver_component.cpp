@@ -311,7 +311,9 @@ void Driver::resize(const Command& c) {
 }
 
 void Driver::windowState(const Command& c) {
-  const int state = c.word == "minimize" ? 1 : c.word == "maximize" ? 2 : 0;
+  const int state = c.word == "minimize"   ? kit::windowState::Minimized
+                    : c.word == "maximize" ? kit::windowState::Maximized
+                                           : kit::windowState::Normal;
   form(c.target, c.line).setWindowState(state);
 }
 

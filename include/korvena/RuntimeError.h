@@ -26,6 +26,7 @@ inline constexpr long Overflow = 6;
 inline constexpr long TypeMismatch = 13;
 inline constexpr long ObjectNotSet = 91;
 inline constexpr long InvalidPropertyValue = 380;
+inline constexpr long ElementNotFound = 35601;
 }  // namespace err
 
 }  // namespace korvena

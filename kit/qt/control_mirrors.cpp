@@ -34,7 +34,9 @@ QString qs(const std::string& text) { return QString::fromStdString(text); }
 // Characters a text control takes through the kit's key handling: Backspace,
 // Enter and printable ASCII (other characters are edited natively and reach
 // the kit as the edited text).
-bool kitTypedKey(int ascii) { return ascii == 8 || ascii == 13 || (ascii >= 32 && ascii < 127); }
+bool kitTypedKey(int code) {
+  return code == ascii::Backspace || code == ascii::Enter || (code >= ascii::Space && code < ascii::Delete);
+}
 
 // ---- Toolbar ----
 
@@ -250,7 +252,7 @@ class TextMirror : public ControlMirror {
     // The kit types at the end of its text (it keeps no caret of the user's);
     // anywhere else the line edit edits and the kit takes the edited text.
     const bool atEnd = !edit_->hasSelectedText() && edit_->cursorPosition() == edit_->text().size();
-    if (ascii != 13 && !atEnd) return false;
+    if (ascii != ascii::Enter && !atEnd) return false;
     user([this, ascii] { box_.userKeyPress(ascii); });
     return true;
   }
@@ -361,7 +363,7 @@ class FrameMirror : public ControlMirror {
 
   void apply() override {
     auto* box = static_cast<FrameBox*>(widget());
-    const bool borderless = frame_.borderStyle() == 0;
+    const bool borderless = frame_.borderStyle() == border::None;
     const QString title = borderless ? QString() : qs(frame_.caption());
     if (box->borderless != borderless || box->title() != title) {
       box->borderless = borderless;
@@ -465,7 +467,7 @@ class MouseUpFilter : public ControlMirror {
     if (event->type() != QEvent::MouseButtonRelease) return false;
     auto* mouse = static_cast<QMouseEvent*>(event);
     const int button = mouseButton(mouse->button());
-    if (button == 0) return true;
+    if (button == mouse::None) return true;
     const int shift = shiftState(mouse->modifiers());
     const QPointF at = mouse->position() * kTwipsPerPixel;
     user([this, button, shift, at] {

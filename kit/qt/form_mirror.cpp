@@ -240,11 +240,13 @@ void FormMirror::applyGeometryAndState() {
   // form reads the width back as any size the window system imposes.
   if (window_->minimumWidth() != minimum) window_->setMinimumWidth(minimum);
   const int state = form_.windowState();
-  if (state == 0) {
+  if (state == windowState::Normal) {
     const QRect rect = clientRect();
     if (rect != asked_) ask(rect);
   }
-  const Qt::WindowStates want = state == 1 ? Qt::WindowMinimized : state == 2 ? Qt::WindowMaximized : Qt::WindowNoState;
+  const Qt::WindowStates want = state == windowState::Minimized   ? Qt::WindowMinimized
+                                : state == windowState::Maximized ? Qt::WindowMaximized
+                                                                  : Qt::WindowNoState;
   if ((window_->windowState() & kStateMask) != want) window_->setWindowState(want);
 
   if (form_.visible()) {
@@ -299,7 +301,7 @@ void FormMirror::windowMapped() {
   // it framed the window; the window's idea of its place may be one of them.
   // The place is asked for again, and what the window manager answers from
   // now on counts.
-  if (!asked_.isNull() && form_.windowState() == 0 && window_->geometry() != asked_) {
+  if (!asked_.isNull() && form_.windowState() == windowState::Normal && window_->geometry() != asked_) {
     asked_ = QRect();
     loop_.schedule();
   }
@@ -357,13 +359,17 @@ void FormMirror::learnFrame() {
   if (!mapped() || reframing_ || !appliedFlags_ || (*appliedFlags_ & Qt::FramelessWindowHint)) return;
   // A maximised or minimised window has another frame, or none; a window
   // on its way to another place may be read half moved.
-  if (form_.windowState() != 0 || (window_->windowState() & kStateMask) || window_->geometry() != asked_) return;
+  if (form_.windowState() != windowState::Normal || (window_->windowState() & kStateMask) ||
+      window_->geometry() != asked_)
+    return;
   if (const auto insets = builtFrame(window_->windowHandle()->frameMargins())) loop_.learnFrame(form_, *insets);
 }
 
 void FormMirror::takeGeometry(bool reported) {
-  if (form_.windowState() == 2) return takeMaximisedSize();
-  if (dead_ || loop_.applying() || form_.windowState() != 0 || !window_->isVisible() || asked_.isNull()) return;
+  if (form_.windowState() == windowState::Maximized) return takeMaximisedSize();
+  if (dead_ || loop_.applying() || form_.windowState() != windowState::Normal || !window_->isVisible() ||
+      asked_.isNull())
+    return;
   // Before the window is mapped, X reports where the window manager has got
   // to in framing it (a corner at 0,0, say): no place of the window's.
   if (!mapped()) return;
@@ -410,16 +416,18 @@ void FormMirror::takeMaximisedSize() {
   if (width == form_.width() && height == form_.height()) return;
   Form& form = form_;
   dispatch([&form, width, height] {
-    if (form.windowState() == 2) form.userResize(width, height);
+    if (form.windowState() == windowState::Maximized) form.userResize(width, height);
   });
 }
 
 void FormMirror::takeWindowState() {
   if (dead_ || loop_.applying()) return;
   const Qt::WindowStates now = window_->windowState();
-  const int state = (now & Qt::WindowMinimized) ? 1 : (now & (Qt::WindowMaximized | Qt::WindowFullScreen)) ? 2 : 0;
+  const int state = (now & Qt::WindowMinimized)                            ? windowState::Minimized
+                    : (now & (Qt::WindowMaximized | Qt::WindowFullScreen)) ? windowState::Maximized
+                                                                           : windowState::Normal;
   if (state == form_.windowState()) return;
-  if (state == 2 && isPalette(form_)) {
+  if (state == windowState::Maximized && isPalette(form_)) {
     // A floating palette is never maximised: the window goes back to its place.
     window_->setWindowState(now & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
     asked_ = QRect();
@@ -429,7 +437,7 @@ void FormMirror::takeWindowState() {
   Form& form = form_;
   const int before = form_.windowState();
   dispatch([&form, state, before] {
-    if (state == 0 && before == 1)
+    if (state == windowState::Normal && before == windowState::Minimized)
       form.userActivate();  // restoring a minimised window activates it
     else
       form.setWindowState(state);

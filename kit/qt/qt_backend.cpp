@@ -19,40 +19,41 @@ namespace kit::qt {
 MessageBoxLook messageBoxLook(long flags) {
   MessageBoxLook look;
   using B = QMessageBox;
-  switch (flags & 0x7) {
-    case 1: look.buttons = B::Ok | B::Cancel; break;
-    case 2: look.buttons = B::Abort | B::Retry | B::Ignore; break;
-    case 3: look.buttons = B::Yes | B::No | B::Cancel; break;
-    case 4: look.buttons = B::Yes | B::No; break;
-    case 5: look.buttons = B::Retry | B::Cancel; break;
+  switch (flags & msgbox::ButtonsMask) {
+    case msgbox::OkCancel: look.buttons = B::Ok | B::Cancel; break;
+    case msgbox::AbortRetryIgnore: look.buttons = B::Abort | B::Retry | B::Ignore; break;
+    case msgbox::YesNoCancel: look.buttons = B::Yes | B::No | B::Cancel; break;
+    case msgbox::YesNo: look.buttons = B::Yes | B::No; break;
+    case msgbox::RetryCancel: look.buttons = B::Retry | B::Cancel; break;
     default: look.buttons = B::Ok; break;
   }
-  switch (flags & 0x70) {
-    case 16: look.icon = B::Critical; break;
-    case 32: look.icon = B::Question; break;
-    case 48: look.icon = B::Warning; break;
-    case 64: look.icon = B::Information; break;
+  switch (flags & msgbox::IconMask) {
+    case msgbox::Critical: look.icon = B::Critical; break;
+    case msgbox::Question: look.icon = B::Question; break;
+    case msgbox::Exclamation: look.icon = B::Warning; break;
+    case msgbox::Information: look.icon = B::Information; break;
     default: look.icon = B::NoIcon; break;
   }
   // The default button: the first, second or third of the set, in this order.
   std::vector<B::StandardButton> order;
   for (B::StandardButton b : {B::Ok, B::Yes, B::No, B::Abort, B::Retry, B::Ignore, B::Cancel})
     if (look.buttons & b) order.push_back(b);
-  const size_t which = std::min<size_t>(static_cast<size_t>((flags & 0x300) >> 8), order.size() - 1);
+  const size_t which = std::min<size_t>(
+      static_cast<size_t>((flags & msgbox::DefaultButtonMask) >> msgbox::DefaultButtonShift), order.size() - 1);
   look.defaultButton = order[which];
   return look;
 }
 
 int messageBoxAnswer(QMessageBox::StandardButton button) {
   switch (button) {
-    case QMessageBox::Ok: return 1;
-    case QMessageBox::Cancel: return 2;
-    case QMessageBox::Abort: return 3;
-    case QMessageBox::Retry: return 4;
-    case QMessageBox::Ignore: return 5;
-    case QMessageBox::Yes: return 6;
-    case QMessageBox::No: return 7;
-    default: return 2;
+    case QMessageBox::Ok: return msgbox::Ok;
+    case QMessageBox::Cancel: return msgbox::Cancel;
+    case QMessageBox::Abort: return msgbox::Abort;
+    case QMessageBox::Retry: return msgbox::Retry;
+    case QMessageBox::Ignore: return msgbox::Ignore;
+    case QMessageBox::Yes: return msgbox::Yes;
+    case QMessageBox::No: return msgbox::No;
+    default: return msgbox::Cancel;
   }
 }
 
@@ -60,7 +61,7 @@ QtBackend::QtBackend() = default;
 QtBackend::~QtBackend() { releaseCursor(); }
 
 int QtBackend::messageBox(const std::string& text, const std::string& title, long flags) {
-  if (abandoned_ || !loop_) return 1;
+  if (abandoned_ || !loop_) return msgbox::Ok;
   // The windows show the kit's state before the modal loop runs.
   loop_->flush();
   const MessageBoxLook look = messageBoxLook(flags);
@@ -118,7 +119,7 @@ void QtBackend::formDestroyed(Form& form) {
 void QtBackend::applyCursor() {
   if (abandoned_) return;
   const Platform& p = platform();
-  const bool hidden = p.cursorCounter() < 0, busy = p.mousePointer() == 11;
+  const bool hidden = p.cursorCounter() < 0, busy = p.mousePointer() == pointer::Hourglass;
   if (!hidden && !busy) {
     releaseCursor();
     return;

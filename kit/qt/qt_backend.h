@@ -19,7 +19,7 @@ struct MessageBoxLook {
   QMessageBox::StandardButton defaultButton = QMessageBox::Ok;
 };
 MessageBoxLook messageBoxLook(long flags);
-// The number the kit returns for a button (1 OK, 2 Cancel, ... 7 No).
+// The number the kit returns for a button (msgbox::Ok, Cancel, ... No).
 int messageBoxAnswer(QMessageBox::StandardButton button);
 
 class QtBackend : public Backend {

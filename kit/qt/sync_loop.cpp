@@ -186,7 +186,7 @@ void SyncLoop::dispatch(const std::function<void()>& action) {
 
 void SyncLoop::report(const std::string& description) {
   try {
-    platform().msgBox(description, "Error", 16);
+    platform().msgBox(description, "Error", msgbox::Critical);
   } catch (...) {
     // Nothing more can be shown; the error stops here.
   }
@@ -285,7 +285,7 @@ bool SyncLoop::eventFilter(QObject* watched, QEvent* event) {
   if (focus && focus != widget && widget->isAncestorOf(focus)) return false;
   const auto& key = *static_cast<QKeyEvent*>(event);
   const int code = virtualKey(key), shift = shiftState(key.modifiers()), ascii = keyAscii(key);
-  if (code != 0) dispatch([&form, code, shift] { form.userKeyDown(code, shift); });
+  if (code != key::None) dispatch([&form, code, shift] { form.userKeyDown(code, shift); });
   if (!mirror || mirror->dead()) return true;
   // A text control takes its characters itself, after its form's KeyDown.
   if (mirror->editsText(widget)) return false;

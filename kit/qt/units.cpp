@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "kit/platform_numbers.h"
+
 namespace kit::qt {
 
 namespace {
@@ -21,45 +23,45 @@ QRect pixelRect(float left, float top, float width, float height) {
 }
 
 int virtualKey(const QKeyEvent& event) {
-  const int key = event.key();
-  if (key >= Qt::Key_F1 && key <= Qt::Key_F24) return 112 + (key - Qt::Key_F1);
-  if (key >= Qt::Key_A && key <= Qt::Key_Z) return 65 + (key - Qt::Key_A);
-  if (key >= Qt::Key_0 && key <= Qt::Key_9)
-    return (event.modifiers() & Qt::KeypadModifier) ? 96 + (key - Qt::Key_0) : 48 + (key - Qt::Key_0);
-  switch (key) {
-    case Qt::Key_Backspace: return 8;
+  const int k = event.key();
+  if (k >= Qt::Key_F1 && k <= Qt::Key_F24) return key::F1 + (k - Qt::Key_F1);
+  if (k >= Qt::Key_A && k <= Qt::Key_Z) return key::A + (k - Qt::Key_A);
+  if (k >= Qt::Key_0 && k <= Qt::Key_9)
+    return ((event.modifiers() & Qt::KeypadModifier) ? key::Numpad0 : key::Digit0) + (k - Qt::Key_0);
+  switch (k) {
+    case Qt::Key_Backspace: return key::Backspace;
     case Qt::Key_Tab:
-    case Qt::Key_Backtab: return 9;
+    case Qt::Key_Backtab: return key::Tab;
     case Qt::Key_Return:
-    case Qt::Key_Enter: return 13;
-    case Qt::Key_Shift: return 16;
-    case Qt::Key_Control: return 17;
-    case Qt::Key_Alt: return 18;
-    case Qt::Key_Pause: return 19;
-    case Qt::Key_Escape: return 27;
-    case Qt::Key_Space: return 32;
-    case Qt::Key_PageUp: return 33;
-    case Qt::Key_PageDown: return 34;
-    case Qt::Key_End: return 35;
-    case Qt::Key_Home: return 36;
-    case Qt::Key_Left: return 37;
-    case Qt::Key_Up: return 38;
-    case Qt::Key_Right: return 39;
-    case Qt::Key_Down: return 40;
-    case Qt::Key_Insert: return 45;
-    case Qt::Key_Delete: return 46;
-    case Qt::Key_Plus: return 107;
-    case Qt::Key_Minus: return 109;
-    default: return 0;
+    case Qt::Key_Enter: return key::Enter;
+    case Qt::Key_Shift: return key::Shift;
+    case Qt::Key_Control: return key::Control;
+    case Qt::Key_Alt: return key::Alt;
+    case Qt::Key_Pause: return key::Pause;
+    case Qt::Key_Escape: return key::Escape;
+    case Qt::Key_Space: return key::Space;
+    case Qt::Key_PageUp: return key::PageUp;
+    case Qt::Key_PageDown: return key::PageDown;
+    case Qt::Key_End: return key::End;
+    case Qt::Key_Home: return key::Home;
+    case Qt::Key_Left: return key::Left;
+    case Qt::Key_Up: return key::Up;
+    case Qt::Key_Right: return key::Right;
+    case Qt::Key_Down: return key::Down;
+    case Qt::Key_Insert: return key::Insert;
+    case Qt::Key_Delete: return key::Delete;
+    case Qt::Key_Plus: return key::Add;
+    case Qt::Key_Minus: return key::Subtract;
+    default: return key::None;
   }
 }
 
 int keyAscii(const QKeyEvent& event) {
   switch (event.key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter: return 13;
-    case Qt::Key_Escape: return 27;
-    case Qt::Key_Backspace: return 8;
+    case Qt::Key_Enter: return ascii::Enter;
+    case Qt::Key_Escape: return ascii::Escape;
+    case Qt::Key_Backspace: return ascii::Backspace;
     default: break;
   }
   const QString text = event.text();
@@ -69,16 +71,16 @@ int keyAscii(const QKeyEvent& event) {
 }
 
 int shiftState(Qt::KeyboardModifiers modifiers) {
-  return ((modifiers & Qt::ShiftModifier) ? 1 : 0) | ((modifiers & Qt::ControlModifier) ? 2 : 0) |
-         ((modifiers & Qt::AltModifier) ? 4 : 0);
+  return ((modifiers & Qt::ShiftModifier) ? shift::Shift : 0) | ((modifiers & Qt::ControlModifier) ? shift::Ctrl : 0) |
+         ((modifiers & Qt::AltModifier) ? shift::Alt : 0);
 }
 
 int mouseButton(Qt::MouseButton button) {
   switch (button) {
-    case Qt::LeftButton: return 1;
-    case Qt::RightButton: return 2;
-    case Qt::MiddleButton: return 4;
-    default: return 0;
+    case Qt::LeftButton: return mouse::Left;
+    case Qt::RightButton: return mouse::Right;
+    case Qt::MiddleButton: return mouse::Middle;
+    default: return mouse::None;
   }
 }
 

@@ -13,15 +13,14 @@ int toPixels(float twips);
 inline float toTwips(int pixels) { return static_cast<float>(pixels) * kTwipsPerPixel; }
 QRect pixelRect(float left, float top, float width, float height);
 
-// The virtual-key code of a key (F1 112, Esc 27, 'A' 65, ...), 0 for keys
-// without one.
+// The virtual-key code of a key (kit::key), key::None for keys without one.
 int virtualKey(const QKeyEvent& event);
-// The character code the key types: Enter 13, Esc 27, Backspace 8, a
+// The character code the key types (kit::ascii): Enter, Esc, Backspace or a
 // printable character of one byte; -1 when the key types none.
 int keyAscii(const QKeyEvent& event);
-// Shift 1, Ctrl 2, Alt 4.
+// The kit::shift bits of the modifier keys.
 int shiftState(Qt::KeyboardModifiers modifiers);
-// Left 1, right 2, middle 4; 0 for other buttons.
+// The kit::mouse code of a button; mouse::None for other buttons.
 int mouseButton(Qt::MouseButton button);
 
 // UTF-8 byte offsets (the kit's text positions) and QString indexes.
