@@ -26,7 +26,7 @@ void layoutBar(kit::ScrollBar& bar, int32_t& range, float& scale, double overflo
   bar.setMax(num::round16(range / static_cast<double>(scale)));
   const int16_t step = std::max(num::round16(bar.max() / 10.0), num::round16(client / 10.0));
   bar.setSmallChange(std::max<int16_t>(1, num::round16(step / static_cast<double>(scale))));
-  bar.setLargeChange(std::max<int16_t>(1, num::round16(std::min(page / scale, 32767.0))));
+  bar.setLargeChange(std::max<int16_t>(1, num::round16(std::min<double>(page / scale, kit::ScrollBar::kMaxValue))));
 }
 }  // namespace
 

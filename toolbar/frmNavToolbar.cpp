@@ -19,8 +19,8 @@ namespace korvena {
 
 namespace {
 const char* const kSection = "Dialog\\D9";
-const char* const kZoomEntries[] = {"Fit to Window", "10%",  "25%",  "50%",  "75%",  "100%",
-                                    "125%",          "150%", "200%", "400%", "800%", "1600%"};
+const char* const kZoomEntries[] = {kFitToWindow, "10%",  "25%",  "50%",  "75%",  "100%",
+                                    "125%",       "150%", "200%", "400%", "800%", "1600%"};
 
 void place(kit::Control& control, kit::Control* container, float left, float top, float width, float height) {
   control.setContainer(container);
@@ -82,19 +82,18 @@ frmNavToolbar::Controls::Controls(frmNavToolbar& f)
       mnuPopOptionStartSlideshow(mnuPopOption.addItem("mnuPopOptionStartSlideshow", "Start Slideshow")) {
   Toolbar.move(0, 0, 7860, kit::Toolbar::kRowHeight);
   using Style = kit::Toolbar::ButtonStyle;
-  Toolbar.addButton("MoveFirst", Style::Normal, "Open first image", "MoveFirst");
-  Toolbar.addButton("MovePrevious", Style::Normal, "Open previous image", "MovePrevious");
-  Toolbar.addButton("MoveNext", Style::Normal, "Open next image", "MoveNext");
-  Toolbar.addButton("MoveLast", Style::Normal, "Open last image", "MoveLast");
-  Toolbar.addButton("Separator1", Style::Separator, "", "");
-  Toolbar.addButton("NewWindow", Style::Normal, "Open in same window,  Click to switch to new window", "SameWindow",
-                    "SameWindow");
-  Toolbar.addButton("Details", Style::DropDown, "", "MoreDetails");
-  imlToolbar.keys = {"MoveFirst", "MovePrevious", "MoveNext",    "MoveLast",
-                     "NewWindow", "SameWindow",   "MoreDetails", "LessDetails"};
+  Toolbar.addButton(buttons::kMoveFirst, Style::Normal, "Open first image", kit::image::kMoveFirst);
+  Toolbar.addButton(buttons::kMovePrevious, Style::Normal, "Open previous image", kit::image::kMovePrevious);
+  Toolbar.addButton(buttons::kMoveNext, Style::Normal, "Open next image", kit::image::kMoveNext);
+  Toolbar.addButton(buttons::kMoveLast, Style::Normal, "Open last image", kit::image::kMoveLast);
+  Toolbar.addButton(buttons::kSeparator, Style::Separator, "", "");
+  Toolbar.addButton(buttons::kNewWindow, Style::Normal, "Open in same window,  Click to switch to new window",
+                    kit::image::kSameWindow, kit::image::kSameWindow);
+  Toolbar.addButton(buttons::kDetails, Style::DropDown, "", kit::image::kMoreDetails);
+  imlToolbar.keys.assign(std::begin(kit::image::kAll), std::end(kit::image::kAll));
 
-  // The zoom box is wide enough for "Fit to Window" at the desktop's
-  // default font, beside its arrow.
+  // The zoom box is wide enough for its fit entry (kFitToWindow) at the
+  // desktop's default font, beside its arrow.
   place(cboZoomRate, &Toolbar, 2775, 37, 1800, 315);
   place(cboImageName, &Toolbar, 4695, 37, 2484, 315);
   TabStrip.move(0, 390, 6880, 1956);
@@ -188,30 +187,29 @@ void frmNavToolbar::Form_Load() {
   const double storedLeft = readStoredNumber("Left", left(), 3.4e38);
   const double storedTop = readStoredNumber("Top", top(), 3.4e38);
 
-  kit::Toolbar::Button& details = k.Toolbar.button("Details");
-  const float DL = details.left, DW = details.width, SW = k.Toolbar.button("Separator1").width;
+  const float SW = k.Toolbar.button(buttons::kSeparator).width;
   const float BH = k.Toolbar.rowHeight();
-  const float NC = height() - scaleHeight();
-  move(num::toSingle(storedLeft), num::toSingle(storedTop), DL + DW + SW, NC + BH + 20);
+  const float buttonsWidth = collapsedWidth();
+  move(num::toSingle(storedLeft), num::toSingle(storedTop), buttonsWidth, collapsedHeight());
 
   using namespace kit::win;
   SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
   SetWindowLongA(hwnd(), GWL_EXSTYLE, 0x188);
 
-  kit::Toolbar::Button& newWindow = k.Toolbar.button("NewWindow");
-  k.Toolbar.setButtonImage(newWindow, "SameWindow");
-  k.Toolbar.setButtonTag(newWindow, "SameWindow");
+  kit::Toolbar::Button& newWindow = k.Toolbar.button(buttons::kNewWindow);
+  k.Toolbar.setButtonImage(newWindow, kit::image::kSameWindow);
+  k.Toolbar.setButtonTag(newWindow, kit::image::kSameWindow);
   events().FireEventNewWin(false);
 
   v.bFillingList = true;
   kit::ComboBox& zoom = k.cboZoomRate;
   zoom.setTop(BH / 2 - zoom.height() / 2);
-  zoom.setLeft(DL + DW + SW);
+  zoom.setLeft(buttonsWidth);
   zoom.clear();
   for (const char* entry : kZoomEntries) zoom.addItem(entry);
   zoom.setListIndex(0);
 
-  const double rate = readStoredNumber("ZoomRate", 100, 32767);
+  const double rate = readStoredNumber("ZoomRate", 100, kHighestZoomRate);
   if (rate < 0) {
     zoom.setListIndex(0);
     zoom.setText(zoom.itemText(0));
@@ -287,8 +285,8 @@ void frmNavToolbar::takeFocusBack() {
 
 void frmNavToolbar::setNewWindowMode(bool newWindow) {
   kit::Toolbar& bar = c().Toolbar;
-  kit::Toolbar::Button& button = bar.button("NewWindow");
-  const std::string word = newWindow ? "NewWindow" : "SameWindow";
+  kit::Toolbar::Button& button = bar.button(buttons::kNewWindow);
+  const std::string word = newWindow ? kit::image::kNewWindow : kit::image::kSameWindow;
   bar.setButtonTag(button, word);
   bar.setButtonImage(button, word);
   events().FireEventNewWin(newWindow);

@@ -19,7 +19,7 @@ constexpr long kMinute = 60000;
 // when the timer cannot run it.
 std::optional<long> secondsInterval(double seconds) {
   const double ms = std::nearbyint(seconds * 1000);
-  if (!(ms >= 1 && ms <= 65535)) return std::nullopt;
+  if (!(ms >= 1 && ms <= kit::Timer::kMaxInterval)) return std::nullopt;
   return static_cast<long>(ms);
 }
 
@@ -50,9 +50,9 @@ void frmNavToolbar::mnuPopOptionStartSlideshow_Click() {
     return;
   }
   ToggleDetails(true);
-  if (k.Toolbar.button("NewWindow").tag != "SameWindow") setNewWindowMode(false);
+  if (k.Toolbar.button(buttons::kNewWindow).tag != kit::image::kSameWindow) setNewWindowMode(false);
   if (k.chkBlankBack.value() != 0) BackGround().show();
-  setTag("Autoslide");
+  setTag(kAutoslide);
   hide();
   if (view().CurrentIndex == 0) events().FireEventThumbNav(MoveFirst);
   if (M > 0) {
@@ -87,9 +87,9 @@ void frmNavToolbar::tmrSlideShow_Timer() {
   }
 
   kit::Toolbar& bar = k.Toolbar;
-  kit::Toolbar::Button& next = bar.button("MoveNext");
+  kit::Toolbar::Button& next = bar.button(buttons::kMoveNext);
   if (next.enabled) {
-    if (events().FireEventThumbNav(MoveNext)) bar.setButtonEnabled(bar.button("MoveNext"), false);
+    if (events().FireEventThumbNav(MoveNext)) bar.setButtonEnabled(bar.button(buttons::kMoveNext), false);
   } else {
     bar.setButtonEnabled(next, true);
     if (k.chkRepeate.value() == 0) {

@@ -393,7 +393,7 @@ Json Driver::toolbarJson() const {
   j["exStyle"] = t->exStyle();
   j["topmost"] = t->topmost();
   for (const auto& b : k->Toolbar.buttons())
-    if (b.key == "Details") j["details"] = b.image;
+    if (b.key == korvena::buttons::kDetails) j["details"] = b.image;
   j["page"] = k->TabStrip.selectedIndex();
   Json& zoom = j["cboZoomRate"];
   zoom["text"] = k->cboZoomRate.text();
