@@ -100,6 +100,10 @@ class frmPhoto : public kit::Form {
   // In a slideshow, the opening animation: the window grows from nothing
   // downward, sideways or both, the show paused meanwhile.
   void startOpening();
+  // ScrollBar's steps: the bars each direction needs and the view beside
+  // them; then each bar shown with its range, or hidden.
+  void fitViewToBars();
+  void showBars();
   int16_t slotFromTag() const;
 
   // The full size the opening animation grows the window back to.

@@ -202,9 +202,24 @@ void frmNavToolbar::Form_Load() {
   events().FireEventNewWin(false);
 
   v.bFillingList = true;
-  kit::ComboBox& zoom = k.cboZoomRate;
-  zoom.setTop(BH / 2 - zoom.height() / 2);
-  zoom.setLeft(buttonsWidth);
+  fillZoomBox(buttonsWidth);
+
+  kit::ComboBox& images = k.cboImageName;
+  const kit::ComboBox& zoom = k.cboZoomRate;
+  images.setLeft(zoom.left() + zoom.width() + SW);
+  images.setTop(BH / 2 - images.height() / 2);
+  images.clear();
+  v.sImagePosition = "11";
+  v.bFillingList = false;
+
+  layOutPages();
+  v.bCursorShown = true;
+}
+
+void frmNavToolbar::fillZoomBox(float left) {
+  kit::ComboBox& zoom = c().cboZoomRate;
+  zoom.setTop(c().Toolbar.rowHeight() / 2 - zoom.height() / 2);
+  zoom.setLeft(left);
   zoom.clear();
   for (const char* entry : kZoomEntries) zoom.addItem(entry);
   zoom.setListIndex(0);
@@ -213,7 +228,7 @@ void frmNavToolbar::Form_Load() {
   if (rate < 0) {
     zoom.setListIndex(0);
     zoom.setText(zoom.itemText(0));
-    v.bFillingList = false;
+    view().bFillingList = false;
   } else {
     zoom.setListIndex(-1);
     for (int i = 1; i < zoom.listCount(); ++i) {
@@ -224,14 +239,11 @@ void frmNavToolbar::Form_Load() {
     }
     zoom.setText(num::plainDecimal(rate) + "%");
   }
+}
 
-  kit::ComboBox& images = k.cboImageName;
-  images.setLeft(zoom.left() + zoom.width() + SW);
-  images.setTop(BH / 2 - images.height() / 2);
-  images.clear();
-  v.sImagePosition = "11";
-  v.bFillingList = false;
-
+void frmNavToolbar::layOutPages() {
+  Controls& k = c();
+  const kit::ComboBox& images = k.cboImageName;
   k.TabStrip.move(0, k.Toolbar.height(), images.left() + images.width() + 200, k.TabStrip.height());
   for (auto& [index, page] : k.fraTabStrip) {
     page->setVisible(false);
@@ -240,7 +252,6 @@ void frmNavToolbar::Form_Load() {
     page->setTop(k.TabStrip.top() + 10);
   }
   k.fraTabStrip[1]->setVisible(true);
-  v.bCursorShown = true;
 }
 
 void frmNavToolbar::Form_KeyDown(int& KeyCode, int /*Shift*/) {

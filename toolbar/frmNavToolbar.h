@@ -89,6 +89,12 @@ class frmNavToolbar : public kit::Form {
  private:
   Application& events();  // EventObject, error 91 when it was never set
 
+  // Form_Load's steps. The zoom box beside the buttons (at `left`) with its
+  // entries and the stored rate; the details pages below the button row,
+  // under the tab strip, the first one shown.
+  void fillZoomBox(float left);
+  void layOutPages();
+
   // Navigation
   void Toolbar_ButtonClick(kit::Toolbar::Button& Button);
   void Toolbar_ButtonDropDown(kit::Toolbar::Button& Button);
@@ -112,6 +118,9 @@ class frmNavToolbar : public kit::Form {
   void udnSecond_MouseDown();
   void mnuPopOptionStartSlideshow_Click();
   void tmrSlideShow_Timer();
+  // A tick spent on the minutes' countdown: true while minutes remain, or
+  // when the seconds' interval starts now that they are over.
+  bool countDownMinute();
   // Screen modes
   void chkBlankBack_Click();
   void chkNoBorder_Click();

@@ -67,25 +67,30 @@ void frmNavToolbar::mnuPopOptionStartSlideshow_Click() {
   ShowMouseCursor(false);
 }
 
-void frmNavToolbar::tmrSlideShow_Timer() {
+bool frmNavToolbar::countDownMinute() {
   Controls& k = c();
-  kit::Timer& timer = k.tmrSlideShow;
   double countdown = num::leadingNumber(k.txtMinute.tag());
-  if (countdown > 0) {
-    countdown -= 1;
-    k.txtMinute.setTag(num::plainDecimal(countdown));
-    if (countdown > 0) return;
-    const double S = num::leadingNumber(k.txtSecond.text());
-    if (S > 0) {
-      if (auto interval = secondsInterval(S)) {
-        timer.setTimerEnabled(false);
-        timer.setInterval(*interval);
-        timer.setTimerEnabled(true);
-        return;
-      }
+  if (countdown <= 0) return false;
+  countdown -= 1;
+  k.txtMinute.setTag(num::plainDecimal(countdown));
+  if (countdown > 0) return true;
+  const double S = num::leadingNumber(k.txtSecond.text());
+  if (S > 0) {
+    if (auto interval = secondsInterval(S)) {
+      kit::Timer& timer = k.tmrSlideShow;
+      timer.setTimerEnabled(false);
+      timer.setInterval(*interval);
+      timer.setTimerEnabled(true);
+      return true;
     }
   }
+  return false;
+}
 
+void frmNavToolbar::tmrSlideShow_Timer() {
+  if (countDownMinute()) return;
+  Controls& k = c();
+  kit::Timer& timer = k.tmrSlideShow;
   kit::Toolbar& bar = k.Toolbar;
   kit::Toolbar::Button& next = bar.button(buttons::kMoveNext);
   if (next.enabled) {
