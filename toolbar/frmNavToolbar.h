@@ -72,8 +72,8 @@ class frmNavToolbar : public kit::Form {
   Application* eventObject() const { return EventObject; }
   bool slideshowRunning() const { return tag() == kAutoslide; }
   // The rate photo windows are shown at: the zoom box's, or 0 (fit to the
-  // screen) in a slideshow or with no border. Error 6 when the box holds a
-  // number beyond 16 bits, even when the rate would be 0.
+  // screen) in a slideshow or with no border. NOTE: error 6 when the box
+  // holds a number beyond 16 bits, even when the rate would be 0.
   int16_t shownZoomRate();
 
   // A settings-store failure met while unloading, for the caller of the unload.
