@@ -20,6 +20,9 @@ class Application;
 inline constexpr const char* kAutoslide = "Autoslide";
 // The zoom box's first entry: the picture fits the screen.
 inline constexpr const char* kFitToWindow = "Fit to Window";
+// The most the slideshow interval's boxes take: minutes, and seconds besides.
+inline constexpr int kMostSlideMinutes = 999;
+inline constexpr int kMostSlideSeconds = 59;
 // The highest zoom rate a photo window can take (its rate is a 16-bit number).
 inline constexpr double kHighestZoomRate = INT16_MAX;
 
