@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <iterator>
 
 #include "component/basView.h"
 #include "kit/winapi.h"
