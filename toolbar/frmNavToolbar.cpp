@@ -20,6 +20,9 @@ namespace korvena {
 
 namespace {
 const char* const kSection = "Dialog\\D9";
+// The farthest place a stored window position may name (about the largest
+// single-precision number).
+constexpr double kFarthestPlace = 3.4e38;
 const char* const kZoomEntries[] = {kFitToWindow, "10%",  "25%",  "50%",  "75%",  "100%",
                                     "125%",       "150%", "200%", "400%", "800%", "1600%"};
 
@@ -185,8 +188,8 @@ Application& frmNavToolbar::events() {
 void frmNavToolbar::Form_Load() {
   Controls& k = c();
   ViewState& v = view();
-  const double storedLeft = readStoredNumber("Left", left(), 3.4e38);
-  const double storedTop = readStoredNumber("Top", top(), 3.4e38);
+  const double storedLeft = readStoredNumber("Left", left(), kFarthestPlace);
+  const double storedTop = readStoredNumber("Top", top(), kFarthestPlace);
 
   const float SW = k.Toolbar.button(buttons::kSeparator).width;
   const float BH = k.Toolbar.rowHeight();
