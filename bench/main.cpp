@@ -184,7 +184,7 @@ class Component {
   }
   ~Component() { korvena::ResetComponent(); }
 
-  void newWindows() { korvena::NavToolbar().c().Toolbar.userClick("NewWindow"); }
+  void newWindows() { korvena::NavToolbar().c().Toolbar.userClick(korvena::buttons::kNewWindow); }
   void setRate(const std::string& rate) { korvena::NavToolbar().c().cboZoomRate.setText(rate); }
 
   // Opens in a fresh window; true when it shows the picture with no error box.
@@ -453,7 +453,7 @@ bool colourBench(const fs::path& pictures, const fs::path& store, int runs) {
   const fs::path tagged = pictures / "photo-24mp-prophoto.jpg";
   if (!fs::exists(tagged) && !withProPhotoProfile(plain, tagged)) return false;
   Component component(store);
-  component.setRate("Fit to Window");
+  component.setRate(korvena::kFitToWindow);
   Series untagged{[&] { return component.open(plain.string()); }};
   Series prophoto{[&] { return component.open(tagged.string()); }};
   measure(runs, {&untagged, &prophoto}, [] {
@@ -499,7 +499,7 @@ int main(int argc, char** argv) {
 
   if (args.size() >= 4 && args[1] == "--child-windows")
     return childWindows(store, args[2].toStdString(), args[3].toInt(),
-                        args.size() >= 5 ? args[4].toStdString() : "Fit to Window");
+                        args.size() >= 5 ? args[4].toStdString() : korvena::kFitToWindow);
   if (args.size() >= 4 && args[1] == "--child-zoom") return childZoom(store, args[2].toStdString(), args[3].toStdString());
   if (args.size() >= 3 && args[1] == "--child-regions") return childRegions(store, args[2].toStdString());
   if (only == "store") return bench::storeBench(store, runs) ? 0 : 1;
@@ -550,7 +550,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "timing %s ...\n", p.name.c_str());
 
       // The fitted size decides the decode limit's DCT scale.
-      component.setRate("Fit to Window");
+      component.setRate(korvena::kFitToWindow);
       if (component.open(path)) {
         row.natural = QSize(component.current()->c().picPhoto.picture()->widthPixels(),
                             component.current()->c().picPhoto.picture()->heightPixels());
@@ -573,7 +573,7 @@ int main(int argc, char** argv) {
           return true;
         };
       };
-      Series fit{openAt("Fit to Window", Paint::None)};
+      Series fit{openAt(korvena::kFitToWindow, Paint::None)};
       Series full{openAt("100%", Paint::None)}, fullView{openAt("100%", Paint::First)};
       Series zoom{openAt("1600%", Paint::None)}, zoomView{openAt("1600%", Paint::First)};
       Series corner{openAt("1600%", Paint::Corner)};
@@ -632,7 +632,7 @@ int main(int argc, char** argv) {
   Timing bombTime, cleanTime;
   {
     Component component(store);
-    component.setRate("Fit to Window");
+    component.setRate(korvena::kFitToWindow);
     Series refused{[&] { return !component.open(bomb); }};
     Series clean{[&] { return component.open(progressive); }};
     measure(runs, {&refused, &clean}, [] {
@@ -662,7 +662,7 @@ int main(int argc, char** argv) {
                   r.fit.ok && r.naive.ok && r.fit.ms <= 0.5 * r.naive.ms ? "met" : "MISSED");
     if (r.picture.file != "photo-24mp.jpg") continue;
     Component component(store);
-    component.setRate("Fit to Window");
+    component.setRate(korvena::kFitToWindow);
     const std::string path = (pictures / r.picture.file).string();
     if (!component.open(path)) continue;
     const QImage fitted = component.current()->c().picPhoto.picture()->impl().image;

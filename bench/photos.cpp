@@ -26,6 +26,9 @@ std::uint32_t hash(std::uint32_t x, std::uint32_t y, std::uint32_t seed) {
   return h;
 }
 
+// The low 16 bits of a hash as a number in [0, 1].
+double unitOf(std::uint32_t h) { return static_cast<double>(h & 0xFFFF) / 0xFFFF; }
+
 // Smooth noise in [0, 1]: bilinear between random values on a lattice.
 double valueNoise(double x, double y, std::uint32_t seed) {
   const double fx = std::floor(x), fy = std::floor(y);
@@ -34,7 +37,7 @@ double valueNoise(double x, double y, std::uint32_t seed) {
   double tx = x - fx, ty = y - fy;
   tx = tx * tx * (3 - 2 * tx);
   ty = ty * ty * (3 - 2 * ty);
-  auto v = [&](std::uint32_t a, std::uint32_t b) { return (hash(a, b, seed) & 0xFFFF) / 65535.0; };
+  auto v = [&](std::uint32_t a, std::uint32_t b) { return unitOf(hash(a, b, seed)); };
   const double top = v(ix, iy) + (v(ix + 1, iy) - v(ix, iy)) * tx;
   const double bottom = v(ix, iy + 1) + (v(ix + 1, iy + 1) - v(ix, iy + 1)) * tx;
   return top + (bottom - top) * ty;
@@ -52,7 +55,7 @@ class PhotoMaker {
     // Shapes are placed relative to the picture, so every size shows the
     // same scene; the texture has a fixed size in pixels, as in a photograph.
     for (int i = 0; i < 14; ++i) {
-      auto unit = [&](int k) { return (hash(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(k), seed) & 0xFFFF) / 65535.0; };
+      auto unit = [&](int k) { return unitOf(hash(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(k), seed)); };
       blobs_.push_back({unit(1), 0.35 + 0.6 * unit(2), 0.05 + 0.2 * unit(3), 0.04 + 0.15 * unit(4), 255 * unit(5),
                         255 * unit(6), 255 * unit(7)});
     }

@@ -115,7 +115,7 @@ class Viewer {
     list_.addPath(QString::fromStdString(folder.string()), korvena::host::PictureSuffixes());
     host_.prefetchNeighbours = prefetch;
     host_.start(korvena::host::Options{});
-    korvena::NavToolbar().c().cboZoomRate.setText("Fit to Window");
+    korvena::NavToolbar().c().cboZoomRate.setText(korvena::kFitToWindow);
     host_.open(0);
   }
   ~Viewer() {
@@ -161,10 +161,10 @@ Walk walk(PaintWatch& watch, const fs::path& folder, bool prefetch, int steps, i
   runFor(lookMs);
   const int moves = std::min(steps, static_cast<int>(viewer.list().size()) - 2);
   for (int i = 1; i <= moves; ++i) {
-    out.next.push_back(step(watch, "MoveNext", viewer.path(i)));
+    out.next.push_back(step(watch, korvena::buttons::kMoveNext, viewer.path(i)));
     runFor(lookMs);
   }
-  out.jumps.push_back(step(watch, "MoveFirst", viewer.path(0)));
+  out.jumps.push_back(step(watch, korvena::buttons::kMoveFirst, viewer.path(0)));
   if (korvena::frmPhoto* photo = korvena::loadedPhotoWindow(korvena::view().CurrentIndex))
     out.shown = QSize(kit::Picture::pixelsFromTwips(photo->c().picPhoto.width()),
                       kit::Picture::pixelsFromTwips(photo->c().picPhoto.height()));

@@ -50,8 +50,8 @@ void Application::srcAppName(const std::string& sAppName) { view().sHostAppName 
 
 void Application::OpenImage(const std::string& FolderFile, const std::string& FileName) {
   ViewState& v = view();
-  // The toolbar holds the image list and loads on first use. Its load fails
-  // when the host has not called ShowForm yet; that must happen before a slot
+  // NOTE: the toolbar holds the image list and loads on first use. Its load
+  // fails when the host has not called ShowForm yet; that must happen before a slot
   // is handed out, or the slot would be neither open nor free.
   kit::ComboBox& list = NavToolbar().c().cboImageName;
   const SlotChoice choice = ChooseSlot(bNewWindow);

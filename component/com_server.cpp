@@ -172,6 +172,46 @@ const Member* memberById(DISPID id) {
   return nullptr;
 }
 
+// The arguments of one call by parameter position (null where left out), and
+// where each sits in rgvarg.
+struct BoundArguments {
+  const VARIANT* args[2]{};
+  UINT where[2]{};
+};
+
+// Binds a call's positional, then named arguments to the member's parameters,
+// and checks that every required one is there. S_OK, or the failure (with
+// *puArgErr naming the argument where one is to blame).
+HRESULT bindArguments(const Member& member, const DISPPARAMS& dp, BoundArguments& bound, UINT* puArgErr) {
+  if ((dp.cArgs > 0 && !dp.rgvarg) || dp.cNamedArgs > dp.cArgs || (dp.cNamedArgs > 0 && !dp.rgdispidNamedArgs))
+    return E_INVALIDARG;
+  const VARIANT** args = bound.args;
+  UINT* where = bound.where;
+  const UINT positional = dp.cArgs - dp.cNamedArgs;
+  if (positional > member.count) return DISP_E_BADPARAMCOUNT;
+  for (UINT i = 0; i < positional; ++i) {
+    where[i] = dp.cArgs - 1 - i;
+    args[i] = &dp.rgvarg[where[i]];
+  }
+  for (UINT j = 0; j < dp.cNamedArgs; ++j) {
+    const DISPID p = dp.rgdispidNamedArgs[j];
+    if (p < 0 || static_cast<UINT>(p) >= member.count || args[p]) {
+      if (puArgErr) *puArgErr = j;
+      return DISP_E_PARAMNOTFOUND;
+    }
+    where[p] = j;
+    args[p] = &dp.rgvarg[j];
+  }
+  for (UINT p = 0; p < member.required; ++p) {
+    if (!args[p]) return dp.cNamedArgs ? DISP_E_PARAMNOTOPTIONAL : DISP_E_BADPARAMCOUNT;
+    if (isMissing(*args[p])) {
+      if (puArgErr) *puArgErr = where[p];
+      return DISP_E_PARAMNOTOPTIONAL;
+    }
+  }
+  return S_OK;
+}
+
 // The text of the optional Style argument; a value with no text form is
 // error 13 raised by the member itself.
 std::optional<std::string> styleText(const VARIANT& value) {
@@ -409,6 +449,11 @@ class ApplicationObject final : public IApplication, public IConnectionPointCont
     std::lock_guard lock(gComponent);
     return guarded(std::forward<F>(body));
   }
+  // Calls a member with its bound arguments, under the lock; a failure the
+  // member raised becomes DISP_E_EXCEPTION with its error in pExcepInfo.
+  HRESULT callMember(const Member& member, const BoundArguments& bound, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                     UINT* puArgErr);
+  // Converts the arguments to the member's types and calls it.
   HRESULT dispatch(const Member& member, const VARIANT* const* args, const UINT* where, VARIANT* pVarResult,
                    UINT* puArgErr);
 
@@ -547,39 +592,18 @@ HRESULT ApplicationObject::Invoke(DISPID dispIdMember, const IID& riid, LCID, WO
   // property-get flags together; a property get alone finds no property.
   if (!(wFlags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
   DISPPARAMS none{nullptr, nullptr, 0, 0};
-  const DISPPARAMS& dp = pDispParams ? *pDispParams : none;
-  if ((dp.cArgs > 0 && !dp.rgvarg) || dp.cNamedArgs > dp.cArgs || (dp.cNamedArgs > 0 && !dp.rgdispidNamedArgs))
-    return E_INVALIDARG;
-
-  // Arguments by parameter position, and where each sits in rgvarg.
-  const VARIANT* args[2]{};
-  UINT where[2]{};
-  const UINT positional = dp.cArgs - dp.cNamedArgs;
-  if (positional > member->count) return DISP_E_BADPARAMCOUNT;
-  for (UINT i = 0; i < positional; ++i) {
-    where[i] = dp.cArgs - 1 - i;
-    args[i] = &dp.rgvarg[where[i]];
-  }
-  for (UINT j = 0; j < dp.cNamedArgs; ++j) {
-    const DISPID p = dp.rgdispidNamedArgs[j];
-    if (p < 0 || static_cast<UINT>(p) >= member->count || args[p]) {
-      if (puArgErr) *puArgErr = j;
-      return DISP_E_PARAMNOTFOUND;
-    }
-    where[p] = j;
-    args[p] = &dp.rgvarg[j];
-  }
-  for (UINT p = 0; p < member->required; ++p) {
-    if (!args[p]) return dp.cNamedArgs ? DISP_E_PARAMNOTOPTIONAL : DISP_E_BADPARAMCOUNT;
-    if (isMissing(*args[p])) {
-      if (puArgErr) *puArgErr = where[p];
-      return DISP_E_PARAMNOTOPTIONAL;
-    }
-  }
+  BoundArguments bound;
+  if (const HRESULT hr = bindArguments(*member, pDispParams ? *pDispParams : none, bound, puArgErr); FAILED(hr))
+    return hr;
   if (!onHomeThread()) return RPC_E_WRONG_THREAD;
+  return callMember(*member, bound, pVarResult, pExcepInfo, puArgErr);
+}
+
+HRESULT ApplicationObject::callMember(const Member& member, const BoundArguments& bound, VARIANT* pVarResult,
+                                      EXCEPINFO* pExcepInfo, UINT* puArgErr) {
   std::lock_guard lock(gComponent);
   if (pVarResult) *pVarResult = VARIANT{};
-  const HRESULT hr = dispatch(*member, args, where, pVarResult, puArgErr);
+  const HRESULT hr = dispatch(member, bound.args, bound.where, pVarResult, puArgErr);
   if (FAILED(hr) && tLastError.set) {
     takeError(pExcepInfo);
     return DISP_E_EXCEPTION;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 #include "kit/picture.h"
 #include "korvena/RuntimeError.h"
@@ -18,6 +19,26 @@ bool equalsIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
          });
+}
+
+// One key typed into `text` at the selection: Backspace removes the selection
+// or the character before the caret, a printable character replaces the
+// selection. The caret after it; nullopt for a key that types nothing.
+std::optional<int> typeInto(std::string& text, int selStart, int selLength, int keyAscii) {
+  auto start = static_cast<size_t>(std::clamp(selStart, 0, static_cast<int>(text.size())));
+  auto length = static_cast<size_t>(std::clamp(selLength, 0, static_cast<int>(text.size() - start)));
+  if (keyAscii == ascii::Backspace) {
+    if (length > 0)
+      text.erase(start, length);
+    else if (start > 0)
+      text.erase(--start, 1);
+  } else if (keyAscii >= ascii::Space && keyAscii < 256) {
+    text.replace(start, length, 1, static_cast<char>(keyAscii));
+    ++start;
+  } else {
+    return std::nullopt;
+  }
+  return static_cast<int>(start);
 }
 }  // namespace
 
@@ -91,7 +112,7 @@ void Timer::setTimerEnabled(bool v) {
 }
 
 void Timer::setInterval(long ms) {
-  if (ms < 0 || ms > 65535) invalidValue();
+  if (ms < 0 || ms > kMaxInterval) invalidValue();
   interval_ = ms;
   reschedule();
 }
@@ -232,25 +253,13 @@ void ComboBox::userSetText(const std::string& text) {
 void ComboBox::userKeyPress(int keyAscii) {
   if (onKeyPress) raise(onKeyPress, keyAscii);
   if (keyAscii == ascii::None || style_ == Style::List) return;
-  const std::string before = text_;
-  auto start = static_cast<size_t>(std::clamp(selStart_, 0, static_cast<int>(text_.size())));
-  auto length = static_cast<size_t>(std::clamp(selLength_, 0, static_cast<int>(text_.size() - start)));
-  if (keyAscii == ascii::Backspace) {
-    if (length > 0) {
-      text_.erase(start, length);
-    } else if (start > 0) {
-      text_.erase(start - 1, 1);
-      --start;
-    }
-  } else if (keyAscii >= ascii::Space && keyAscii < 256) {
-    text_.replace(start, length, 1, static_cast<char>(keyAscii));
-    ++start;
-  } else {
-    return;
-  }
-  selStart_ = static_cast<int>(start);
+  std::string typed = text_;
+  const std::optional<int> caret = typeInto(typed, selStart_, selLength_, keyAscii);
+  if (!caret) return;
+  if (typed != text_) listIndex_ = -1;
+  text_ = std::move(typed);
+  selStart_ = *caret;
   selLength_ = 0;
-  if (text_ != before) listIndex_ = -1;
   changed();
 }
 
@@ -308,23 +317,12 @@ void TextBox::setText(const std::string& text) {
 void TextBox::userKeyPress(int keyAscii) {
   if (onKeyPress) raise(onKeyPress, keyAscii);
   if (keyAscii == ascii::None) return;
-  std::string t = text_;
-  auto start = static_cast<size_t>(std::clamp(selStart_, 0, static_cast<int>(t.size())));
-  auto length = static_cast<size_t>(std::clamp(selLength_, 0, static_cast<int>(t.size() - start)));
-  if (keyAscii == ascii::Backspace) {
-    if (length > 0)
-      t.erase(start, length);
-    else if (start > 0)
-      t.erase(--start, 1);
-  } else if (keyAscii >= ascii::Space && keyAscii < 256) {
-    t.replace(start, length, 1, static_cast<char>(keyAscii));
-    ++start;
-  } else {
-    return;
-  }
-  setText(t);
+  std::string typed = text_;
+  const std::optional<int> caret = typeInto(typed, selStart_, selLength_, keyAscii);
+  if (!caret) return;
+  setText(typed);
   // A Change handler may have rewritten the text; keep the caret inside it.
-  selStart_ = std::min(static_cast<int>(start), static_cast<int>(text_.size()));
+  selStart_ = std::min(*caret, static_cast<int>(text_.size()));
   selLength_ = 0;
 }
 
@@ -384,7 +382,7 @@ Toolbar::Button* Toolbar::findButton(const std::string& key) {
 
 Toolbar::Button& Toolbar::button(const std::string& key) {
   if (Button* b = findButton(key)) return *b;
-  throw korvena::RuntimeError(err::ElementNotFound, "Element not found");
+  throw korvena::RuntimeError(35601, "Element not found");
 }
 
 void Toolbar::setButtonImage(Button& b, const std::string& image) {

@@ -1,6 +1,7 @@
 #pragma once
 // The controls the component's windows are made of. Events are raised
 // synchronously, on the calling thread, before the setter returns.
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -44,6 +45,7 @@ class ImageControl : public Control {
 // A scroll bar with a 16-bit range; the value always stays within Min..Max.
 class ScrollBar : public Control {
  public:
+  static constexpr int kMaxValue = INT16_MAX;  // the default Max, and the most a setting can be
   enum class Orientation { Horizontal, Vertical };
   ScrollBar(Form& owner, std::string name, Orientation orientation);
   Orientation orientation() const { return orientation_; }
@@ -65,13 +67,14 @@ class ScrollBar : public Control {
  private:
   int clamp(int v) const;
   Orientation orientation_;
-  int min_ = 0, max_ = 32767, value_ = 0, smallChange_ = 1, largeChange_ = 1;
+  int min_ = 0, max_ = kMaxValue, value_ = 0, smallChange_ = 1, largeChange_ = 1;
 };
 
-// A timer on the platform clock. Interval 0 to 65535 ms (error 380 outside);
-// an enabled timer with interval 0 never fires.
+// A timer on the platform clock. Interval 0 to kMaxInterval ms (error 380
+// outside); an enabled timer with interval 0 never fires.
 class Timer : public Control {
  public:
+  static constexpr long kMaxInterval = UINT16_MAX;
   using Control::Control;
   ~Timer() override;
   bool timerEnabled() const { return timerEnabled_; }

@@ -24,7 +24,7 @@ namespace korvena::num {
 
 namespace {
 
-[[noreturn]] void raiseOverflow() { throw RuntimeError(err::Overflow, "Overflow"); }
+[[noreturn]] void throwOverflow() { throw RuntimeError(err::Overflow, "Overflow"); }
 
 // Nearest whole number, ties to the even neighbour. NaN is passed through.
 double roundHalfEven(double value) {
@@ -41,7 +41,7 @@ Int roundTo(double value) {
   const double whole = roundHalfEven(value);
   if (std::isnan(whole) || whole < static_cast<double>(std::numeric_limits<Int>::min()) ||
       whole > static_cast<double>(std::numeric_limits<Int>::max())) {
-    raiseOverflow();
+    throwOverflow();
   }
   return static_cast<Int>(whole);
 }

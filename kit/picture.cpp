@@ -46,6 +46,7 @@
 
 #include "kit/picture_files.h"
 #include "kit/picture_impl.h"
+#include "kit/picture_messages.h"
 #include "kit/picture_png.h"
 #include "kit/picture_shrink.h"
 #include "kit/picture_prefetch.h"
@@ -199,7 +200,7 @@ std::shared_ptr<Picture> Picture::load(const std::string& path) {
   try {
     ok = picture->impl_->ensureNatural();
   } catch (const std::bad_alloc&) {
-    picture->impl_->error = "Out of memory";
+    picture->impl_->error = kOutOfMemory;
   }
   if (!ok) throwInvalidPicture(picture->impl_->error);
   return picture;
@@ -263,7 +264,7 @@ namespace {
 
 DecodeResult shrinkHeld(const QImage& held, QSize size, bool partial) {
   DecodeResult out{shrunk(held, size), partial, {}};
-  if (out.image.isNull()) out.error = "Out of memory";
+  if (out.image.isNull()) out.error = kOutOfMemory;
   return out;
 }
 
@@ -293,7 +294,7 @@ DecodeResult readWithQt(const std::string& path, QSize want, QSize natural, bool
   // Sixteen bits a channel are more than a screen shows: held at eight.
   if (decoded.depth() > 32) decoded.convertTo(decoded.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
   out.image = std::move(decoded);
-  if (out.image.isNull()) out.error = "Out of memory";
+  if (out.image.isNull()) out.error = kOutOfMemory;
   return out;
 }
 
@@ -677,7 +678,7 @@ bool Picture::ensureDecoded(int shownWidthPixels, int shownHeightPixels) {
   try {
     return impl_->ensure(QSize(shownWidthPixels, shownHeightPixels));
   } catch (const std::bad_alloc&) {
-    impl_->error = "Out of memory";
+    impl_->error = kOutOfMemory;
   } catch (const std::exception& e) {
     impl_->error = e.what();
   }
@@ -691,10 +692,9 @@ bool Picture::ensureDecodedTwips(float shownWidthTwips, float shownHeightTwips) 
 int Picture::pixelsFromTwips(float twips) {
   // As the views round a control's size: to the nearest pixel, within the
   // largest size a widget can take.
-  constexpr double kLimit = 16777215;
   const double pixels = static_cast<double>(twips) / kTwipsPerPixel;
   if (!std::isfinite(pixels)) return 0;
-  return static_cast<int>(std::lround(std::clamp(pixels, 0.0, kLimit)));
+  return static_cast<int>(std::lround(std::clamp(pixels, 0.0, kLargestCoordinate)));
 }
 
 const std::string& Picture::lastError() const { return impl_->error; }

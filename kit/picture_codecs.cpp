@@ -28,6 +28,7 @@
 // clang-format on
 
 #include "kit/picture_files.h"
+#include "kit/picture_messages.h"
 
 namespace kit::codecs {
 
@@ -221,7 +222,7 @@ std::string avifMessage(avifResult result) { return std::string("AVIF: ") + avif
 AvifPtr parseAvif(const QByteArray& bytes, std::string& error, std::int64_t maxPixels) {
   AvifPtr decoder(avifDecoderCreate());
   if (!decoder) {
-    error = "Out of memory";
+    error = kOutOfMemory;
     return nullptr;
   }
   decoder->maxThreads = 1;
@@ -292,7 +293,7 @@ Decoded avifDecode(const QByteArray& bytes, const Header& header, std::int64_t m
   QImage pixels(static_cast<int>(image->width), static_cast<int>(image->height),
                 alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
   if (pixels.isNull()) {
-    out.error = "Out of memory";
+    out.error = kOutOfMemory;
     return out;
   }
   avifRGBImage rgb;
@@ -337,7 +338,7 @@ class JxlRun {
   // Fills `header`; with a limit, decodes the picture into `out`.
   bool run(Header& header, QImage& out, std::string& error, std::int64_t maxBytes, const std::atomic<bool>* cancelled) {
     if (!decoder_) {
-      error = "Out of memory";
+      error = kOutOfMemory;
       return false;
     }
     for (;;) {
@@ -421,7 +422,7 @@ class JxlRun {
     const JxlDecoderStatus sized = preview ? JxlDecoderPreviewOutBufferSize(decoder_.get(), &format, &need)
                                            : JxlDecoderImageOutBufferSize(decoder_.get(), &format, &need);
     if (out.isNull() || sized != JXL_DEC_SUCCESS || need != static_cast<std::size_t>(out.sizeInBytes())) {
-      error = out.isNull() ? "Out of memory" : "Invalid JPEG XL file";
+      error = out.isNull() ? kOutOfMemory : "Invalid JPEG XL file";
       return false;
     }
     const JxlDecoderStatus set = preview ? JxlDecoderSetPreviewOutBuffer(decoder_.get(), &format, out.bits(), need)
@@ -515,12 +516,12 @@ Decoded decode(const std::string& path, const Header& header, QSize size, std::i
       return out;
   }
   if (out.image.isNull()) {
-    if (out.error.empty()) out.error = "Out of memory";
+    if (out.error.empty()) out.error = kOutOfMemory;
     return out;
   }
   if (cancelledNow(cancelled)) return Decoded{QImage(), kCancelled};
   out.image = shrunkTo(std::move(out.image), size);
-  if (out.image.isNull()) out.error = "Out of memory";
+  if (out.image.isNull()) out.error = kOutOfMemory;
   return out;
 }
 

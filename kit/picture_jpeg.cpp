@@ -34,6 +34,7 @@
 #include <jerror.h>
 // clang-format on
 
+#include "kit/picture_messages.h"
 #include "kit/resample.h"
 
 namespace kit::jpeg {
@@ -623,7 +624,7 @@ Decoded decode(const std::string& path, const Header& header, int denominator, Q
     // Full size: rows go straight to their places.
     out.image = QImage(size, QImage::Format_RGB32);
     if (out.image.isNull()) {
-      out.error = "Out of memory";
+      out.error = kOutOfMemory;
       return out;
     }
     PlaceSink sink(out.image, header.orientation, stored, storedRect, region);
@@ -638,7 +639,7 @@ Decoded decode(const std::string& path, const Header& header, int denominator, Q
   }
   out.image = QImage(size, QImage::Format_RGB32);
   if (out.image.isNull()) {
-    out.error = "Out of memory";
+    out.error = kOutOfMemory;
     return out;
   }
   ShrinkSink sink(out.image, header.orientation, storedRect.size(), maxBytes);

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "kit/picture_colour.h"
+#include "kit/picture_messages.h"
 #include "kit/picture_shrink.h"
 #include "kit/resample.h"
 
@@ -151,7 +152,7 @@ Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformat
   }
   QImage out(stored, alpha ? QImage::Format_RGBA8888_Premultiplied : QImage::Format_RGBX8888);
   if (out.isNull()) {
-    result.error = "Out of memory";
+    result.error = kOutOfMemory;
     return result;
   }
   code = spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
@@ -164,7 +165,7 @@ Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformat
   out.convertTo(alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
   declaredProfile(ctx.get()).convertToDisplay(out);
   result.image = transformed(std::move(out), transformation);
-  if (result.image.isNull()) result.error = "Out of memory";
+  if (result.image.isNull()) result.error = kOutOfMemory;
   return result;
 }
 

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <new>
 
+#include "kit/picture_messages.h"
+
 namespace kit {
 
 namespace {
@@ -43,7 +45,7 @@ void DecodeTask::run() {
     try {
       result = work_(cancelled_);
     } catch (const std::bad_alloc&) {
-      result = DecodeResult{QImage(), false, "Out of memory"};
+      result = DecodeResult{QImage(), false, kOutOfMemory};
     } catch (const std::exception& e) {
       result = DecodeResult{QImage(), false, e.what()};
     }

@@ -18,6 +18,8 @@ class Menu;
 class Timer;
 
 inline constexpr float kTwipsPerPixel = 15.0f;
+// The largest coordinate (pixels) a view can take.
+inline constexpr double kLargestCoordinate = 16777215;
 
 // Drives the timers. Every enabled timer with a non-zero interval is
 // scheduled; the clock raises its tick once per interval.

@@ -6,6 +6,7 @@
 
 #include "component/basView.h"
 #include "kit/picture.h"
+#include "kit/picture_messages.h"
 #include "kit/picture_prefetch.h"
 #include "support/basHTMLHelp.h"
 #include "support/basWindow.h"
@@ -75,7 +76,7 @@ void frmPhoto::Form_Load() {
 void frmPhoto::Form_Activate() {
   view().CurrentIndex = slotFromTag();
   frmNavToolbar& toolbar = NavToolbar();
-  if (toolbar.tag() != "Autoslide") toolbar.show();
+  if (!toolbar.slideshowRunning()) toolbar.show();
 }
 
 void frmPhoto::Form_Resize() {
@@ -118,13 +119,13 @@ void frmPhoto::Form_Unload(int& /*Cancel*/) {
 
 void frmPhoto::StopSlideshowFromPhoto() {
   frmNavToolbar& toolbar = NavToolbar();
-  if (toolbar.tag() != "Autoslide") return;
+  if (!toolbar.slideshowRunning()) return;
   ShowMouseCursor(true);
   toolbar.c().tmrSlideShow.setTimerEnabled(false);
   toolbar.setTag("");
   toolbar.show();
   kit::Toolbar& bar = toolbar.c().Toolbar;
-  bar.setButtonEnabled(bar.button("MoveNext"), true);
+  bar.setButtonEnabled(bar.button(buttons::kMoveNext), true);
 }
 
 void frmPhoto::SetID(int16_t& ControlIndex) { setTag(std::to_string(ControlIndex)); }
@@ -141,12 +142,11 @@ PictureSize prospectiveSize(const kit::Picture& picture, float widthFitPercent, 
   const float width = picture.widthTwips();
   int16_t rate = 0;
   try {
-    rate = num::round16(num::leadingNumber(toolbar.c().cboZoomRate.text()));
+    rate = toolbar.shownZoomRate();
   } catch (const RuntimeError&) {
     return {height, width, 100, widthFitPercent};
   }
   const bool noBorder = toolbar.c().chkNoBorder.value() != 0;
-  if (toolbar.tag() == "Autoslide" || noBorder) rate = 0;
   const double roomWidth = kit::screenWidth() - (noBorder ? 0 : frameWidth);
   return ShownPictureSize(rate, num::round32(height), num::round32(width), num::toSingle(height / 100.0),
                           num::toSingle(width / 100.0), kit::screenHeight(), roomWidth, widthFitPercent);
@@ -190,7 +190,7 @@ bool frmPhoto::SetImage(const std::string& sFileName) {
   } catch (const RuntimeError& e) {
     failure = e.description();
   } catch (const std::bad_alloc&) {
-    failure = "Out of memory";
+    failure = kit::kOutOfMemory;
   }
   kit::platform().msgBox(failure, "Error", kit::msgbox::Exclamation);
   kit::platform().setMousePointer(kit::pointer::Default);
@@ -220,7 +220,7 @@ void frmPhoto::tmrOpen_Timer() {
     c().tmrOpen.setTimerEnabled(false);
     ResizeGuard = 0;
     // The show goes on only if nothing stopped it while the window grew.
-    if (toolbar.tag() == "Autoslide") toolbar.c().tmrSlideShow.setTimerEnabled(true);
+    if (toolbar.slideshowRunning()) toolbar.c().tmrSlideShow.setTimerEnabled(true);
   }
 }
 

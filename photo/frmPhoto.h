@@ -89,6 +89,21 @@ class frmPhoto : public kit::Form {
   void HScroll_Scroll();
   void HScroll_Change() { HScroll_Scroll(); }
   void StopSlideshowFromPhoto();
+  // ResizeImage's steps. The picture's size for a rate (0: fit, the fitted
+  // picture taking roomWidth, the screen's width less the border, so that its
+  // window is never wider than the screen nor its view narrower than the
+  // picture), with what that size shows decoded.
+  PictureSize sizePicture(int16_t rate, double Sh, double roomWidth);
+  // The window's height, then width, each at most the screen; a bar's
+  // thickness is added where the other direction overflows.
+  void fitWindowTo(float picWidth, float picHeight, double Sh, double Sw, double bh, double bw);
+  // In a slideshow, the opening animation: the window grows from nothing
+  // downward, sideways or both, the show paused meanwhile.
+  void startOpening();
+  // ScrollBar's steps: the bars each direction needs and the view beside
+  // them; then each bar shown with its range, or hidden.
+  void fitViewToBars();
+  void showBars();
   int16_t slotFromTag() const;
 
   // The full size the opening animation grows the window back to.

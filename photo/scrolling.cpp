@@ -26,11 +26,23 @@ void layoutBar(kit::ScrollBar& bar, int32_t& range, float& scale, double overflo
   bar.setMax(num::round16(range / static_cast<double>(scale)));
   const int16_t step = std::max(num::round16(bar.max() / 10.0), num::round16(client / 10.0));
   bar.setSmallChange(std::max<int16_t>(1, num::round16(step / static_cast<double>(scale))));
-  bar.setLargeChange(std::max<int16_t>(1, num::round16(std::min(page / scale, 32767.0))));
+  bar.setLargeChange(std::max<int16_t>(1, num::round16(std::min<double>(page / scale, kit::ScrollBar::kMaxValue))));
 }
 }  // namespace
 
 void frmPhoto::ScrollBar() {
+  fitViewToBars();
+  Controls& k = c();
+  const kit::PictureBox& view = k.picForm;
+  const double Pw = k.picPhoto.width(), Ph = k.picPhoto.height();
+  if (!k.VScroll.enabled())
+    k.picPhoto.setTop(static_cast<float>(CentreOffset(num::round32(Ph), num::round32(view.height()))));
+  if (!k.HScroll.enabled())
+    k.picPhoto.setLeft(static_cast<float>(CentreOffset(num::round32(Pw), num::round32(view.width()))));
+  showBars();
+}
+
+void frmPhoto::fitViewToBars() {
   Controls& k = c();
   const double Cw = scaleWidth(), Ch = scaleHeight();
   const double Pw = k.picPhoto.width(), Ph = k.picPhoto.height();
@@ -59,12 +71,13 @@ void frmPhoto::ScrollBar() {
     setViewHeight(Ch);
     k.HScroll.setEnabled(false);
   }
+}
 
-  if (!k.VScroll.enabled())
-    k.picPhoto.setTop(static_cast<float>(CentreOffset(num::round32(Ph), num::round32(view.height()))));
-  if (!k.HScroll.enabled())
-    k.picPhoto.setLeft(static_cast<float>(CentreOffset(num::round32(Pw), num::round32(view.width()))));
-
+void frmPhoto::showBars() {
+  Controls& k = c();
+  const double Cw = scaleWidth(), Ch = scaleHeight();
+  const double Pw = k.picPhoto.width(), Ph = k.picPhoto.height();
+  const kit::PictureBox& view = k.picForm;
   if (!k.VScroll.enabled()) {
     k.VScroll.setVisible(false);
   } else {

@@ -84,33 +84,50 @@ void frmPhoto::ResizeImage() {
   hide();
   k.picPhoto.move(0, 0, k.picPhoto.width(), k.picPhoto.height());
 
-  int16_t rate = num::round16(num::leadingNumber(toolbar.c().cboZoomRate.text()));
-  const bool slideshow = toolbar.tag() == "Autoslide";
+  const int16_t rate = toolbar.shownZoomRate();
+  const bool slideshow = toolbar.slideshowRunning();
   const bool noBorder = toolbar.c().chkNoBorder.value() != 0;
-  if (slideshow || noBorder) rate = 0;
   ResizeGuard = 1;
   const double bh = noBorder ? 0 : FrameHeight;
   const double bw = noBorder ? 0 : FrameWidth;
 
   const double Sh = kit::screenHeight();
   const double Sw = kit::screenWidth();
-  // A fitted picture takes the screen's width less the border, so that the
-  // window it needs is never wider than the screen and its view never
-  // narrower than the picture.
+  const PictureSize shown = sizePicture(rate, Sh, Sw - bw);
+  fitWindowTo(shown.width, shown.height, Sh, Sw, bh, bw);
+
+  k.picForm.move(k.picForm.left(), k.picForm.top(), num::toSingle(width() - bw), num::toSingle(height() - bh));
+  if (!slideshow && !noBorder) ScrollBar();
+
+  PlaceOnScreen();
+
+  if (!noBorder) setCaption(imageNameOf(toolbar, slotFromTag()) + " " + num::captionNumber(ZoomPercent) + "%");
+
+  if (slideshow) {
+    startOpening();
+  } else {
+    ResizeGuard = 0;
+  }
+  show();
+  kit::platform().setMousePointer(kit::pointer::Default);
+}
+
+PictureSize frmPhoto::sizePicture(int16_t rate, double Sh, double roomWidth) {
+  Controls& k = c();
   const PictureSize shown = ShownPictureSize(rate, PictureHeight, PictureWidth, HeightPercent, WidthPercent, Sh,
-                                             Sw - bw, WidthFitPercent);
+                                             roomWidth, WidthFitPercent);
   ZoomPercent = shown.ZoomPercent;
   WidthFitPercent = shown.WidthFitPercent;
-  const float picHeight = shown.height;
-  const float picWidth = shown.width;
-  k.picPhoto.move(k.picPhoto.left(), k.picPhoto.top(), picWidth, picHeight);
+  k.picPhoto.move(k.picPhoto.left(), k.picPhoto.top(), shown.width, shown.height);
   // The picture decodes what this size shows; if that fails it keeps the
   // pixels it has, which the view scales.
   if (const std::shared_ptr<kit::Picture>& picture = k.picPhoto.picture())
-    picture->ensureDecodedTwips(picWidth, picHeight);
+    picture->ensureDecodedTwips(shown.width, shown.height);
+  return shown;
+}
 
-  // Window height, then width, each at most the screen; a bar's thickness is
-  // added where the other direction overflows.
+void frmPhoto::fitWindowTo(float picWidth, float picHeight, double Sh, double Sw, double bh, double bw) {
+  Controls& k = c();
   int16_t v = 0;
   if (num::toSingle(Sh - bh) < picHeight) {
     setHeight(num::toSingle(Sh));
@@ -127,31 +144,20 @@ void frmPhoto::ResizeImage() {
   } else {
     setWidth(num::toSingle(v + static_cast<double>(picWidth) + bw));
   }
+}
 
-  k.picForm.move(k.picForm.left(), k.picForm.top(), num::toSingle(width() - bw), num::toSingle(height() - bh));
-  if (!slideshow && !noBorder) ScrollBar();
-
-  PlaceOnScreen();
-
-  if (!noBorder) setCaption(imageNameOf(toolbar, slotFromTag()) + " " + num::captionNumber(ZoomPercent) + "%");
-
-  if (slideshow) {
-    const bool sideway = toolbar.c().chkOpenSideway.value() != 0;
-    const bool downway = toolbar.c().chkOpenDownway.value() != 0;
-    if (sideway || downway) {
-      toolbar.c().tmrSlideShow.setTimerEnabled(false);
-      // The animation grows the window back to the whole size given above.
-      openTargetHeight_ = height();
-      openTargetWidth_ = width();
-      if (downway) setHeight(0);
-      if (sideway) setWidth(0);
-      k.tmrOpen.setTimerEnabled(true);
-    }
-  } else {
-    ResizeGuard = 0;
-  }
-  show();
-  kit::platform().setMousePointer(kit::pointer::Default);
+void frmPhoto::startOpening() {
+  frmNavToolbar& toolbar = NavToolbar();
+  const bool sideway = toolbar.c().chkOpenSideway.value() != 0;
+  const bool downway = toolbar.c().chkOpenDownway.value() != 0;
+  if (!sideway && !downway) return;
+  toolbar.c().tmrSlideShow.setTimerEnabled(false);
+  // The animation grows the window back to the whole size it has now.
+  openTargetHeight_ = height();
+  openTargetWidth_ = width();
+  if (downway) setHeight(0);
+  if (sideway) setWidth(0);
+  c().tmrOpen.setTimerEnabled(true);
 }
 
 }  // namespace korvena

@@ -22,7 +22,8 @@ std::string keyPath(const std::string& appName, const std::string& section, cons
   return "SOFTWARE\\" + app + "\\" + sect;
 }
 
-[[noreturn]] void raise(const reg::Error& error, const char* message) {
+// A store failure as the settings calls report it: RegistryCallFailed plus the store's code.
+[[noreturn]] void throwStoreError(const reg::Error& error, const char* message) {
   throw RuntimeError(regerr::RegistryCallFailed + error.code(), message);
 }
 
@@ -35,13 +36,13 @@ void WriteSetting(const std::string& AppName, const std::string& Section, const 
   try {
     store.createKey(path);
   } catch (const reg::Error& error) {
-    raise(error, "Could not open/create registry section");
+    throwStoreError(error, "Could not open/create registry section");
   }
   if (Setting.empty()) return;
   try {
     store.setValue(path, Key, reg::Value::sz(Setting));
   } catch (const reg::Error& error) {
-    raise(error, "Could not set key value");
+    throwStoreError(error, "Could not set key value");
   }
 }
 
@@ -53,7 +54,7 @@ std::string ReadSetting(const std::string& AppName, const std::string& Section, 
     value = reg::defaultStore().readValue(path, Key);
   } catch (const reg::Error& error) {
     if (error.code() == reg::code::FileNotFound) return Default;
-    raise(error, "Could not open registry section");
+    throwStoreError(error, "Could not open registry section");
   }
   if (!value) return Default;
   if (value->kind != reg::Value::Kind::Sz)

@@ -4,20 +4,29 @@
 
 namespace korvena {
 
+float frmNavToolbar::collapsedWidth() {
+  kit::Toolbar& bar = c().Toolbar;
+  const kit::Toolbar::Button& details = bar.button(buttons::kDetails);
+  return details.left + details.width + bar.button(buttons::kSeparator).width;
+}
+
+float frmNavToolbar::collapsedHeight() {
+  const float NC = height() - scaleHeight();
+  return NC + c().Toolbar.rowHeight() + 20;
+}
+
 void frmNavToolbar::ToggleDetails(bool bCollapseOnly) {
   Controls& k = c();
-  kit::Toolbar::Button& details = k.Toolbar.button("Details");
-  if (details.image != "MoreDetails") {
-    const float DL = details.left, DW = details.width, SW = k.Toolbar.button("Separator1").width;
-    setWidth(DL + DW + SW);
-    const float NC = height() - scaleHeight();
-    setHeight(NC + k.Toolbar.rowHeight() + 20);
-    k.Toolbar.setButtonImage(details, "MoreDetails");
+  kit::Toolbar::Button& details = k.Toolbar.button(buttons::kDetails);
+  if (details.image != kit::image::kMoreDetails) {
+    setWidth(collapsedWidth());
+    setHeight(collapsedHeight());
+    k.Toolbar.setButtonImage(details, kit::image::kMoreDetails);
   } else if (!bCollapseOnly) {
     setWidth(k.cboImageName.left() + k.cboImageName.width() + 200);
     const float NC = height() - scaleHeight();
     setHeight(k.TabStrip.top() + k.TabStrip.height() + 1.5f * NC);
-    k.Toolbar.setButtonImage(details, "LessDetails");
+    k.Toolbar.setButtonImage(details, kit::image::kLessDetails);
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <iterator>
 
 #include "component/basView.h"
 #include "kit/winapi.h"
@@ -19,8 +20,11 @@ namespace korvena {
 
 namespace {
 const char* const kSection = "Dialog\\D9";
-const char* const kZoomEntries[] = {"Fit to Window", "10%",  "25%",  "50%",  "75%",  "100%",
-                                    "125%",          "150%", "200%", "400%", "800%", "1600%"};
+// The farthest place a stored window position may name (about the largest
+// single-precision number).
+constexpr double kFarthestPlace = 3.4e38;
+const char* const kZoomEntries[] = {kFitToWindow, "10%",  "25%",  "50%",  "75%",  "100%",
+                                    "125%",       "150%", "200%", "400%", "800%", "1600%"};
 
 void place(kit::Control& control, kit::Control* container, float left, float top, float width, float height) {
   control.setContainer(container);
@@ -62,8 +66,8 @@ frmNavToolbar::Controls::Controls(frmNavToolbar& f)
       lblSecond(f, "lblSecond", "Second"),
       txtMinute(f, "txtMinute"),
       txtSecond(f, "txtSecond"),
-      udnMinute(f, "udnMinute", txtMinute, 0, 999),
-      udnSecond(f, "udnSecond", txtSecond, 0, 59),
+      udnMinute(f, "udnMinute", txtMinute, 0, kMostSlideMinutes),
+      udnSecond(f, "udnSecond", txtSecond, 0, kMostSlideSeconds),
       chkRepeate(f, "chkRepeate", "Auto-Repeat"),
       chkBlankBack(f, "chkBlankBack", "Blank Screen"),
       chkNoBorder(f, "chkNoBorder", "No Border"),
@@ -82,19 +86,18 @@ frmNavToolbar::Controls::Controls(frmNavToolbar& f)
       mnuPopOptionStartSlideshow(mnuPopOption.addItem("mnuPopOptionStartSlideshow", "Start Slideshow")) {
   Toolbar.move(0, 0, 7860, kit::Toolbar::kRowHeight);
   using Style = kit::Toolbar::ButtonStyle;
-  Toolbar.addButton("MoveFirst", Style::Normal, "Open first image", "MoveFirst");
-  Toolbar.addButton("MovePrevious", Style::Normal, "Open previous image", "MovePrevious");
-  Toolbar.addButton("MoveNext", Style::Normal, "Open next image", "MoveNext");
-  Toolbar.addButton("MoveLast", Style::Normal, "Open last image", "MoveLast");
-  Toolbar.addButton("Separator1", Style::Separator, "", "");
-  Toolbar.addButton("NewWindow", Style::Normal, "Open in same window,  Click to switch to new window", "SameWindow",
-                    "SameWindow");
-  Toolbar.addButton("Details", Style::DropDown, "", "MoreDetails");
-  imlToolbar.keys = {"MoveFirst", "MovePrevious", "MoveNext",    "MoveLast",
-                     "NewWindow", "SameWindow",   "MoreDetails", "LessDetails"};
+  Toolbar.addButton(buttons::kMoveFirst, Style::Normal, "Open first image", kit::image::kMoveFirst);
+  Toolbar.addButton(buttons::kMovePrevious, Style::Normal, "Open previous image", kit::image::kMovePrevious);
+  Toolbar.addButton(buttons::kMoveNext, Style::Normal, "Open next image", kit::image::kMoveNext);
+  Toolbar.addButton(buttons::kMoveLast, Style::Normal, "Open last image", kit::image::kMoveLast);
+  Toolbar.addButton(buttons::kSeparator, Style::Separator, "", "");
+  Toolbar.addButton(buttons::kNewWindow, Style::Normal, "Open in same window,  Click to switch to new window",
+                    kit::image::kSameWindow, kit::image::kSameWindow);
+  Toolbar.addButton(buttons::kDetails, Style::DropDown, "", kit::image::kMoreDetails);
+  imlToolbar.keys.assign(std::begin(kit::image::kAll), std::end(kit::image::kAll));
 
-  // The zoom box is wide enough for "Fit to Window" at the desktop's
-  // default font, beside its arrow.
+  // The zoom box is wide enough for its fit entry (kFitToWindow) at the
+  // desktop's default font, beside its arrow.
   place(cboZoomRate, &Toolbar, 2775, 37, 1800, 315);
   place(cboImageName, &Toolbar, 4695, 37, 2484, 315);
   TabStrip.move(0, 390, 6880, 1956);
@@ -185,37 +188,51 @@ Application& frmNavToolbar::events() {
 void frmNavToolbar::Form_Load() {
   Controls& k = c();
   ViewState& v = view();
-  const double storedLeft = readStoredNumber("Left", left(), 3.4e38);
-  const double storedTop = readStoredNumber("Top", top(), 3.4e38);
+  const double storedLeft = readStoredNumber("Left", left(), kFarthestPlace);
+  const double storedTop = readStoredNumber("Top", top(), kFarthestPlace);
 
-  kit::Toolbar::Button& details = k.Toolbar.button("Details");
-  const float DL = details.left, DW = details.width, SW = k.Toolbar.button("Separator1").width;
+  const float SW = k.Toolbar.button(buttons::kSeparator).width;
   const float BH = k.Toolbar.rowHeight();
-  const float NC = height() - scaleHeight();
-  move(num::toSingle(storedLeft), num::toSingle(storedTop), DL + DW + SW, NC + BH + 20);
+  const float buttonsWidth = collapsedWidth();
+  move(num::toSingle(storedLeft), num::toSingle(storedTop), buttonsWidth, collapsedHeight());
 
   using namespace kit::win;
   SetWindowPos(hwnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
   SetWindowLongA(hwnd(), GWL_EXSTYLE, kit::ws::ExTopmost | kit::ws::ExToolWindow | kit::ws::ExWindowEdge);
 
-  kit::Toolbar::Button& newWindow = k.Toolbar.button("NewWindow");
-  k.Toolbar.setButtonImage(newWindow, "SameWindow");
-  k.Toolbar.setButtonTag(newWindow, "SameWindow");
+  kit::Toolbar::Button& newWindow = k.Toolbar.button(buttons::kNewWindow);
+  k.Toolbar.setButtonImage(newWindow, kit::image::kSameWindow);
+  k.Toolbar.setButtonTag(newWindow, kit::image::kSameWindow);
   events().FireEventNewWin(false);
 
   v.bFillingList = true;
-  kit::ComboBox& zoom = k.cboZoomRate;
-  zoom.setTop(BH / 2 - zoom.height() / 2);
-  zoom.setLeft(DL + DW + SW);
+  fillZoomBox(buttonsWidth);
+
+  kit::ComboBox& images = k.cboImageName;
+  const kit::ComboBox& zoom = k.cboZoomRate;
+  images.setLeft(zoom.left() + zoom.width() + SW);
+  images.setTop(BH / 2 - images.height() / 2);
+  images.clear();
+  v.sImagePosition = "11";
+  v.bFillingList = false;
+
+  layOutPages();
+  v.bCursorShown = true;
+}
+
+void frmNavToolbar::fillZoomBox(float left) {
+  kit::ComboBox& zoom = c().cboZoomRate;
+  zoom.setTop(c().Toolbar.rowHeight() / 2 - zoom.height() / 2);
+  zoom.setLeft(left);
   zoom.clear();
   for (const char* entry : kZoomEntries) zoom.addItem(entry);
   zoom.setListIndex(0);
 
-  const double rate = readStoredNumber("ZoomRate", 100, 32767);
+  const double rate = readStoredNumber("ZoomRate", 100, kHighestZoomRate);
   if (rate < 0) {
     zoom.setListIndex(0);
     zoom.setText(zoom.itemText(0));
-    v.bFillingList = false;
+    view().bFillingList = false;
   } else {
     zoom.setListIndex(-1);
     for (int i = 1; i < zoom.listCount(); ++i) {
@@ -226,14 +243,11 @@ void frmNavToolbar::Form_Load() {
     }
     zoom.setText(num::plainDecimal(rate) + "%");
   }
+}
 
-  kit::ComboBox& images = k.cboImageName;
-  images.setLeft(zoom.left() + zoom.width() + SW);
-  images.setTop(BH / 2 - images.height() / 2);
-  images.clear();
-  v.sImagePosition = "11";
-  v.bFillingList = false;
-
+void frmNavToolbar::layOutPages() {
+  Controls& k = c();
+  const kit::ComboBox& images = k.cboImageName;
   k.TabStrip.move(0, k.Toolbar.height(), images.left() + images.width() + 200, k.TabStrip.height());
   for (auto& [index, page] : k.fraTabStrip) {
     page->setVisible(false);
@@ -242,7 +256,6 @@ void frmNavToolbar::Form_Load() {
     page->setTop(k.TabStrip.top() + 10);
   }
   k.fraTabStrip[1]->setVisible(true);
-  v.bCursorShown = true;
 }
 
 void frmNavToolbar::Form_KeyDown(int& KeyCode, int /*Shift*/) {
@@ -287,8 +300,8 @@ void frmNavToolbar::takeFocusBack() {
 
 void frmNavToolbar::setNewWindowMode(bool newWindow) {
   kit::Toolbar& bar = c().Toolbar;
-  kit::Toolbar::Button& button = bar.button("NewWindow");
-  const std::string word = newWindow ? "NewWindow" : "SameWindow";
+  kit::Toolbar::Button& button = bar.button(buttons::kNewWindow);
+  const std::string word = newWindow ? kit::image::kNewWindow : kit::image::kSameWindow;
   bar.setButtonTag(button, word);
   bar.setButtonImage(button, word);
   events().FireEventNewWin(newWindow);

@@ -11,10 +11,10 @@ namespace korvena {
 
 namespace {
 int moveDirection(const std::string& key) {
-  if (key == "MoveFirst") return MoveFirst;
-  if (key == "MovePrevious") return MovePrevious;
-  if (key == "MoveNext") return MoveNext;
-  if (key == "MoveLast") return MoveLast;
+  if (key == buttons::kMoveFirst) return MoveFirst;
+  if (key == buttons::kMovePrevious) return MovePrevious;
+  if (key == buttons::kMoveNext) return MoveNext;
+  if (key == buttons::kMoveLast) return MoveLast;
   return 0;
 }
 }  // namespace
@@ -25,15 +25,15 @@ void frmNavToolbar::Toolbar_ButtonClick(kit::Toolbar::Button& Button) {
     if (c().chkBlankBack.value() != 0) BackGround().show();
     events().FireEventThumbNav(static_cast<uint8_t>(direction));
     takeFocusBack();
-  } else if (key == "NewWindow") {
-    setNewWindowMode(Button.tag == "SameWindow");
-  } else if (key == "Details") {
+  } else if (key == buttons::kNewWindow) {
+    setNewWindowMode(Button.tag == kit::image::kSameWindow);
+  } else if (key == buttons::kDetails) {
     ToggleDetails(false);
   }
 }
 
 void frmNavToolbar::Toolbar_ButtonDropDown(kit::Toolbar::Button& Button) {
-  if (Button.key != "Details") return;
+  if (Button.key != buttons::kDetails) return;
   Controls& k = c();
   popupMenu(k.mnuPopOption, Button.left, k.Toolbar.top() + k.Toolbar.height());
 }

@@ -19,7 +19,7 @@ constexpr long kMinute = 60000;
 // when the timer cannot run it.
 std::optional<long> secondsInterval(double seconds) {
   const double ms = std::nearbyint(seconds * 1000);
-  if (!(ms >= 1 && ms <= 65535)) return std::nullopt;
+  if (!(ms >= 1 && ms <= kit::Timer::kMaxInterval)) return std::nullopt;
   return static_cast<long>(ms);
 }
 
@@ -51,9 +51,9 @@ void frmNavToolbar::mnuPopOptionStartSlideshow_Click() {
     return;
   }
   ToggleDetails(true);
-  if (k.Toolbar.button("NewWindow").tag != "SameWindow") setNewWindowMode(false);
+  if (k.Toolbar.button(buttons::kNewWindow).tag != kit::image::kSameWindow) setNewWindowMode(false);
   if (k.chkBlankBack.value() != 0) BackGround().show();
-  setTag("Autoslide");
+  setTag(kAutoslide);
   hide();
   if (view().CurrentIndex == 0) events().FireEventThumbNav(MoveFirst);
   if (M > 0) {
@@ -68,29 +68,34 @@ void frmNavToolbar::mnuPopOptionStartSlideshow_Click() {
   ShowMouseCursor(false);
 }
 
-void frmNavToolbar::tmrSlideShow_Timer() {
+bool frmNavToolbar::countDownMinute() {
   Controls& k = c();
-  kit::Timer& timer = k.tmrSlideShow;
   double countdown = num::leadingNumber(k.txtMinute.tag());
-  if (countdown > 0) {
-    countdown -= 1;
-    k.txtMinute.setTag(num::plainDecimal(countdown));
-    if (countdown > 0) return;
-    const double S = num::leadingNumber(k.txtSecond.text());
-    if (S > 0) {
-      if (auto interval = secondsInterval(S)) {
-        timer.setTimerEnabled(false);
-        timer.setInterval(*interval);
-        timer.setTimerEnabled(true);
-        return;
-      }
+  if (countdown <= 0) return false;
+  countdown -= 1;
+  k.txtMinute.setTag(num::plainDecimal(countdown));
+  if (countdown > 0) return true;
+  const double S = num::leadingNumber(k.txtSecond.text());
+  if (S > 0) {
+    if (auto interval = secondsInterval(S)) {
+      kit::Timer& timer = k.tmrSlideShow;
+      timer.setTimerEnabled(false);
+      timer.setInterval(*interval);
+      timer.setTimerEnabled(true);
+      return true;
     }
   }
+  return false;
+}
 
+void frmNavToolbar::tmrSlideShow_Timer() {
+  if (countDownMinute()) return;
+  Controls& k = c();
+  kit::Timer& timer = k.tmrSlideShow;
   kit::Toolbar& bar = k.Toolbar;
-  kit::Toolbar::Button& next = bar.button("MoveNext");
+  kit::Toolbar::Button& next = bar.button(buttons::kMoveNext);
   if (next.enabled) {
-    if (events().FireEventThumbNav(MoveNext)) bar.setButtonEnabled(bar.button("MoveNext"), false);
+    if (events().FireEventThumbNav(MoveNext)) bar.setButtonEnabled(bar.button(buttons::kMoveNext), false);
   } else {
     bar.setButtonEnabled(next, true);
     if (k.chkRepeate.value() == 0) {

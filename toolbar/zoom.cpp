@@ -8,15 +8,16 @@
 
 namespace korvena {
 
-namespace {
-// The highest rate a photo window can take (its rate is a 16-bit number).
-constexpr double kHighestRate = 32767;
-}  // namespace
+int16_t frmNavToolbar::shownZoomRate() {
+  Controls& k = c();
+  const int16_t rate = num::round16(num::leadingNumber(k.cboZoomRate.text()));
+  return slideshowRunning() || k.chkNoBorder.value() != 0 ? 0 : rate;
+}
 
 void frmNavToolbar::cboZoomRate_Click() {
   if (view().bFillingList) return;
   kit::ComboBox& zoom = c().cboZoomRate;
-  if (num::leadingNumber(zoom.text()) == 0) zoom.setText("Fit to Window");
+  if (num::leadingNumber(zoom.text()) == 0) zoom.setText(kFitToWindow);
   if (view().CurrentIndex > 0)
     if (frmPhoto* window = loadedPhotoWindow(view().CurrentIndex)) window->ResizeImage();
   takeFocusBack();
@@ -27,7 +28,7 @@ void frmNavToolbar::cboZoomRate_KeyPress(int& KeyAscii) {
     KeyAscii = kit::ascii::None;
     kit::ComboBox& zoom = c().cboZoomRate;
     // A longer number than a rate can be is written back as the highest rate.
-    const double rate = std::min(num::leadingNumber(zoom.text()), kHighestRate);
+    const double rate = std::min(num::leadingNumber(zoom.text()), kHighestZoomRate);
     zoom.setText(num::plainDecimal(rate) + "%");
     zoom.setSelStart(0);
     zoom.setSelLength(static_cast<int>(zoom.text().size()));

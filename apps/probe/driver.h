@@ -78,6 +78,9 @@ class Driver {
 
   korvena::Application& app();
   void onThumbNav(uint8_t direction, bool& bFirstLast);
+  // The host list's entry a move goes to (-1: none), with bFirstLast set
+  // as the list host answers it.
+  long listStep(uint8_t direction, bool& bFirstLast) const;
   void openListed(size_t index);
   kit::Form& form(const Target& target, int line);
   kit::Control& control(const ControlRef& ref, int line);

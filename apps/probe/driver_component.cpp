@@ -90,6 +90,29 @@ void Driver::openListed(size_t index) {
   app().OpenImage(file.string(), file.filename().string());
 }
 
+long Driver::listStep(uint8_t direction, bool& bFirstLast) const {
+  const long last = static_cast<long>(hostFiles_.size()) - 1;
+  long next = -1;
+  switch (direction) {
+    case korvena::MoveFirst: next = 0; bFirstLast = true; break;
+    case korvena::MoveLast: next = last; bFirstLast = true; break;
+    case korvena::MoveNext:
+      if (current_ < 0) next = 0;
+      else if (current_ < last) next = current_ + 1;
+      else bFirstLast = true;
+      if (next >= 0) bFirstLast = next == last;
+      break;
+    case korvena::MovePrevious:
+      if (current_ < 0) next = last;
+      else if (current_ > 0) next = current_ - 1;
+      else bFirstLast = true;
+      if (next >= 0) bFirstLast = next == 0;
+      break;
+    default: break;
+  }
+  return next;
+}
+
 void Driver::onThumbNav(uint8_t direction, bool& bFirstLast) {
   takePlatformEvents();
   // The event keeps its place before whatever the host's answer causes.
@@ -109,25 +132,7 @@ void Driver::onThumbNav(uint8_t direction, bool& bFirstLast) {
     throw korvena::RuntimeError(throwNumber_, throwText_);
   }
   if (hostMode_ == HostMode::List && !hostFiles_.empty()) {
-    const long last = static_cast<long>(hostFiles_.size()) - 1;
-    long next = -1;
-    switch (direction) {
-      case korvena::MoveFirst: next = 0; bFirstLast = true; break;
-      case korvena::MoveLast: next = last; bFirstLast = true; break;
-      case korvena::MoveNext:
-        if (current_ < 0) next = 0;
-        else if (current_ < last) next = current_ + 1;
-        else bFirstLast = true;
-        if (next >= 0) bFirstLast = next == last;
-        break;
-      case korvena::MovePrevious:
-        if (current_ < 0) next = last;
-        else if (current_ > 0) next = current_ - 1;
-        else bFirstLast = true;
-        if (next >= 0) bFirstLast = next == 0;
-        break;
-      default: break;
-    }
+    const long next = listStep(direction, bFirstLast);
     if (next >= 0) {
       opened = hostFiles_[static_cast<size_t>(next)].filename().string();
       try {
@@ -395,7 +400,7 @@ Json Driver::toolbarJson() const {
   j["exStyle"] = t->exStyle();
   j["topmost"] = t->topmost();
   for (const auto& b : k->Toolbar.buttons())
-    if (b.key == "Details") j["details"] = b.image;
+    if (b.key == korvena::buttons::kDetails) j["details"] = b.image;
   j["page"] = k->TabStrip.selectedIndex();
   Json& zoom = j["cboZoomRate"];
   zoom["text"] = k->cboZoomRate.text();

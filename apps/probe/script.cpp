@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <map>
 
 namespace probe {
@@ -98,6 +99,7 @@ long long integer(const std::string& word, int lineNo, const char* what, long lo
 }
 
 constexpr long long kIntMin = -2147483648LL, kIntMax = 2147483647LL;
+constexpr long long kShortMin = INT16_MIN, kShortMax = INT16_MAX;
 
 void arity(const Command& c, size_t min, size_t max, const char* usage) {
   if (c.args.size() < min || c.args.size() > max)
@@ -218,7 +220,7 @@ void checkTab(Command& c) {
 void checkKey(Command& c) {
   arity(c, 2, 2, "keydown|keypress TARGET CODE");
   c.target = parseTarget(c.args[0], c.line);
-  c.numbers = {static_cast<double>(integer(c.args[1], c.line, "the key", -32768, 65535))};
+  c.numbers = {static_cast<double>(integer(c.args[1], c.line, "the key", kShortMin, UINT16_MAX))};
 }
 
 void checkTargetOnly(Command& c) {
@@ -249,7 +251,7 @@ void checkScroll(Command& c) {
   arity(c, 3, 3, "scroll photo:N V|H VALUE");
   checkPhoto(c);
   c.flag = choice(c, c.args[1], "V", "H");
-  c.numbers = {static_cast<double>(integer(c.args[2], c.line, "VALUE", -32768, 32767))};
+  c.numbers = {static_cast<double>(integer(c.args[2], c.line, "VALUE", kShortMin, kShortMax))};
 }
 
 void checkAdvance(Command& c) {
@@ -319,7 +321,7 @@ Target parseTarget(std::string_view word, int lineNo) {
   if (word.starts_with("photo:")) {
     std::string slot(word.substr(6));
     return {Target::Kind::Photo,
-            static_cast<int>(integer(slot, lineNo, "the photo slot", 1, 32767))};
+            static_cast<int>(integer(slot, lineNo, "the photo slot", 1, kShortMax))};
   }
   throw ScriptError(lineNo, "unknown target (toolbar, background or photo:N): " + std::string(word));
 }
@@ -349,7 +351,7 @@ ControlRef parseControl(std::string_view word, int lineNo) {
     size_t close = word.find(')', i);
     if (close == std::string_view::npos) throw bad("missing )");
     ref.index = static_cast<int>(integer(std::string(word.substr(i + 1, close - i - 1)), lineNo,
-                                         "the control index", 0, 32767));
+                                         "the control index", 0, kShortMax));
     i = close + 1;
   }
   if (i < word.size() && word[i] == '.') {

@@ -118,57 +118,23 @@ void QuitWhenNoWindowIsLeft() {
   poll->start(400);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  const korvena::host::ParseResult parsed = korvena::host::ParseOptions(args);
-  if (!parsed.error.empty()) {
-    Fail(parsed.error);
-    std::fputs(korvena::host::kUsage, stderr);
-    return 2;
-  }
-  const korvena::host::Options& options = parsed.options;
-  if (options.help) {
-    std::fputs(korvena::host::kUsage, stdout);
-    return 0;
-  }
-
-  // Check the paths before any window-system work, so that a typing error
-  // gets its message also where no display is available.
-  // Paths stay the bytes the command line gave: a name need not be UTF-8.
-  QList<QByteArray> paths;
-  for (const std::string& path : options.paths) {
+// The command line's paths as the bytes it gave (a name need not be UTF-8);
+// false, after saying which, when one does not exist.
+bool CheckPaths(const std::vector<std::string>& given, QList<QByteArray>& paths) {
+  for (const std::string& path : given) {
     paths.append(QByteArray::fromStdString(path));
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
       Fail("no such file or folder: " + path);
-      return 1;
+      return false;
     }
   }
-  if (!HasDisplay()) {
-    Fail("no display: set DISPLAY, or run scripts/run-view, which starts a virtual one");
-    return 1;
-  }
+  return true;
+}
 
-  QApplication qapp(argc, argv);
-  // The name gives the windows their WM_CLASS and, with the desktop file's
-  // name, ties them to the installed desktop entry: the task switcher shows
-  // its name and icon.
-  QApplication::setApplicationName(kAppName);
-  QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppName));
-  QApplication::setQuitOnLastWindowClosed(false);
-
-  korvena::host::PhotoList list;
-  if (auto error = list.addPaths(paths, korvena::host::PictureSuffixes())) {
-    Fail(error->toStdString());
-    return 1;
-  }
-  if (list.empty()) {
-    Fail("no pictures found in " + paths.join(", ").toStdString());
-    return 1;
-  }
-
+// Runs the viewer over the list until the user closes it (or the screenshot
+// is taken); the exit code.
+int RunViewer(korvena::host::PhotoList& list, const korvena::host::Options& options) {
   int exitCode = 0;
   try {
     korvena::UsePlatform(korvena::Platform::Qt);
@@ -200,4 +166,50 @@ int main(int argc, char** argv) {
   }
   korvena::UsePlatform(korvena::Platform::Headless);
   return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const korvena::host::ParseResult parsed = korvena::host::ParseOptions(args);
+  if (!parsed.error.empty()) {
+    Fail(parsed.error);
+    std::fputs(korvena::host::kUsage, stderr);
+    return 2;
+  }
+  const korvena::host::Options& options = parsed.options;
+  if (options.help) {
+    std::fputs(korvena::host::kUsage, stdout);
+    return 0;
+  }
+
+  // Check the paths before any window-system work, so that a typing error
+  // gets its message also where no display is available.
+  QList<QByteArray> paths;
+  if (!CheckPaths(options.paths, paths)) return 1;
+  if (!HasDisplay()) {
+    Fail("no display: set DISPLAY, or run scripts/run-view, which starts a virtual one");
+    return 1;
+  }
+
+  QApplication qapp(argc, argv);
+  // The name gives the windows their WM_CLASS and, with the desktop file's
+  // name, ties them to the installed desktop entry: the task switcher shows
+  // its name and icon.
+  QApplication::setApplicationName(kAppName);
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppName));
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  korvena::host::PhotoList list;
+  if (auto error = list.addPaths(paths, korvena::host::PictureSuffixes())) {
+    Fail(error->toStdString());
+    return 1;
+  }
+  if (list.empty()) {
+    Fail("no pictures found in " + paths.join(", ").toStdString());
+    return 1;
+  }
+
+  return RunViewer(list, options);
 }

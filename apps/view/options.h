@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "toolbar/frmNavToolbar.h"
+
 namespace korvena::host {
 
 inline constexpr const char* kUsage =
@@ -27,7 +29,7 @@ inline constexpr const char* kUsage =
     "  -h, --help             show this help and quit\n";
 
 // The longest slideshow interval the toolbar's boxes hold: 999 min 59 s.
-inline constexpr uint32_t kMaxSlideshowSeconds = 999 * 60 + 59;
+inline constexpr uint32_t kMaxSlideshowSeconds = kMostSlideMinutes * 60 + kMostSlideSeconds;
 
 struct Options {
   bool help = false;
@@ -52,6 +54,50 @@ inline std::optional<uint32_t> ParseWholeNumber(std::string_view text, uint32_t 
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
   if (text.empty() || ec != std::errc() || ptr != end || value < min || value > max) return std::nullopt;
   return value;
+}
+
+// Whether `name` is an option that takes no value.
+inline bool IsFlag(const std::string& name) {
+  return name == "--" || name == "-h" || name == "--help" || name == "--new-window" || name == "--blank-screen" ||
+         name == "--details";
+}
+
+// Whether `name` is an option that takes a value.
+inline bool TakesValue(const std::string& name) {
+  return name == "--slideshow" || name == "--screenshot" || name == "--screenshot-delay";
+}
+
+// Sets the option a flag names.
+inline void SetFlag(const std::string& name, Options& o, bool& onlyPaths) {
+  if (name == "--") {
+    onlyPaths = true;
+  } else if (name == "-h" || name == "--help") {
+    o.help = true;
+  } else if (name == "--new-window") {
+    o.newWindow = true;
+  } else if (name == "--blank-screen") {
+    o.blankScreen = true;
+  } else if (name == "--details") {
+    o.details = true;
+  }
+}
+
+// Sets the option `name` to `value`; the error, empty when the value is good.
+inline std::string SetValue(const std::string& name, const std::string& value, Options& o) {
+  if (name == "--slideshow") {
+    o.slideshowSeconds = ParseWholeNumber(value, 1, kMaxSlideshowSeconds);
+    if (!o.slideshowSeconds)
+      return "--slideshow needs whole seconds from 1 to " + std::to_string(kMaxSlideshowSeconds) + ", not '" + value +
+             "'";
+  } else if (name == "--screenshot") {
+    if (value.empty()) return "--screenshot needs a file name";
+    o.screenshot = value;
+  } else if (name == "--screenshot-delay") {
+    const auto delay = ParseWholeNumber(value, 0, 60000);
+    if (!delay) return "--screenshot-delay needs milliseconds from 0 to 60000, not '" + value + "'";
+    o.screenshotDelayMs = *delay;
+  }
+  return "";
 }
 
 // args: the arguments after the program name.
@@ -86,44 +132,13 @@ inline ParseResult ParseOptions(const std::vector<std::string>& args) {
       if (hasValue) result.error = name + " takes no value";
       return !hasValue;
     };
-    if (name == "--") {
+    if (IsFlag(name)) {
       if (!noValue()) return result;
-      onlyPaths = true;
-    } else if (name == "-h" || name == "--help") {
-      if (!noValue()) return result;
-      o.help = true;
-    } else if (name == "--new-window") {
-      if (!noValue()) return result;
-      o.newWindow = true;
-    } else if (name == "--blank-screen") {
-      if (!noValue()) return result;
-      o.blankScreen = true;
-    } else if (name == "--details") {
-      if (!noValue()) return result;
-      o.details = true;
-    } else if (name == "--slideshow") {
+      SetFlag(name, o, onlyPaths);
+    } else if (TakesValue(name)) {
       if (!takeValue()) return result;
-      o.slideshowSeconds = ParseWholeNumber(value, 1, kMaxSlideshowSeconds);
-      if (!o.slideshowSeconds) {
-        result.error = "--slideshow needs whole seconds from 1 to " + std::to_string(kMaxSlideshowSeconds) +
-                       ", not '" + value + "'";
-        return result;
-      }
-    } else if (name == "--screenshot") {
-      if (!takeValue()) return result;
-      if (value.empty()) {
-        result.error = "--screenshot needs a file name";
-        return result;
-      }
-      o.screenshot = value;
-    } else if (name == "--screenshot-delay") {
-      if (!takeValue()) return result;
-      const auto delay = ParseWholeNumber(value, 0, 60000);
-      if (!delay) {
-        result.error = "--screenshot-delay needs milliseconds from 0 to 60000, not '" + value + "'";
-        return result;
-      }
-      o.screenshotDelayMs = *delay;
+      result.error = SetValue(name, value, o);
+      if (!result.error.empty()) return result;
     } else {
       result.error = "unknown option " + name;
       return result;

@@ -15,16 +15,16 @@ namespace korvena::host {
 // Clicks the window-mode button: same-window mode becomes new-window mode.
 inline void SwitchToNewWindowMode() {
   frmNavToolbar::Controls& k = NavToolbar().c();
-  kit::Toolbar::Button* button = k.Toolbar.findButton("NewWindow");
-  if (button && button->tag == "SameWindow") k.Toolbar.userClick("NewWindow");
+  kit::Toolbar::Button* button = k.Toolbar.findButton(buttons::kNewWindow);
+  if (button && button->tag == kit::image::kSameWindow) k.Toolbar.userClick(buttons::kNewWindow);
 }
 
-// Clicks "Details" when the panel is collapsed: the toolbar widens to show
+// Clicks the details button when the panel is collapsed: the toolbar widens to show
 // the zoom box, the image list and the option pages.
 inline void ExpandDetails() {
   frmNavToolbar::Controls& k = NavToolbar().c();
-  kit::Toolbar::Button* button = k.Toolbar.findButton("Details");
-  if (button && button->image == "MoreDetails") k.Toolbar.userClick("Details");
+  kit::Toolbar::Button* button = k.Toolbar.findButton(buttons::kDetails);
+  if (button && button->image == kit::image::kMoreDetails) k.Toolbar.userClick(buttons::kDetails);
 }
 
 // Checks "Blank Screen" on the Screen page when it is not checked.

@@ -4,6 +4,8 @@
 #include <QPainterPath>
 #include <QPixmap>
 
+#include "kit/button_images.h"
+
 namespace kit::qt {
 
 namespace {
@@ -43,39 +45,37 @@ void chevron(QPainter& p, double y, bool down) {
 }
 
 void draw(QPainter& p, const std::string& key) {
-  if (key == "MoveFirst") {
+  if (key == image::kMoveFirst) {
     bar(p, 4);
     arrowHead(p, 7, 19, false);
-  } else if (key == "MovePrevious") {
+  } else if (key == image::kMovePrevious) {
     arrowHead(p, 6, 18, false);
-  } else if (key == "MoveNext") {
+  } else if (key == image::kMoveNext) {
     arrowHead(p, 6, 18, true);
-  } else if (key == "MoveLast") {
+  } else if (key == image::kMoveLast) {
     arrowHead(p, 5, 17, true);
     bar(p, 17.5);
-  } else if (key == "NewWindow") {
+  } else if (key == image::kNewWindow) {
     windowShape(p, QRectF(2.5, 3.5, 13, 10));
     windowShape(p, QRectF(8.5, 10.5, 13, 10));
-  } else if (key == "SameWindow") {
+  } else if (key == image::kSameWindow) {
     windowShape(p, QRectF(3.5, 4.5, 17, 15));
     QPainterPath loop;
     loop.moveTo(8, 15);
     loop.cubicTo(8, 9, 16, 9, 16, 13);
     p.strokePath(loop, QPen(kInk, 1.6));
     p.fillRect(QRectF(14.5, 13, 3, 3), kInk);
-  } else if (key == "MoreDetails") {
+  } else if (key == image::kMoreDetails) {
     chevron(p, 6, true);
     chevron(p, 12, true);
-  } else if (key == "LessDetails") {
+  } else if (key == image::kLessDetails) {
     chevron(p, 12, false);
     chevron(p, 18, false);
   }
 }
 
 bool known(const std::string& key) {
-  static const char* const keys[] = {"MoveFirst", "MovePrevious", "MoveNext",    "MoveLast",
-                                     "NewWindow", "SameWindow",   "MoreDetails", "LessDetails"};
-  for (const char* k : keys)
+  for (const char* k : image::kAll)
     if (key == k) return true;
   return false;
 }

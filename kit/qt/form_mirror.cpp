@@ -119,7 +119,7 @@ void FormMirror::applyFlags() {
   const Qt::WindowFlags flags = windowFlagsFor(form_);
   if (flags == appliedFlags_) return;
   if (QWindow* handle = window_->windowHandle()) {
-    // Changed on the live window: setWindowFlags would re-create it, which
+    // NOTE: changed on the live window: setWindowFlags would re-create it, which
     // hides it, and some window managers then place the new one anew.
     window_->overrideWindowFlags(flags);
     handle->setFlags(flags);

@@ -26,6 +26,8 @@ QtPlatform::QtPlatform() {
   QObject::connect(app, &QGuiApplication::primaryScreenChanged, &context_, [this] {
     if (installed()) updateScreen();
   });
+  // FIXME: only the screen that is primary now is followed; a screen that
+  // becomes primary later is read when it does, but not when it resizes.
   if (QScreen* screen = QGuiApplication::primaryScreen())
     QObject::connect(screen, &QScreen::geometryChanged, &context_, [this] {
       if (installed()) updateScreen();

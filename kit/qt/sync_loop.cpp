@@ -110,7 +110,7 @@ void SyncLoop::applyZOrder() {
   const auto& order = platform().zOrder();
   if (order == appliedZOrder_) return;
   appliedZOrder_ = order;
-  // Platforms without stacking (offscreen, minimal) would only complain.
+  // NOTE: no stacking on platforms without it (offscreen, minimal): they would only complain.
   const QString name = QGuiApplication::platformName();
   if (name == "offscreen" || name == "minimal") return;
   for (auto it = order.rbegin(); it != order.rend(); ++it)

@@ -7,15 +7,10 @@
 
 namespace kit::qt {
 
-namespace {
-// The largest coordinate a widget can take.
-constexpr double kLimit = 16777215;
-}  // namespace
-
 int toPixels(float twips) {
   const double pixels = static_cast<double>(twips) / kTwipsPerPixel;
   if (!std::isfinite(pixels)) return 0;
-  return static_cast<int>(std::lround(std::clamp(pixels, -kLimit, kLimit)));
+  return static_cast<int>(std::lround(std::clamp(pixels, -kLargestCoordinate, kLargestCoordinate)));
 }
 
 QRect pixelRect(float left, float top, float width, float height) {
