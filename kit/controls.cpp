@@ -382,7 +382,7 @@ Toolbar::Button* Toolbar::findButton(const std::string& key) {
 
 Toolbar::Button& Toolbar::button(const std::string& key) {
   if (Button* b = findButton(key)) return *b;
-  throw korvena::RuntimeError(35601, "Element not found");
+  throw korvena::RuntimeError(korvena::err::ElementNotFound, "Element not found");
 }
 
 void Toolbar::setButtonImage(Button& b, const std::string& image) {
