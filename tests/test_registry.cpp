@@ -25,52 +25,6 @@ using reg::Value;
 
 constexpr long kBase = -2147221504L;
 
-// A store file system that fails on demand.
-class FaultyFileSystem : public reg::FileSystem {
- public:
-  int writeError = 0;     // writes store a few bytes, then fail with this
-  bool readOnly = false;  // nothing may be created or changed
-  int fsyncError = 0;
-  bool skipSync = false;  // for tests about locking, not durability
-  std::chrono::milliseconds wait{5000};  // for the store's lock
-  size_t bytesRead = 0;
-  int open(const std::string& path, int flags, mode_t mode) override {
-    if (readOnly && (flags & (O_WRONLY | O_RDWR | O_CREAT))) return failWith(EROFS);
-    return FileSystem::open(path, flags, mode);
-  }
-  ssize_t read(int fd, void* buffer, size_t size) override {
-    ssize_t n = FileSystem::read(fd, buffer, size);
-    bytesRead += n > 0 ? static_cast<size_t>(n) : 0;
-    return n;
-  }
-  std::chrono::milliseconds lockWait() const override { return wait; }
-  ssize_t write(int fd, const void* buffer, size_t size) override {
-    if (writeError == 0) return FileSystem::write(fd, buffer, size);
-    if (size > 8 && !wrotePart) {
-      wrotePart = true;
-      return FileSystem::write(fd, buffer, 8);
-    }
-    return failWith(writeError);
-  }
-  int fsync(int fd) override {
-    if (fsyncError) return failWith(fsyncError);
-    return skipSync ? 0 : FileSystem::fsync(fd);
-  }
-  int rename(const std::string& from, const std::string& to) override {
-    return readOnly ? failWith(EROFS) : FileSystem::rename(from, to);
-  }
-  int mkdir(const std::string& path, mode_t mode) override {
-    return readOnly ? failWith(EROFS) : FileSystem::mkdir(path, mode);
-  }
-
- private:
-  static int failWith(int error) {
-    errno = error;
-    return -1;
-  }
-  bool wrotePart = false;
-};
-
 class RegistryTest : public StoreFolderTest {
  protected:
   void SetUp() override {
@@ -151,7 +105,15 @@ TEST_F(RegistrySettings, NamesMatchIgnoringCaseAndKeepFirstSpelling) {
   EXPECT_EQ(keys[1].path, "SOFTWARE\\Host\\Dialog\\Other");
 }
 
+// Values of types the component does not use are refused as text with their
+// type, kept exactly, and never rewritten into something else.
 TEST_F(RegistrySettings, ReadsHandEditedFiles) {
+  const std::string unusual =
+      "\"None\"=hex(0):\n"
+      "\"Expand\"=hex(2):25,00,50,00,00,00\n"
+      "\"Multi\"=hex(7):61,00,00,00,62,00,00,00,00,00\n"
+      "\"Big\"=hex(b):ff,ff,ff,ff,ff,ff,ff,7f\n"
+      "\"Odd\"=hex(ffffffff):01\n";
   writeFile(
       "\xEF\xBB\xBF; settings written by hand\r\n\r\nREGEDIT4\r\n"
       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\Main]\r\n"
@@ -160,13 +122,17 @@ TEST_F(RegistrySettings, ReadsHandEditedFiles) {
       "@=\"default\"\r\n\r\n"
       "\"Bin\"=hex:01,02,\\\r\n    03\r\n"
       "\"Text\"=hex(1):68,69,00\r\n"
-      "\"Empty\"=\"\"\r\n"
+      "\"Empty\"=\"\"\r\n" +
+      unusual +
       "[hkey_local_machine\\software\\host\\Dialog]\r\n"
-      "\"N\"=dword:ff ; a note\r\n");
+      "\t\"N\"   =\tdword:ff ; a note\r\n");
   EXPECT_EQ(ReadSetting("Host", "Main", "path", "d"), "C:\\Photos \"new\"");
   EXPECT_EQ(ReadSetting("Host", "Main", "Text", "d"), "hi");
   EXPECT_EQ(ReadSetting("Host", "Main", "Empty", "d"), "");
-  EXPECT_EQ(errorOf([] { ReadSetting("Host", "Main", "Bin", "d"); }).first, kBase + 2003);
+  for (const auto& [section, name, type] : {std::tuple{"Main", "Bin", 3}, {"Main", "Expand", 2}, {"Main", "Multi", 7},
+                                            {"Main", "Big", 0xb}, {"Dialog", "N", 4}})
+    EXPECT_EQ(errorOf([&] { ReadSetting("Host", section, name, "d"); }), error(2000 + type, "Registry data not a string"))
+        << name;
   WriteSetting("Host", "Main", "Added", "new");
   std::vector<reg::Key> keys = store().keys();
   ASSERT_EQ(keys.size(), 2u);
@@ -176,7 +142,8 @@ TEST_F(RegistrySettings, ReadsHandEditedFiles) {
   EXPECT_EQ(*keys[1].find("n"), Value::dword(255));
   const std::string text = contents();
   EXPECT_EQ(text.find('\r'), std::string::npos);
-  EXPECT_NE(text.find("\n@=\"default\"\n\"Bin\"=hex:01,02,03\n\"Text\"=\"hi\"\n"), std::string::npos);
+  EXPECT_NE(text.find("\n@=\"default\"\n\"Bin\"=hex:01,02,03\n\"Text\"=\"hi\"\n\"Empty\"=\"\"\n" + unusual), std::string::npos)
+      << text;
   EXPECT_NE(text.find("\"Path\"=\"C:\\\\Photos \\\"new\\\"\"\n"), std::string::npos);
 }
 
