@@ -106,7 +106,7 @@ class HelpWindowTest : public ProductHelp {
   HelpDesk desk_;
 };
 
-TEST_F(HelpWindowTest, RequestShowsTheMappedTopicRenderedWithItsStyleSheet) {
+TEST_F(HelpWindowTest, RequestsShowTheirTopicsOrWhyNotInOneWindow) {
   desk_.show(chm_, 15);
   HelpWindow* window = desk_.window();
   ASSERT_TRUE(window && window->isVisible());
@@ -126,6 +126,19 @@ TEST_F(HelpWindowTest, RequestShowsTheMappedTopicRenderedWithItsStyleSheet) {
     EXPECT_EQ(helpWindows(), 1);
     EXPECT_TRUE(window->windowTitle().startsWith(QString::fromLatin1(title))) << context;
   }
+  // Files that cannot be shown are explained in the same window.
+  const fs::path fake = dir_ / "fake.chm";
+  std::ofstream(fake) << "<html>not a help file</html>";
+  for (const auto& [file, message] : {std::pair{(dir_ / "nothere.chm").string(), "help file not found"},
+                                      {fake.string(), "not a compiled help file"},
+                                      {dir_.string(), "help file not found"}}) {
+    desk_.show(file, 15);
+    EXPECT_EQ(desk_.window(), window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->browser().toPlainText().contains(QString::fromLatin1(message))) << file;
+  }
+  desk_.show(chm_, 15);  // a topic shown again after the bad requests
+  EXPECT_TRUE(window->browser().toPlainText().contains(QStringLiteral("photo window")));
 }
 
 TEST_F(HelpWindowTest, ClickedLinksOpenTheirTopicsFromTheFile) {
@@ -148,21 +161,6 @@ TEST_F(HelpWindowTest, ClickedLinksOpenTheirTopicsFromTheFile) {
   // A link in the form other help viewers use is read from the file shown.
   emit browser.anchorClicked(QUrl(QStringLiteral("ms-its:Lumastra.chm::/keys.htm#top")));
   EXPECT_TRUE(desk_.window()->windowTitle().startsWith(QStringLiteral("Keys and mouse")));
-}
-
-TEST_F(HelpWindowTest, FilesThatCannotBeShownAreExplainedInTheWindow) {
-  const fs::path fake = dir_ / "fake.chm";
-  std::ofstream(fake) << "<html>not a help file</html>";
-  desk_.show(chm_, 15);
-  for (const auto& [file, message] : {std::pair{(dir_ / "nothere.chm").string(), "help file not found"},
-                                      {fake.string(), "not a compiled help file"},
-                                      {dir_.string(), "help file not found"}}) {
-    desk_.show(file, 15);
-    EXPECT_TRUE(desk_.window()->isVisible());
-    EXPECT_TRUE(desk_.window()->browser().toPlainText().contains(QString::fromLatin1(message))) << file;
-  }
-  desk_.show(chm_, 15);  // the same topic as before the bad requests, shown again
-  EXPECT_TRUE(desk_.window()->browser().toPlainText().contains(QStringLiteral("photo window")));
 }
 
 }  // namespace

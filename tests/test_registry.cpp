@@ -54,7 +54,7 @@ const auto writeNew = [] { WriteSetting("Host", "S", "K", "new"); };
 
 using RegistrySettings = RegistryTest;
 
-TEST_F(RegistrySettings, WritesTrimmedAddressAndReadsItBack) {
+TEST_F(RegistrySettings, WritesTrimmedAddressAndReadsItBackAndEmptyCreatesTheKeyOnly) {
   WriteSetting(" Host  ", "Dialog\\D9", "Left", "1234");
   EXPECT_EQ(contents(), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\Dialog\\D9]\n\"Left\"=\"1234\"\n\n");
   EXPECT_EQ(ReadSetting("Host", " Dialog\\D9 ", "Left", "none"), "1234");
@@ -66,9 +66,8 @@ TEST_F(RegistrySettings, WritesTrimmedAddressAndReadsItBack) {
   EXPECT_EQ(ReadSetting("Host", "S", "K", "fallback"), "fallback");
   WriteSetting("Host", "S", "K", "v");
   EXPECT_EQ(ReadSetting("Host", "S", "K", "fallback"), "v");
-}
-
-TEST_F(RegistrySettings, EmptySettingCreatesTheKeyOnly) {
+  // An empty setting creates the key only.
+  reg::setDefaultFolder(dir);
   WriteSetting("Host", "Section", "K", "");
   std::optional<reg::Key> key = store().openKey("SOFTWARE\\Host\\Section");
   ASSERT_TRUE(key);
@@ -103,6 +102,17 @@ TEST_F(RegistrySettings, NamesMatchIgnoringCaseAndKeepFirstSpelling) {
   ASSERT_EQ(keys[0].values.size(), 1u);
   EXPECT_EQ(keys[0].values[0].first, "Left");
   EXPECT_EQ(keys[1].path, "SOFTWARE\\Host\\Dialog\\Other");
+  // A key below another makes that one exist, in the spelling it has.
+  reg::Store s = store();
+  s.setValue("SOFTWARE\\Other\\A", "v", Value::dword(1));
+  ASSERT_TRUE(s.openKey("software\\OTHER"));
+  EXPECT_EQ(s.openKey("software\\OTHER")->path, "SOFTWARE\\Other");
+  EXPECT_FALSE(s.openKey("SOFTWARE\\Othe"));
+  s.createKey("software\\OTHER");  // nothing new to write
+  s.createKey("software\\OTHER\\b");
+  keys = s.keys();
+  ASSERT_EQ(keys.size(), 4u);
+  EXPECT_EQ(keys[3].path, "SOFTWARE\\Other\\b");
 }
 
 // Values of types the component does not use are refused as text with their
@@ -298,19 +308,6 @@ TEST_F(RegistryStore, BigStoreIsParsedOnceAndAgainOnlyWhenTheFileChanges) {
   WriteSetting("Host", "Section7", "New", "v");
   EXPECT_EQ(ReadSetting("Host", "Section7", "new", "d"), "v");
   EXPECT_EQ(faults->bytesRead, 2 * text.size());
-}
-
-TEST_F(RegistryStore, KeysBelowAnotherShareItsSpelling) {
-  reg::Store s = store();
-  s.setValue("SOFTWARE\\Host\\A", "v", Value::dword(1));
-  ASSERT_TRUE(s.openKey("software\\HOST"));  // exists through the key below it
-  EXPECT_EQ(s.openKey("software\\HOST")->path, "SOFTWARE\\Host");
-  EXPECT_FALSE(s.openKey("SOFTWARE\\Hos"));
-  s.createKey("software\\HOST");  // nothing new to write
-  s.createKey("software\\HOST\\b");
-  std::vector<reg::Key> keys = s.keys();
-  ASSERT_EQ(keys.size(), 2u);
-  EXPECT_EQ(keys[1].path, "SOFTWARE\\Host\\b");
 }
 
 TEST_F(RegistryStore, DeleteTreeRemovesOnlyThatBranch) {
