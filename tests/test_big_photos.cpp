@@ -389,8 +389,6 @@ TEST_F(BigPhotoWindow, FitDecodesOnlyTheShownPixelsAndZoomDecodesAgain) {
   const std::string path = jpeg("big.jpg", encode(scene(3000, 2000)));
   app.OpenImage(path, "big.jpg");
   EXPECT_TRUE(messageBoxes().empty());
-  EXPECT_EQ(photo(1).PictureWidth, 45000);
-  EXPECT_EQ(photo(1).PictureHeight, 30000);
   // Fitted to the 1024 x 768 screen: 1002 x 668 shown, and no more held.
   EXPECT_EQ(shownPixels(), QSize(1002, 668));
   EXPECT_EQ(held(), shownPixels());
@@ -415,7 +413,6 @@ TEST_F(BigPhotoWindow, FitDecodesOnlyTheShownPixelsAndZoomDecodesAgain) {
   // A turned photo fits upright.
   bar().cboZoomRate.setText("Fit to Window");
   app.OpenImage(jpeg("turned.jpg", withExifOrientation(encode(scene(1600, 1200)), 6)), "turned.jpg");
-  EXPECT_EQ(photo(1).PictureWidth, 1200 * 15);
   EXPECT_EQ(held(), QSize(501, 668));
   EXPECT_EQ(held(), shownPixels());
 }

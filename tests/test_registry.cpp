@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "korvena/RuntimeError.h"
 #include "support/basRegistry.h"
@@ -337,18 +336,6 @@ TEST_F(RegistryStore, RefusesPathsAndNamesItCannotKeep) {
   EXPECT_FALSE(fs::exists(file()));
   EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K\n", "v"); }), error(2087, "Could not set key value"));
   EXPECT_TRUE(s.openKey("SOFTWARE\\Host\\S")->values.empty());
-}
-
-TEST_F(RegistryStore, LongHexValuesWrapAndReadBack) {
-  std::string bytes;
-  for (int i = 0; i < 100; ++i) bytes += (i ? "," : "") + std::string(i % 2 ? "ab" : "0f");
-  reg::Store s = store();
-  s.setValue("SOFTWARE\\Host", "Long", Value::hex(0x1b, bytes));
-  const std::string text = contents();
-  EXPECT_NE(text.find("\"Long\"=hex(1b):0f,ab,"), std::string::npos);
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
-  EXPECT_EQ(*s.openKey("SOFTWARE\\Host")->find("long"), Value::hex(0x1b, bytes));
 }
 
 TEST_F(RegistryStore, DefaultFolderFollowsTheEnvironment) {
