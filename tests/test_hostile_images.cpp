@@ -40,19 +40,18 @@ using picture_test::pattern;
 void put(QByteArray& out, uint32_t v, int bytes, bool little = true) {
   for (int i = 0; i < bytes; ++i) out.append(static_cast<char>(v >> 8 * (little ? i : bytes - 1 - i)));
 }
-void put16le(QByteArray& out, unsigned v) { put(out, v, 2); }
 
 // A GIF with a four-colour table whose LZW data holds only literal codes: a
 // clear code before every second pixel keeps the code width at three bits.
 // The logical screen may claim another size than the image.
 QByteArray makeGif(int width, int height, int screenWidth, int screenHeight, int pixels) {
   QByteArray gif("GIF89a");
-  put16le(gif, static_cast<unsigned>(screenWidth));
-  put16le(gif, static_cast<unsigned>(screenHeight));
+  put(gif, static_cast<uint32_t>(screenWidth), 2);
+  put(gif, static_cast<uint32_t>(screenHeight), 2);
   gif.append('\x81').append('\0').append('\0');  // a global table of 4 colours
   gif.append(QByteArray::fromHex("000000ff000000ff000000ff"));
   gif.append(',');
-  for (const int v : {0, 0, width, height}) put16le(gif, static_cast<unsigned>(v));
+  for (const int v : {0, 0, width, height}) put(gif, static_cast<uint32_t>(v), 2);
   gif.append('\0');
   gif.append('\x02');  // minimum code size
   QByteArray lzw;
@@ -342,19 +341,6 @@ TEST_F(Hostile, GiantClaimedSizeIsRefusedOrReducedWithBoundedMemory) {
   // A full decode of any of them would need at least 16 GB.
   const long growth = statusKilobytes("VmHWM:") - baseline;
   EXPECT_LT(growth, 512L * 1024) << "peak grew by " << growth << " kB";
-}
-
-TEST_F(Hostile, NewWindowsForHostileFilesStayListed) {
-  // In new-window mode every open gets a listed window, whether it shows or not.
-  clickButton("NewWindow");
-  const auto sample = samples();
-  openBytes(sample[0].bytes.left(40), "cut.png");
-  openBytes(giantBmp(), "giant.bmp");
-  openBytes(sample[1].bytes, "fine.jpg");
-  EXPECT_EQ(bar().cboImageName.listCount(), 4);
-  EXPECT_EQ(photo(2).c().picPhoto.picture(), nullptr);
-  EXPECT_EQ(photo(3).c().picPhoto.picture(), nullptr);
-  ASSERT_NE(photo(4).c().picPhoto.picture(), nullptr);
 }
 
 TEST_F(Hostile, AnythingButAReadableFileIsRefusedAtOnceSayingWhat) {
