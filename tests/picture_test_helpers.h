@@ -168,32 +168,31 @@ inline QByteArray withIccProfile(const QByteArray& jpeg, const QByteArray& icc, 
   return jpeg.left(2) + segments + jpeg.mid(2);
 }
 
-// Lowers Qt's allocation limit (and with it the decoding budget) for a scope.
-class AllocationLimit {
+// Sets a value for a scope, then puts the earlier one back.
+template <typename T>
+class ScopedValue {
  public:
-  explicit AllocationLimit(int megabytes) : saved_(QImageReader::allocationLimit()) {
-    QImageReader::setAllocationLimit(megabytes);
-  }
-  ~AllocationLimit() { QImageReader::setAllocationLimit(saved_); }
-  AllocationLimit(const AllocationLimit&) = delete;
-  AllocationLimit& operator=(const AllocationLimit&) = delete;
+  ScopedValue(std::function<void(T)> set, T earlier, T value) : set_(std::move(set)), earlier_(earlier) { set_(value); }
+  ~ScopedValue() { set_(earlier_); }
+  ScopedValue(const ScopedValue&) = delete;
+  ScopedValue& operator=(const ScopedValue&) = delete;
 
  private:
-  int saved_;
+  std::function<void(T)> set_;
+  T earlier_;
+};
+
+// Lowers Qt's allocation limit (and with it the decoding budget) for a scope.
+struct AllocationLimit : ScopedValue<int> {
+  explicit AllocationLimit(int megabytes)
+      : ScopedValue(QImageReader::setAllocationLimit, QImageReader::allocationLimit(), megabytes) {}
 };
 
 // Sets the budget all pictures share for a scope.
-class MemoryBudget {
- public:
-  explicit MemoryBudget(std::int64_t bytes) : saved_(kit::PictureMemory::shared().budget()) {
-    kit::PictureMemory::shared().setBudget(bytes);
-  }
-  ~MemoryBudget() { kit::PictureMemory::shared().setBudget(saved_); }
-  MemoryBudget(const MemoryBudget&) = delete;
-  MemoryBudget& operator=(const MemoryBudget&) = delete;
-
- private:
-  std::int64_t saved_;
+struct MemoryBudget : ScopedValue<std::int64_t> {
+  explicit MemoryBudget(std::int64_t bytes)
+      : ScopedValue([](std::int64_t b) { kit::PictureMemory::shared().setBudget(b); },
+                    kit::PictureMemory::shared().budget(), bytes) {}
 };
 
 // Decodes run as the Qt view runs them (the caller waits only a moment) for
