@@ -161,19 +161,4 @@ INSTANTIATE_TEST_SUITE_P(
                       PngKind{"interlaced", SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 8, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(ResampleFiles, ADamagedPngFailsWithAMessageAndKeepsWhatWasHeld) {
-  const QByteArray good = pngOf({"rgb", SPNG_COLOR_TYPE_TRUECOLOR, 8}, 300, 200);
-  const qsizetype data = good.indexOf("IDAT") + 4;
-  QByteArray flipped = good;
-  flipped[data + 100] = static_cast<char>(flipped[data + 100] ^ 0x55);
-  for (const QByteArray& bad : {good.left(good.size() / 2), flipped, good.left(data + 6)}) {
-    const auto picture = kit::Picture::open(write("a.png", good));
-    ASSERT_TRUE(picture->ensureDecoded(40, 30));
-    write("a.png", bad);
-    EXPECT_FALSE(picture->ensureDecoded(300, 200));
-    EXPECT_NE(picture->lastError().find("PNG"), std::string::npos) << picture->lastError();
-    EXPECT_EQ(picture->decodedWidth(), 40);
-  }
-}
-
 }  // namespace
