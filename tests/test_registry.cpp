@@ -140,7 +140,8 @@ TEST_F(RegistrySettings, ReadsHandEditedFiles) {
   EXPECT_EQ(ReadSetting("Host", "Main", "Empty", "d"), "");
   for (const auto& [section, name, type] : {std::tuple{"Main", "Bin", 3}, {"Main", "Expand", 2}, {"Main", "Multi", 7},
                                             {"Main", "Big", 0xb}, {"Dialog", "N", 4}})
-    EXPECT_EQ(errorOf([&] { ReadSetting("Host", section, name, "d"); }), error(2000 + type, "Registry data not a string"))
+    EXPECT_EQ(errorOf([&] { ReadSetting("Host", section, name, "d"); }),
+              error(2000 + type, "Registry data not a string"))
         << name;
   WriteSetting("Host", "Main", "Added", "new");
   std::vector<reg::Key> keys = store().keys();
@@ -151,7 +152,8 @@ TEST_F(RegistrySettings, ReadsHandEditedFiles) {
   EXPECT_EQ(*keys[1].find("n"), Value::dword(255));
   const std::string text = contents();
   EXPECT_EQ(text.find('\r'), std::string::npos);
-  EXPECT_NE(text.find("\n@=\"default\"\n\"Bin\"=hex:01,02,03\n\"Text\"=\"hi\"\n\"Empty\"=\"\"\n" + unusual), std::string::npos)
+  EXPECT_NE(text.find("\n@=\"default\"\n\"Bin\"=hex:01,02,03\n\"Text\"=\"hi\"\n\"Empty\"=\"\"\n" + unusual),
+            std::string::npos)
       << text;
   EXPECT_NE(text.find("\"Path\"=\"C:\\\\Photos \\\"new\\\"\"\n"), std::string::npos);
 }
