@@ -310,6 +310,16 @@ TEST_F(Hostile, BitFlipsAndZeroedRuns) {
   }
 }
 
+TEST_F(Hostile, FilesThatAreNoPictureAtAllFailWithOneError) {
+  // (Empty files and bare headers are among the truncated ones.)
+  const std::pair<QByteArray, const char*> files[] = {{QByteArray(4096, '\0'), "zeros.gif"},
+                                                      {QByteArray(4096, '\xFF'), "ones.bmp"},
+                                                      {"This is a text file, not a picture.\n", "notes.png"},
+                                                      {"GIF89a", "signature-only.gif"},
+                                                      {QByteArray("BM") + QByteArray(60, '\0'), "zero-header.bmp"}};
+  for (const auto& [bytes, name] : files) EXPECT_FALSE(openBytes(bytes, name));
+}
+
 TEST_F(Hostile, GiantClaimedSizeIsRefusedOrReducedWithBoundedMemory) {
   const bool peakReset = resetPeakMemory();
   const long baseline = statusKilobytes(peakReset ? "VmRSS:" : "VmHWM:");
