@@ -5,12 +5,18 @@
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -29,6 +35,63 @@ inline QImage pattern(int width, int height) {
     for (int x = 0; x < width; ++x) image.setPixel(x, y, qRgb((x * 9) & 255, (y * 13) & 255, ((x ^ y) * 5) & 255));
   return image;
 }
+
+// Smooth gradients (so differently scaled decodes compare closely) and a dark
+// block near the top-left corner (so a wrong turn or place shows).
+inline QImage scene(int width, int height) {
+  QImage image(width, height, QImage::Format_RGB32);
+  for (int y = 0; y < height; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+    for (int x = 0; x < width; ++x)
+      line[x] = qRgb(255 * x / width, 255 * y / height,
+                     static_cast<int>(128 + 90 * std::sin(x / 41.0) * std::cos(y / 29.0)));
+  }
+  QPainter(&image).fillRect(width / 8, height / 8, width / 8, height / 8, QColor(20, 20, 20));
+  return image;
+}
+
+// The mean difference per colour channel of two images of one size (255 when
+// the sizes differ), and the largest of any channel, alpha too, in `worst`.
+inline double meanDifference(const QImage& a, const QImage& b, int* worst = nullptr) {
+  if (a.size() != b.size() || a.isNull()) {
+    if (worst != nullptr) *worst = 256;
+    return 255;
+  }
+  const QImage x = a.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  const QImage y = b.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+  double total = 0;
+  for (int row = 0; row < x.height(); ++row) {
+    const auto* p = reinterpret_cast<const QRgb*>(x.constScanLine(row));
+    const auto* q = reinterpret_cast<const QRgb*>(y.constScanLine(row));
+    for (int col = 0; col < x.width(); ++col) {
+      const int dr = std::abs(qRed(p[col]) - qRed(q[col])), dg = std::abs(qGreen(p[col]) - qGreen(q[col])),
+                db = std::abs(qBlue(p[col]) - qBlue(q[col])), da = std::abs(qAlpha(p[col]) - qAlpha(q[col]));
+      total += dr + dg + db;
+      if (worst != nullptr) *worst = std::max({*worst, dr, dg, db, da});
+    }
+  }
+  return total / (3.0 * x.width() * x.height());
+}
+
+inline int maxDifference(const QImage& a, const QImage& b) {
+  int worst = 0;
+  meanDifference(a, b, &worst);
+  return worst;
+}
+
+inline std::string writeFile(const std::string& path, const QByteArray& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.constData(), bytes.size());
+  return path;
+}
+
+// A temporary folder for each test, to write its pictures in.
+class PictureFiles : public ::testing::Test {
+ protected:
+  std::string write(const std::string& name, const QByteArray& bytes) {
+    return writeFile(dir_.filePath(QString::fromStdString(name)).toStdString(), bytes);
+  }
+  QTemporaryDir dir_;
+};
 
 inline QByteArray encode(const QImage& image, const char* format = "jpeg", bool progressive = false) {
   QByteArray bytes;
@@ -105,32 +168,31 @@ inline QByteArray withIccProfile(const QByteArray& jpeg, const QByteArray& icc, 
   return jpeg.left(2) + segments + jpeg.mid(2);
 }
 
-// Lowers Qt's allocation limit (and with it the decoding budget) for a scope.
-class AllocationLimit {
+// Sets a value for a scope, then puts the earlier one back.
+template <typename T>
+class ScopedValue {
  public:
-  explicit AllocationLimit(int megabytes) : saved_(QImageReader::allocationLimit()) {
-    QImageReader::setAllocationLimit(megabytes);
-  }
-  ~AllocationLimit() { QImageReader::setAllocationLimit(saved_); }
-  AllocationLimit(const AllocationLimit&) = delete;
-  AllocationLimit& operator=(const AllocationLimit&) = delete;
+  ScopedValue(std::function<void(T)> set, T earlier, T value) : set_(std::move(set)), earlier_(earlier) { set_(value); }
+  ~ScopedValue() { set_(earlier_); }
+  ScopedValue(const ScopedValue&) = delete;
+  ScopedValue& operator=(const ScopedValue&) = delete;
 
  private:
-  int saved_;
+  std::function<void(T)> set_;
+  T earlier_;
+};
+
+// Lowers Qt's allocation limit (and with it the decoding budget) for a scope.
+struct AllocationLimit : ScopedValue<int> {
+  explicit AllocationLimit(int megabytes)
+      : ScopedValue(QImageReader::setAllocationLimit, QImageReader::allocationLimit(), megabytes) {}
 };
 
 // Sets the budget all pictures share for a scope.
-class MemoryBudget {
- public:
-  explicit MemoryBudget(std::int64_t bytes) : saved_(kit::PictureMemory::shared().budget()) {
-    kit::PictureMemory::shared().setBudget(bytes);
-  }
-  ~MemoryBudget() { kit::PictureMemory::shared().setBudget(saved_); }
-  MemoryBudget(const MemoryBudget&) = delete;
-  MemoryBudget& operator=(const MemoryBudget&) = delete;
-
- private:
-  std::int64_t saved_;
+struct MemoryBudget : ScopedValue<std::int64_t> {
+  explicit MemoryBudget(std::int64_t bytes)
+      : ScopedValue([](std::int64_t b) { kit::PictureMemory::shared().setBudget(b); },
+                    kit::PictureMemory::shared().budget(), bytes) {}
 };
 
 // Decodes run as the Qt view runs them (the caller waits only a moment) for

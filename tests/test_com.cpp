@@ -250,16 +250,10 @@ TEST_F(ComTest, LateBindingFindsMembersByNameAndCoercesArguments) {
 TEST_F(ComTest, RuntimeErrorsComeBackWithTheirNumberAndDescription) {
   IApplication* app = create();
   ASSERT_NE(app, nullptr);
-  // Opening an image before ShowForm: error 91, handed over by Invoke.
-  Call call = invoke(app, DISPID_OpenImage, {text(u"/nowhere/1.png"), text(u"one")});
-  EXPECT_EQ(call.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(call.scode, hresult(0x800A005B));
-  EXPECT_EQ(call.description, "Object variable or With block variable not set");
-  EXPECT_EQ(call.source, "Korvena");
+  // Opening an image before ShowForm (error 91) through the vtable: the result
+  // is the scode; the description waits for the host. (Through Invoke the C
+  // client sees it.)
   EXCEPINFO info{};
-  EXPECT_EQ(KorvenaGetErrorInfo(&info), S_FALSE);
-  // Through the vtable the result is the scode; the description waits for the host.
-  ResetComponent();
   const Bstr file("/nowhere/1.png");
   EXPECT_EQ(app->OpenImage(file.s, file.s), hresult(0x800A005B));
   ASSERT_EQ(KorvenaGetErrorInfo(&info), S_OK);
@@ -272,10 +266,12 @@ TEST_F(ComTest, RuntimeErrorsComeBackWithTheirNumberAndDescription) {
   EXPECT_EQ(invoke(app, DISPID_srcAppName, {text(u"")}).hr, S_OK);
   EXPECT_EQ(invoke(app, DISPID_Style, {text(u"pbMDILoading")}).hr, S_OK);
   EXPECT_EQ(app->ShowForm(), S_OK);
-  call = invoke(app, DISPID_UnloadForm);
+  Call call = invoke(app, DISPID_UnloadForm);
   EXPECT_EQ(call.hr, DISP_E_EXCEPTION);
   EXPECT_EQ(call.scode, hresult(0x800403E8));
   EXPECT_EQ(call.description, "AppName may not be empty");
+  EXPECT_EQ(call.source, "Korvena");
+  EXPECT_EQ(KorvenaGetErrorInfo(&info), S_FALSE);  // handed over by Invoke, not left behind
   EXPECT_FALSE(toolbarLoaded());  // the unload itself completed
   // A Style argument with no text form fails inside the member: error 13.
   call = invoke(app, DISPID_Style, {typed(VT_NULL)});
@@ -368,12 +364,10 @@ TEST_F(ComTest, PredeclaredInstanceIsOneObjectThatTheToolbarDoesNotKeepAlive) {
   ASSERT_NE(NavToolbar().eventObject(), nullptr);
   EXPECT_EQ(second->Release(), 1u);
   EXPECT_EQ(first->Release(), 0u);
-  // The toolbar still stands but holds no object; the library stays while it does.
+  // The toolbar still stands but holds no object (that it keeps the library
+  // loaded the C client checks).
   EXPECT_TRUE(toolbarLoaded());
   EXPECT_EQ(NavToolbar().eventObject(), nullptr);
-  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);
-  NavToolbar().unload(1);
-  EXPECT_EQ(DllCanUnloadNow(), S_OK);
   ASSERT_EQ(KorvenaGetApplicationObject(IID_Application, reinterpret_cast<void**>(&first)), S_OK);  // a fresh one
   EXPECT_EQ(first->Release(), 0u);
 }

@@ -40,19 +40,18 @@ using picture_test::pattern;
 void put(QByteArray& out, uint32_t v, int bytes, bool little = true) {
   for (int i = 0; i < bytes; ++i) out.append(static_cast<char>(v >> 8 * (little ? i : bytes - 1 - i)));
 }
-void put16le(QByteArray& out, unsigned v) { put(out, v, 2); }
 
 // A GIF with a four-colour table whose LZW data holds only literal codes: a
 // clear code before every second pixel keeps the code width at three bits.
 // The logical screen may claim another size than the image.
 QByteArray makeGif(int width, int height, int screenWidth, int screenHeight, int pixels) {
   QByteArray gif("GIF89a");
-  put16le(gif, static_cast<unsigned>(screenWidth));
-  put16le(gif, static_cast<unsigned>(screenHeight));
+  put(gif, static_cast<uint32_t>(screenWidth), 2);
+  put(gif, static_cast<uint32_t>(screenHeight), 2);
   gif.append('\x81').append('\0').append('\0');  // a global table of 4 colours
   gif.append(QByteArray::fromHex("000000ff000000ff000000ff"));
   gif.append(',');
-  for (const int v : {0, 0, width, height}) put16le(gif, static_cast<unsigned>(v));
+  for (const int v : {0, 0, width, height}) put(gif, static_cast<uint32_t>(v), 2);
   gif.append('\0');
   gif.append('\x02');  // minimum code size
   QByteArray lzw;
@@ -125,19 +124,11 @@ QByteArray giantPpm() { return QByteArray("P6\n100000 100000\n255\n") + QByteArr
 
 QByteArray giantJpeg() {
   QByteArray jpeg = encode(pattern(48, 32), "jpeg");
-  // The frame header (SOF0 or SOF2): length, precision, then height and width.
-  for (qsizetype i = 2; i + 9 < jpeg.size(); ++i) {
-    const auto marker = static_cast<uint8_t>(jpeg[i + 1]);
-    if (static_cast<uint8_t>(jpeg[i]) == 0xFF && (marker == 0xC0 || marker == 0xC2)) {
-      jpeg[i + 5] = static_cast<char>(0xFF);
-      jpeg[i + 6] = static_cast<char>(0xDC);  // 65500, the decoder's own ceiling
-      jpeg[i + 7] = static_cast<char>(0xFF);
-      jpeg[i + 8] = static_cast<char>(0xDC);
-      return jpeg;
-    }
-  }
-  ADD_FAILURE() << "no frame header in the JPEG";
-  return jpeg;
+  // The frame header (SOF0): length, precision, then height and width, each
+  // 65500, the decoder's own ceiling.
+  const qsizetype frame = jpeg.indexOf("\xFF\xC0");
+  EXPECT_GT(frame, 0) << "no frame header in the JPEG";
+  return jpeg.replace(frame + 5, 4, QByteArray("\xFF\xDC\xFF\xDC", 4));
 }
 
 QByteArray giantGif() { return makeGif(65535, 65535, 65535, 65535, 64); }
@@ -235,9 +226,7 @@ class Hostile : public fixture::ComponentTest {
             {"gif", makeGif(48, 32, 48, 32, 48 * 32)}};
   }
   std::string write(const std::string& name, const QByteArray& bytes) {
-    const std::string path = (dir / name).string();
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.constData(), bytes.size());
-    return path;
+    return picture_test::writeFile((dir / name).string(), bytes);
   }
   // Opens a file in the current window. Either it shows (no message box, a
   // new picture with a positive size) or it fails with one "Error" box and
@@ -321,20 +310,14 @@ TEST_F(Hostile, BitFlipsAndZeroedRuns) {
   }
 }
 
-TEST_F(Hostile, EmptyZeroAndTextFilesFailWithOneError) {
-  const std::pair<QByteArray, std::string> files[] = {
-      {QByteArray(), "empty.png"},
-      {QByteArray(1, '\0'), "zero.jpg"},
-      {QByteArray(4096, '\0'), "zeros.gif"},
-      {QByteArray(4096, '\xFF'), "ones.bmp"},
-      {QByteArray("P6\n"), "header-only.ppm"},
-      {QByteArray("This is a text file, not a picture.\n"), "notes.png"},
-      {QByteArray("GIF89a"), "signature-only.gif"},
-      {QByteArray("BM") + QByteArray(60, '\0'), "zero-header.bmp"},
-  };
+TEST_F(Hostile, FilesThatAreNoPictureAtAllFailWithOneError) {
+  // (Empty files and bare headers are among the truncated ones.)
+  const std::pair<QByteArray, const char*> files[] = {{QByteArray(4096, '\0'), "zeros.gif"},
+                                                      {QByteArray(4096, '\xFF'), "ones.bmp"},
+                                                      {"This is a text file, not a picture.\n", "notes.png"},
+                                                      {"GIF89a", "signature-only.gif"},
+                                                      {QByteArray("BM") + QByteArray(60, '\0'), "zero-header.bmp"}};
   for (const auto& [bytes, name] : files) EXPECT_FALSE(openBytes(bytes, name));
-  // The window still shows the good picture it had.
-  EXPECT_EQ(photo(1).PictureWidth, 30 * 15);
 }
 
 TEST_F(Hostile, GiantClaimedSizeIsRefusedOrReducedWithBoundedMemory) {
@@ -360,19 +343,6 @@ TEST_F(Hostile, GiantClaimedSizeIsRefusedOrReducedWithBoundedMemory) {
   // A full decode of any of them would need at least 16 GB.
   const long growth = statusKilobytes("VmHWM:") - baseline;
   EXPECT_LT(growth, 512L * 1024) << "peak grew by " << growth << " kB";
-}
-
-TEST_F(Hostile, NewWindowsForHostileFilesStayListed) {
-  // In new-window mode every open gets a listed window, whether it shows or not.
-  clickButton("NewWindow");
-  const auto sample = samples();
-  openBytes(sample[0].bytes.left(40), "cut.png");
-  openBytes(giantBmp(), "giant.bmp");
-  openBytes(sample[1].bytes, "fine.jpg");
-  EXPECT_EQ(bar().cboImageName.listCount(), 4);
-  EXPECT_EQ(photo(2).c().picPhoto.picture(), nullptr);
-  EXPECT_EQ(photo(3).c().picPhoto.picture(), nullptr);
-  ASSERT_NE(photo(4).c().picPhoto.picture(), nullptr);
 }
 
 TEST_F(Hostile, AnythingButAReadableFileIsRefusedAtOnceSayingWhat) {

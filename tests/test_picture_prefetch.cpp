@@ -16,9 +16,7 @@ namespace {
 std::string writePicture(const QTemporaryDir& dir, const QString& name, int side) {
   QImage image(side, side, QImage::Format_RGB32);
   image.fill(QColor(40, 90, 160));
-  const QString path = dir.filePath(name);
-  EXPECT_TRUE(image.save(path, "PNG"));
-  return path.toStdString();
+  return picture_test::writeFile(dir.filePath(name).toStdString(), picture_test::encode(image, "png"));
 }
 
 QSize natural(const kit::Picture& p) { return QSize(p.widthPixels(), p.heightPixels()); }

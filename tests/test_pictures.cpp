@@ -7,10 +7,8 @@
 
 #include <QByteArray>
 #include <QColorSpace>
-#include <QFile>
 #include <QImage>
 #include <QImageReader>
-#include <QTemporaryDir>
 #include <optional>
 #include <string>
 
@@ -43,17 +41,7 @@ QByteArray labProPhotoProfile() {
   return bytes;
 }
 
-class PictureTest : public ::testing::Test {
- protected:
-  std::string write(const QString& name, const QByteArray& bytes) {
-    const QString path = dir_.filePath(name);
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-    return path.toStdString();
-  }
-  QTemporaryDir dir_;
-};
+using PictureTest = picture_test::PictureFiles;
 
 }  // namespace
 

@@ -3,8 +3,7 @@
    only: the factory, the interfaces and their counts, late binding with
    coercions and errors, the connection points with a sink written in C, the
    unload rules; then it closes the library, checks that it is gone and loads
-   it again, this time with the Qt view, where the toolbar's own button
-   raises the event.
+   it again.
      korvena-c-client LIBRARY STORE-FOLDER
    Prints "client ok" when every answer was the expected one. */
 #define _GNU_SOURCE
@@ -17,7 +16,6 @@
 #include <unistd.h>
 
 #include "korvena/com.h"
-#include "qt_host.h"
 
 static int failures;
 #define CHECK(condition) check((condition), #condition, __LINE__)
@@ -256,7 +254,7 @@ static char* readFile(const char* path) {
   return text;
 }
 
-/* ---- The library loaded headless: everything but the Qt view. */
+/* ---- The library loaded headless. */
 static void headless(const char* library, const char* store) {
   char folder[PATH_MAX], real[PATH_MAX], storeFile[PATH_MAX + 32], expected[PATH_MAX + 8], here[PATH_MAX];
   const char* slash = strrchr(library, '/');
@@ -361,43 +359,6 @@ static void headless(const char* library, const char* store) {
   }
 }
 
-/* ---- The Qt view: the user clicks the toolbar's own button. */
-static void withQt(const char* library) {
-  Server s;
-  IApplication* app;
-  IConnectionPointContainer* container = NULL;
-  IConnectionPoint* point = NULL;
-  Sink sink = {{&kSinkVtbl}, 1, 0, 0, 0};
-  DWORD cookie = 0;
-  if (!hostStartQt() || !load(&s, library)) {
-    CHECK(0);
-    return;
-  }
-  CHECK(hostUsePlatform(s.handle, 1));
-  app = create(&s);
-  if (!app) return;
-  CHECK(app->lpVtbl->QueryInterface(app, &IID_IConnectionPointContainer, (void**)&container) == S_OK);
-  CHECK(container->lpVtbl->FindConnectionPoint(container, &DIID_ApplicationEvents, &point) == S_OK);
-  container->lpVtbl->Release(container);
-  CHECK(point->lpVtbl->Advise(point, (IUnknown*)&sink, &cookie) == S_OK);
-  CHECK(invokeText(&s, (IDispatch*)app, DISPID_srcAppName, "CClient") == S_OK);
-  CHECK(invokeText(&s, (IDispatch*)app, DISPID_Style, "pbMDILoading") == S_OK);
-  CHECK(app->lpVtbl->ShowForm(app) == S_OK);
-  CHECK(hostClick("MoveNext"));
-  CHECK(sink.calls == 1 && sink.direction == 3);
-  CHECK(hostClick("MoveLast"));
-  CHECK(sink.calls == 2 && sink.direction == 4);
-  CHECK(point->lpVtbl->Unadvise(point, cookie) == S_OK);
-  point->lpVtbl->Release(point);
-  CHECK(app->lpVtbl->UnloadForm(app) == S_OK);
-  CHECK(app->lpVtbl->Release(app) == 0);
-  CHECK(s.canUnloadNow() == S_FALSE); /* the Qt view is in use */
-  CHECK(hostUsePlatform(s.handle, 0));
-  CHECK(s.canUnloadNow() == S_OK);
-  CHECK(dlclose(s.handle) == 0);
-  hostStopQt();
-}
-
 int main(int argc, char** argv) {
   if (argc != 3) {
     fprintf(stderr, "usage: korvena-c-client LIBRARY STORE-FOLDER\n");
@@ -406,7 +367,6 @@ int main(int argc, char** argv) {
   mkdir(argv[2], 0700); /* the scratch store; it may be there from an earlier run */
   setenv("KORVENA_REGISTRY_DIR", argv[2], 1);
   headless(argv[1], argv[2]);
-  withQt(argv[1]);
   puts(failures ? "client failed" : "client ok");
   return failures ? 1 : 0;
 }

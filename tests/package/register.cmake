@@ -34,10 +34,10 @@ add_test(NAME Package.desktop
 set_tests_properties(Package.desktop PROPERTIES TIMEOUT 120 SKIP_REGULAR_EXPRESSION "SKIPPED:")
 # A host written in C loads the library as built and drives it through
 # com.h; under the sanitizers when the build has them.
-add_executable(korvena-c-client ${CMAKE_CURRENT_LIST_DIR}/client.c ${CMAKE_CURRENT_LIST_DIR}/qt_host.cpp)
+add_executable(korvena-c-client ${CMAKE_CURRENT_LIST_DIR}/client.c)
 set_target_properties(korvena-c-client PROPERTIES C_STANDARD 11 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
 target_include_directories(korvena-c-client PRIVATE ${PROJECT_SOURCE_DIR}/include)
-target_link_libraries(korvena-c-client PRIVATE Qt6::Widgets ${CMAKE_DL_LIBS})
+target_link_libraries(korvena-c-client PRIVATE ${CMAKE_DL_LIBS})
 add_dependencies(korvena-c-client korvena)
 add_dependencies(korvena_tests korvena-c-client)
 add_test(NAME Package.c_client
