@@ -100,23 +100,6 @@ TEST_F(HostMisuse, AFailedFormLoadLeavesTheFormUnloaded) {
   kit::platform().collectGarbage();
 }
 
-TEST_F(HostMisuse, UnloadFormTwiceAndStartingAgain) {
-  const auto files = pictures(3);
-  start(true);
-  for (const auto& f : files) app.OpenImage(f, f);
-  app.UnloadForm();
-  expectConsistent("after the first UnloadForm");
-  EXPECT_FALSE(kit::isFormLoaded("frmNavToolbar"));
-  EXPECT_EQ(errorOf([&] { app.UnloadForm(); }), 0);
-  expectConsistent("after the second UnloadForm");
-  for (int slot = 1; slot <= korvena::photoWindowsUpperBound(); ++slot)
-    EXPECT_EQ(korvena::loadedPhotoWindow(slot), nullptr);
-  app.ShowForm();
-  app.OpenImage(files[2], "again");
-  EXPECT_EQ(listedSlots(), std::vector<long>({1}));
-  expectConsistent("after opening again");
-}
-
 TEST_F(HostMisuse, ThumbNavHandlersThatOpenTwiceOrRaiseThumbNavAgain) {
   const auto files = pictures(3);
   start(true);
@@ -161,12 +144,15 @@ TEST_F(HostMisuse, ThumbNavHandlerThatClosesWindowsOrUnloadsTheToolbar) {
   kit::platform().collectGarbage();
   EXPECT_FALSE(kit::isFormLoaded("frmNavToolbar"));
   expectConsistent("after UnloadForm in the handler");
+  EXPECT_EQ(errorOf([&] { app.UnloadForm(); }), 0);
+  expectConsistent("after a second UnloadForm");
   // And during a slideshow tick.
   start();
   host.attach(app);
   host.files = files;
   bar().txtSecond.setText("1");
   bar().mnuPopOptionStartSlideshow.userClick();
+  EXPECT_EQ(listedSlots(), std::vector<long>({1}));  // started again from slot 1
   int asked = 0;
   app.setThumbNavHandler([&](uint8_t, bool&) {
     ++asked;
@@ -239,7 +225,15 @@ TEST_F(HostMisuse, EmptyMissingAndFolderPathsGiveOneErrorEach) {
   EXPECT_EQ(bar().cboImageName.itemText(0), "");
 }
 
-TEST_F(HostMisuse, OddDirectionsAndNoHandler) {
+TEST_F(HostMisuse, UnloadBeforeShowOtherStylesOddDirectionsAndNoHandler) {
+  app.UnloadForm();
+  EXPECT_FALSE(kit::isFormLoaded("frmNavToolbar"));
+  app.Style("other");
+  app.ShowForm();
+  EXPECT_FALSE(kit::isFormLoaded("frmNavToolbar"));
+  app.Style();
+  EXPECT_EQ(state().sViewStyle, "");
+  EXPECT_FALSE(app.FireEventThumbNav(3));  // the host has no pictures: no end reported
   start();
   for (int dir : {0, 5, 255}) EXPECT_FALSE(app.FireEventThumbNav(static_cast<uint8_t>(dir)));
   app.setThumbNavHandler(nullptr);

@@ -27,30 +27,12 @@ TEST_F(Navigation, ButtonsAskTheHostAndTheFocusComesBack) {
   EXPECT_TRUE(toolbar().active());
   EXPECT_EQ(bar().cboImageName.listCount(), 1);  // same window throughout
   EXPECT_EQ(photo(1).caption(), "a.png  100%");
-}
-
-TEST_F(Navigation, NewWindowButtonFlipsTagImageAndMode) {
-  start();
-  auto& button = bar().Toolbar.button("NewWindow");
+  // The window-mode button flips the mode and shows the one it gives.
   for (const char* mode : {"NewWindow", "SameWindow"}) {
     clickButton("NewWindow");
-    EXPECT_EQ(button.tag, mode);
-    EXPECT_EQ(button.image, mode);
+    EXPECT_EQ(bar().Toolbar.button("NewWindow").image, mode);
     EXPECT_EQ(app.newWindowMode(), std::string(mode) == "NewWindow");
   }
-  EXPECT_EQ(button.toolTip, "Open in same window,  Click to switch to new window");
-}
-
-TEST_F(Navigation, BlankScreenShowsTheBackgroundBeforeTheHostIsAsked) {
-  start();
-  bool backgroundShown = false;
-  app.setThumbNavHandler([&](uint8_t, bool&) { backgroundShown = korvena::BackGround().visible(); });
-  bar().chkBlankBack.setValue(1);
-  korvena::BackGround().hide();
-  clickButton("MoveFirst");
-  EXPECT_TRUE(backgroundShown);
-  EXPECT_EQ(QSizeF(korvena::BackGround().width(), korvena::BackGround().height()), QSizeF(15360, 11520));
-  EXPECT_FALSE(korvena::BackGround().framed());
 }
 
 TEST_F(Navigation, ImageListBringsItsWindowForwardAndIgnoresCodeChanges) {
@@ -87,13 +69,8 @@ TEST_F(Navigation, FocusNeverRestsOnAControlClippedByTheCollapsedToolbar) {
   EXPECT_FALSE(bar().txtMinute.hasFocus());
 }
 
-TEST_F(Navigation, DetailsArrowOpensTheMenuAndTheButtonTogglesThePanel) {
+TEST_F(Navigation, DetailsButtonTogglesThePanelAndKeepsItsPage) {
   start();
-  kit::platform().takeEvents();
-  bar().Toolbar.userDropDown("Details");
-  auto events = kit::platform().takeEvents();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].menu, "mnuPopOption");
   EXPECT_EQ(bar().Toolbar.button("Details").image, "MoreDetails");
   const float collapsedW = toolbar().width(), collapsedH = toolbar().height();
   clickButton("Details");
@@ -116,14 +93,18 @@ using Zoom = ComponentTest;
 
 TEST_F(Zoom, PickedAndTypedRatesResizeOnlyTheCurrentWindow) {
   start(true);
+  auto& zoom = bar().cboZoomRate;
+  zoom.userPick(3);  // with no window only the box changes
+  EXPECT_EQ(zoom.text(), "50%");
+  EXPECT_EQ(korvena::photoWindowsUpperBound(), 0);
   const auto a = picture("a.png", 40, 30);
   app.OpenImage(a, "one");
+  EXPECT_FLOAT_EQ(photo(1).c().picPhoto.width(), 300);
   app.OpenImage(a, "two");
-  bar().cboZoomRate.userPick(8);
+  zoom.userPick(8);
   EXPECT_FLOAT_EQ(photo(2).c().picPhoto.width(), 1200);
-  EXPECT_FLOAT_EQ(photo(1).c().picPhoto.width(), 600);
+  EXPECT_FLOAT_EQ(photo(1).c().picPhoto.width(), 300);
   EXPECT_TRUE(toolbar().active());
-  auto& zoom = bar().cboZoomRate;
   zoom.setSelStart(0);
   zoom.setSelLength(static_cast<int>(zoom.text().size()));
   for (char ch : std::string("3a-.%00\r")) zoom.userKeyPress(ch);
@@ -132,25 +113,16 @@ TEST_F(Zoom, PickedAndTypedRatesResizeOnlyTheCurrentWindow) {
   EXPECT_EQ(zoom.selLength(), 4);
   EXPECT_FLOAT_EQ(photo(2).c().picPhoto.width(), 1800);
   EXPECT_EQ(photo(2).caption(), "two  300%");
+  // Too long a rate is the highest.
+  zoom.userSetText("");
+  for (char ch : std::string("999999\r")) zoom.userKeyPress(ch);
+  EXPECT_EQ(zoom.text(), "32767%");
+  EXPECT_FLOAT_EQ(photo(2).ZoomPercent, 32767);
+  EXPECT_EQ(messageBoxes().size(), 0u);
   zoom.userSetText("0");
   zoom.userKeyPress(13);
   EXPECT_EQ(zoom.text(), "Fit to Window");
   EXPECT_EQ(zoom.listIndex(), 0);
-}
-
-TEST_F(Zoom, WithNoWindowOnlyTheBoxChangesAndTooLongARateIsTheHighest) {
-  start();
-  auto& zoom = bar().cboZoomRate;
-  zoom.userPick(3);
-  EXPECT_EQ(zoom.text(), "50%");
-  EXPECT_EQ(korvena::photoWindowsUpperBound(), 0);
-  app.OpenImage(picture("a.png", 40, 30), "a");
-  EXPECT_FLOAT_EQ(photo(1).c().picPhoto.width(), 300);
-  zoom.userSetText("");
-  for (char ch : std::string("999999\r")) zoom.userKeyPress(ch);
-  EXPECT_EQ(zoom.text(), "32767%");
-  EXPECT_FLOAT_EQ(photo(1).ZoomPercent, 32767);
-  EXPECT_EQ(messageBoxes().size(), 0u);
 }
 
 using Placement = ComponentTest;
@@ -237,22 +209,18 @@ TEST_F(Slideshow, WithoutRepeatTheTickAfterTheEndStops) {
   EXPECT_EQ(host.requests, (std::vector<int>{3, 3}));
 }
 
-TEST_F(Slideshow, MinutesAndSecondsMakeOnePeriodAndAStopLeavesNoCountdown) {
+// Minutes with seconds (1:30) are checked through the viewer's --slideshow option.
+TEST_F(Slideshow, WholeMinutesMakeThePeriodAndAStopLeavesNoCountdown) {
   host.open(0);
-  for (const auto& [minutes, seconds, period] : {std::tuple{"1", "30", 90000}, {"2", "0", 120000}}) {
-    host.requests.clear();
-    setInterval(minutes, seconds);
-    startShow();
-    advance(period - 1);
-    EXPECT_TRUE(host.requests.empty()) << minutes;
-    advance(1);
-    EXPECT_EQ(host.requests.size(), 1u) << minutes;
-    advance(period);
-    EXPECT_EQ(host.requests.size(), 2u) << minutes;
-    photo(1).userKeyPress(27);
-    EXPECT_FALSE(running());
-    host.open(0);
-  }
+  setInterval("2", "0");
+  startShow();
+  advance(120000 - 1);
+  EXPECT_TRUE(host.requests.empty());
+  advance(1);
+  EXPECT_EQ(host.requests.size(), 1u);
+  photo(1).userKeyPress(27);
+  EXPECT_FALSE(running());
+  host.open(0);
   // Stopped a minute into a three-minute period: the next show counts afresh.
   setInterval("3", "0");
   startShow();
@@ -271,7 +239,6 @@ TEST_F(Slideshow, StartForcesSameWindowAndCollapsesThePanel) {
   setInterval("0", "2");
   startShow();
   EXPECT_FALSE(app.newWindowMode());
-  EXPECT_EQ(bar().Toolbar.button("NewWindow").tag, "SameWindow");
   EXPECT_EQ(bar().Toolbar.button("Details").image, "MoreDetails");
   // Esc in a photo window stops the show and brings everything back.
   photo(1).userKeyPress(27);
@@ -359,6 +326,16 @@ TEST_F(ScreenModes, NoBorderTogglesTheCurrentWindowsFrameAndTheNextWindowsFollow
 
 TEST_F(ScreenModes, BlankScreenShowsAndHidesTheBackgroundBehindThePhotos) {
   start(true);
+  // Set by code while hidden, it shows before the host is asked for a picture.
+  bool backgroundShown = false;
+  app.setThumbNavHandler([&](uint8_t, bool&) { backgroundShown = korvena::BackGround().visible(); });
+  bar().chkBlankBack.setValue(1);
+  korvena::BackGround().hide();
+  clickButton("MoveFirst");
+  EXPECT_TRUE(backgroundShown);
+  EXPECT_EQ(QSizeF(korvena::BackGround().width(), korvena::BackGround().height()), QSizeF(15360, 11520));
+  EXPECT_FALSE(korvena::BackGround().framed());
+  bar().chkBlankBack.userClick();
   const auto a = picture("a.png", 40, 30);
   for (int i = 0; i < 3; ++i) app.OpenImage(a, "img");
   bar().chkBlankBack.userClick();
