@@ -311,14 +311,6 @@ TEST_F(ViewOnScreen, FirstPhotoAtTopLeftAndTheCollapsedToolbarBesideIt) {
   EXPECT_GT(ShareOf(shot, kDetailsArea, kWhite), 0.98) << "the toolbar does not start collapsed";
 }
 
-TEST_F(ViewOnScreen, BlankScreenPutsBlackBehindThePhoto) {
-  const QImage shot = screenshot({"--blank-screen", kSamples});
-  EXPECT_TRUE(FindPicture(shot, Picture(kFirstSample))) << "the photo is not in front";
-  for (const QRect& area : {QRect(900, 700, 360, 300), QRect(0, 600, 300, 400), QRect(1000, 200, 270, 200)})
-    EXPECT_GT(ShareOf(shot, area, kBlack, 0), 0.999) << "not black at " << area.x() << "," << area.y();
-  expectToolbar(shot, kBlack);
-}
-
 TEST_F(ViewOnScreen, DetailsPanelWidensTheToolbar) {
   const QImage shot = screenshot({"--details", kSamples});
   EXPECT_LT(ShareOf(shot, kDetailsArea, kWhite), 0.2) << "no option pages";
@@ -399,11 +391,13 @@ TEST_F(ViewOnScreen, F1ShowsTheTopicInOneHelpWindowThatComesToTheFront) {
   EXPECT_EQ(QDir("/tmp").entryList({"korvena-help-*"}, QDir::AllEntries), helpFoldersBefore);
 }
 
-TEST_F(ViewOnScreen, BlankScreenStaysBehindThePhotosWhateverActivatesIt) {
+TEST_F(ViewOnScreen, BlankScreenPutsBlackBehindThePhotosWhateverActivatesIt) {
   ASSERT_TRUE(start({"--blank-screen", kFirstSample}));
   const QString state = x("xprop _NET_WM_STATE -id " + blankWindow(true));
   EXPECT_TRUE(state.contains("SKIP_TASKBAR") && state.contains("SKIP_PAGER")) << state.toStdString();
-  const QImage sunset = Picture(kFirstSample);
+  const QImage sunset = Picture(kFirstSample), first = shot();
+  for (const QRect& area : {QRect(900, 700, 360, 300), QRect(0, 600, 300, 400), QRect(1000, 200, 270, 200)})
+    EXPECT_GT(ShareOf(first, area, kBlack, 0), 0.999) << "not black at " << area.x() << "," << area.y();
   for (const char* activation : {"xdotool mousemove 1100 900 click 1", "xdotool key alt+Tab"}) {
     SCOPED_TRACE(activation);
     x(activation);
@@ -420,26 +414,23 @@ TEST_F(ViewOnScreen, BlankScreenStaysBehindThePhotosWhateverActivatesIt) {
   expectToolbar(screen, kBlack);
 }
 
-TEST_F(ViewOnScreen, PhotoWindowFitsItsPictureAndTheToolbarIsAPaletteWithACloseBoxOnly) {
-  ASSERT_TRUE(start({kFirstSample}));
-  EXPECT_EQ(clientRect(photoWindow()).size(), Picture(kFirstSample).size());
-  const QString bar = blankWindow(false);
-  const QRect place = clientRect(bar);
-  const QString actions = x("xprop _NET_WM_ALLOWED_ACTIONS -id " + bar);
-  EXPECT_TRUE(actions.contains("CLOSE") && !actions.contains("MINIMIZE") && !actions.contains("MAXIMIZE"))
-      << actions.toStdString();
-  click({place.x() + place.width() / 2, place.y() - 8}, 1, 2);  // a double click on its title bar
-  shot();
-  EXPECT_EQ(clientRect(bar), place) << "the toolbar was maximised";
-  // Minimised by the window system all the same, it comes back when a photo is activated.
-  x("xdotool windowminimize " + bar);
-  click({200, 200});
-  expectToolbar(shot(), kWhite);
-}
-
-TEST_F(ViewOnScreen, NextInAMaximisedWindowCentresThePictureAndKeysDoNotReachTheHiddenZoomBox) {
+TEST_F(ViewOnScreen, ThePhotoWindowFitsItsPictureTheToolbarIsAPaletteAndNextCentresInAMaximisedWindow) {
   ASSERT_TRUE(start({kSamples}));
   const QRect before = clientRect(photoWindow());
+  EXPECT_EQ(before.size(), Picture(kFirstSample).size());
+  // The toolbar has a close box only; a double click on its title bar does not maximise it.
+  const QString toolbar = blankWindow(false);
+  const QRect place = clientRect(toolbar);
+  const QString actions = x("xprop _NET_WM_ALLOWED_ACTIONS -id " + toolbar);
+  EXPECT_TRUE(actions.contains("CLOSE") && !actions.contains("MINIMIZE") && !actions.contains("MAXIMIZE"))
+      << actions.toStdString();
+  click({place.x() + place.width() / 2, place.y() - 8}, 1, 2);
+  shot();
+  EXPECT_EQ(clientRect(toolbar), place) << "the toolbar was maximised";
+  // Minimised by the window system all the same, it comes back when a photo is activated.
+  x("xdotool windowminimize " + toolbar);
+  click({200, 200});
+  expectToolbar(shot(), kWhite);
   click({before.x() + 60, before.y() - 8}, 1, 2);  // a double click on the title bar maximises
   shot();
   ASSERT_GT(clientRect(photoWindow()).width(), kScreenWidth - 10) << "the window is not maximised";
