@@ -559,14 +559,12 @@ TEST_F(QtView, PlacesReportedBeforeTheWindowIsMappedAreNotMoves) {
   EXPECT_EQ(window->geometry().topLeft(), QPoint(100 + insets.left(), 100 + insets.top()));
 }
 
-TEST(QtViewPlacement, AFrameCountsOnceTheWindowManagerHasBuiltIt) {
+TEST(QtViewPlacement, AFrameCountsOnceBuiltAndAnswersToRequestsInFlightAreNotMoves) {
   for (QMargins built : {QMargins(1, 20, 1, 5), QMargins(0, 0, 0, 2)}) EXPECT_EQ(qt::builtFrame(built), built);
   // A window reparented into a frame still one pixel wide; no frame yet, or none at all.
   for (QMargins unbuilt : {QMargins(0, 0, -178, -26), QMargins(1, -3, 1, 5), QMargins()})
     EXPECT_FALSE(qt::builtFrame(unbuilt).has_value());
-}
-
-TEST(QtViewPlacement, AnswersToRequestsInFlightAreNotMoves) {
+  // Answers to requests in flight are not moves.
   const QRect a(100, 100, 200, 150), b(300, 120, 250, 160), c(40, 50, 60, 70);
   qt::PlaceRequests requests;
   requests.ask(a);
