@@ -65,7 +65,7 @@ TEST_F(Slots, SameWindowReplacesTheCurrentImageAndAfterTheLastCloseTakesTheFreed
 
 using Sizing = ComponentTest;
 
-TEST_F(Sizing, FitShrinksALargePictureAndPlacesItByPositionCode) {
+TEST_F(Sizing, FitShrinksALargePictureRatesGiveExactSizesAndTallPicturesGetABarAllowance) {
   start();
   bar().cboZoomRate.userPick(0);
   state().sImagePosition = "22";
@@ -89,21 +89,17 @@ TEST_F(Sizing, FitShrinksALargePictureAndPlacesItByPositionCode) {
   bar().cboZoomRate.userPick(0);
   EXPECT_FLOAT_EQ(photo(1).c().picPhoto.width(), 1500);
   EXPECT_EQ(photo(1).caption(), "small  100%");
-}
-
-TEST_F(Sizing, RatesGiveExactSizesAndTallPicturesGetABarAllowance) {
-  start();
+  // Rates give exact sizes.
   app.OpenImage(picture("p.png", 101, 67), "p");
-  korvena::frmPhoto& w = photo(1);
-  EXPECT_FLOAT_EQ(w.c().picPhoto.width(), 1515);  // 100 % is exactly natural
+  EXPECT_FLOAT_EQ(w.c().picPhoto.width(), 1515);  // natural
   bar().cboZoomRate.userPick(8);                  // 200 %
-  EXPECT_FLOAT_EQ(w.c().picPhoto.width(), static_cast<float>(200 * (1515 / 100.0f)));
-  EXPECT_FLOAT_EQ(w.width(), 200 * 15.15f + 90);
+  EXPECT_FLOAT_EQ(w.c().picPhoto.width(), 3030);
+  EXPECT_FLOAT_EQ(w.width(), 3120);  // and the border
   // Too tall at 800 %: as tall as the screen, one bar wider.
   app.OpenImage(picture("tall.png", 20, 100), "tall");
   bar().cboZoomRate.userPick(10);
   EXPECT_FLOAT_EQ(w.height(), 11520);
-  EXPECT_FLOAT_EQ(w.width(), 240 + 2400 + 90);
+  EXPECT_FLOAT_EQ(w.width(), 2730);
   EXPECT_TRUE(w.c().VScroll.visible());
   EXPECT_FALSE(w.c().HScroll.visible());
   bar().cboZoomRate.setText("-5");  // a negative or zero rate fits

@@ -135,13 +135,10 @@ TEST(ProbeScriptCommands, ErrorsCarryTheirLine) {
     EXPECT_EQ(failure(ok + line + "\ndump\n"), std::string("line 4: ") + reason) << line;
 }
 
-TEST(ProbeScriptCommands, EnvironmentOnlyBeforeTheFirstCall) {
+TEST(ProbeScriptCommands, EnvironmentOnlyBeforeTheFirstCallAndOneLineReadAtATime) {
   EXPECT_EQ(failure("screen 1 2\nregistry d\nregset K N sz v\ncall ShowForm\nregset K N sz w\nscreen 1 2\n"),
             "line 6: screen must come before the first call");
   EXPECT_EQ(failure("call UnloadForm\nregistry d\n"), "line 2: registry must come before the first call");
-}
-
-TEST(ProbeScriptCommands, ReadsOneLineAtATime) {
   // The lines before a bad one come out before the bad one is seen.
   std::istringstream in("dump\n  \ntab 2\nbogus\ndump\n");
   ScriptReader reader(in);
