@@ -177,9 +177,13 @@ TEST_F(Slideshow, IntervalsTheTimerCannotRunAreRefusedBeforeAnythingChanges) {
   EXPECT_TRUE(host.requests.empty());
 }
 
-TEST_F(Slideshow, RepeatsThroughTheHostsListWithAutoRepeat) {
+TEST_F(Slideshow, StartsInOneCollapsedWindowRepeatsThroughTheHostsListAndStopsOnEsc) {
+  clickButton("NewWindow");
+  clickButton("Details");
   setInterval("0", "5");
   startShow();
+  EXPECT_FALSE(app.newWindowMode());
+  EXPECT_EQ(bar().Toolbar.button("Details").image, "MoreDetails");
   EXPECT_TRUE(running());
   EXPECT_FALSE(toolbar().visible());
   EXPECT_EQ(kit::platform().cursorCounter(), -1);
@@ -190,6 +194,17 @@ TEST_F(Slideshow, RepeatsThroughTheHostsListWithAutoRepeat) {
   EXPECT_EQ(host.requests, (std::vector<int>{1, 3, 3, 1, 3}));
   EXPECT_EQ(host.current, 1);
   EXPECT_TRUE(bar().Toolbar.button("MoveNext").enabled);
+  // Esc in a photo window stops the show and brings everything back.
+  photo(1).userKeyPress(27);
+  EXPECT_FALSE(running());
+  EXPECT_TRUE(toolbar().visible());
+  EXPECT_EQ(kit::platform().cursorCounter(), 0);
+  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
+  // Esc on the toolbar only stops the timer.
+  startShow();
+  toolbar().userKeyDown(27);
+  EXPECT_TRUE(running());
+  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
 }
 
 TEST_F(Slideshow, WithoutRepeatTheTickAfterTheEndStops) {
@@ -233,26 +248,6 @@ TEST_F(Slideshow, WholeMinutesMakeThePeriodAndAStopLeavesNoCountdown) {
   EXPECT_EQ(host.requests, (std::vector<int>{3}));
 }
 
-TEST_F(Slideshow, StartForcesSameWindowAndCollapsesThePanel) {
-  clickButton("NewWindow");
-  clickButton("Details");
-  setInterval("0", "2");
-  startShow();
-  EXPECT_FALSE(app.newWindowMode());
-  EXPECT_EQ(bar().Toolbar.button("Details").image, "MoreDetails");
-  // Esc in a photo window stops the show and brings everything back.
-  photo(1).userKeyPress(27);
-  EXPECT_FALSE(running());
-  EXPECT_TRUE(toolbar().visible());
-  EXPECT_EQ(kit::platform().cursorCounter(), 0);
-  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
-  // Esc on the toolbar only stops the timer.
-  startShow();
-  toolbar().userKeyDown(27);
-  EXPECT_TRUE(running());
-  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
-}
-
 TEST_F(Slideshow, NumberBoxesHoldPlainNumbers) {
   for (const auto& [box, typed, kept] : {std::tuple{&bar().txtMinute, "07", "7"}, {&bar().txtMinute, "12abc", "12"},
                                          {&bar().txtMinute, "abc", "0"}, {&bar().txtSecond, "2.5", "2.5"}}) {
@@ -265,34 +260,29 @@ TEST_F(Slideshow, NumberBoxesHoldPlainNumbers) {
   EXPECT_EQ(bar().txtSecond.text(), "59");
 }
 
-TEST_F(Slideshow, OpeningAnimationGrowsTheWindowBackToItsFullSize) {
+TEST_F(Slideshow, OpeningAnimationGrowsTheWindowBackToItsFullSizeAndEscDuringItStopsTheShowForGood) {
   bar().chkOpenDownway.userClick();
   setInterval("0", "5");
   host.open(0);
   startShow();
   advance(5000);  // opens image 2: the window starts at height 0
   auto& w = photo(1);
-  const float full = 30 * 15 + 405;
   EXPECT_FLOAT_EQ(w.height(), 0);
   EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
   EXPECT_EQ(w.ResizeGuard, 1);
-  const int growTicks = static_cast<int>((full + 99) / 100);
-  advance(30.0 * growTicks);
-  EXPECT_FLOAT_EQ(w.height(), 100.0f * growTicks);  // the last step overshoots
+  advance(9 * 30);  // nine steps of 100 twips
+  EXPECT_FLOAT_EQ(w.height(), 900);  // the last step overshoots
   EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
   advance(30);  // cut back to the full size, and the show goes on
   EXPECT_EQ(w.ResizeGuard, 0);
-  EXPECT_FLOAT_EQ(w.height(), full);
+  EXPECT_FLOAT_EQ(w.height(), 855);  // 450 of picture and the frame
   EXPECT_TRUE(bar().tmrSlideShow.timerEnabled());
   EXPECT_FALSE(w.c().tmrOpen.timerEnabled());
-}
-
-TEST_F(Slideshow, EscDuringTheOpeningAnimationStopsTheShowForGood) {
+  // Esc while a window grows (sideways now) stops the show for good.
+  bar().chkOpenDownway.userClick();
   bar().chkOpenSideway.userClick();
-  setInterval("0", "5");
-  host.open(0);
-  startShow();
-  advance(5000 + 30);  // image 2 opens and starts to grow
+  host.requests.clear();
+  advance(5000 + 30);  // image 3 opens and starts to grow
   ASSERT_TRUE(photo(1).c().tmrOpen.timerEnabled());
   photo(1).userKeyPress(27);
   advance(60000);
