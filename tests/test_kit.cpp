@@ -64,7 +64,7 @@ QWindow* windowHandle(const QString& formName) {
   return nullptr;
 }
 
-void key(QObject* target, int code, const QString& text = {}) {
+void pressKey(QObject* target, int code, const QString& text = {}) {
   QKeyEvent press(QEvent::KeyPress, code, Qt::NoModifier, text);
   QCoreApplication::sendEvent(target, &press);
   QKeyEvent release(QEvent::KeyRelease, code, Qt::NoModifier, text);
@@ -72,10 +72,10 @@ void key(QObject* target, int code, const QString& text = {}) {
 }
 
 void typeText(QObject* target, const QString& text) {
-  for (QChar ch : text) key(target, ch.toUpper().unicode(), QString(ch));
+  for (QChar ch : text) pressKey(target, ch.toUpper().unicode(), QString(ch));
 }
 
-void mouse(QWidget* target, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+void pressMouse(QWidget* target, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
   const QPointF p(at);
   QMouseEvent press(QEvent::MouseButtonPress, p, p, button, button, Qt::NoModifier);
   QCoreApplication::sendEvent(target, &press);
@@ -93,7 +93,7 @@ void answerWhenShown(std::function<bool(QWindow*)> which, std::vector<int> keys,
     for (QWindow* window : QGuiApplication::topLevelWindows()) {
       if (!window->isVisible() || !which(window)) continue;
       if (title) *title = window->title();
-      for (int code : keys) key(window, code);
+      for (int code : keys) pressKey(window, code);
       timer->stop();
       timer->deleteLater();
       return;
@@ -339,15 +339,15 @@ TEST_F(QtView, UserActionsOnRealWidgetsReachTheHandlers) {
   Controls& k = f.c();
   QWidget* first = view().toolButton(k.bar, "MoveFirst");
   click(first);
-  mouse(first, QPoint(13, 13));
+  pressMouse(first, QPoint(13, 13));
   // The arrow part of the drop-down button drops down; the rest clicks.
   QWidget* details = view().toolButton(k.bar, "Details");
-  mouse(details, QPoint(details->width() - 3, details->height() / 2));
-  mouse(details, QPoint(6, details->height() / 2));
+  pressMouse(details, QPoint(details->width() - 3, details->height() / 2));
+  pressMouse(details, QPoint(6, details->height() / 2));
   EXPECT_EQ(takeLog(f), "click MoveFirst; click MoveFirst; dropdown Details; click Details");
   k.bar.setButtonEnabled(k.bar.button("MoveFirst"), false);
   pump();
-  mouse(first, QPoint(13, 13));
+  pressMouse(first, QPoint(13, 13));
   EXPECT_EQ(takeLog(f), "") << "a disabled button was clicked";
   // Clicking the selected option again keeps it selected (and clicks it).
   for (Control* c : std::initializer_list<Control*>{&k.check, &k.opt1, &k.opt2, &k.opt2}) click(widget(*c));
@@ -362,10 +362,10 @@ TEST_F(QtView, UserActionsOnRealWidgetsReachTheHandlers) {
   emit widget(k.tabs)->findChild<QTabBar*>("tabs")->tabBarClicked(1);
   // Dragging the thumb scrolls; a page step changes.
   widget<QScrollBar>(k.hbar)->setSliderPosition(7);
-  key(widget(k.hbar), Qt::Key_PageDown);
-  key(widget(k.list), Qt::Key_Down);
+  pressKey(widget(k.hbar), Qt::Key_PageDown);
+  pressKey(widget(k.list), Qt::Key_Down);
   // A right-button release on the picture, in twips of the picture.
-  mouse(widget(k.image), QPoint(10, 4), Qt::RightButton);
+  pressMouse(widget(k.image), QPoint(10, 4), Qt::RightButton);
   EXPECT_EQ(takeLog(f),
             "command; tab 2; scroll 7; change 7; keydown 34; scroll 17; change 17; keydown 40; list click 0; "
             "mouseup 2 150,60");
@@ -383,7 +383,7 @@ TEST_F(QtView, TypedKeysReachKeyPressAndChange) {
   EXPECT_EQ(edit->text(), "15");
   EXPECT_EQ(takeLog(f), "keydown 49; key 49; keydown 88; key 120; keydown 53; key 53");
   // No completion: "1" alone stays "1" though "10%" is listed.
-  key(box, Qt::Key_Backspace);
+  pressKey(box, Qt::Key_Backspace);
   EXPECT_EQ(edit->text(), "1");
   // Typing where the user put the caret.
   edit->setCursorPosition(0);
@@ -392,7 +392,7 @@ TEST_F(QtView, TypedKeysReachKeyPressAndChange) {
   EXPECT_EQ(edit->cursorPosition(), 1);
   // Enter reaches the handler, which selects the whole text.
   takeLog(f);
-  key(box, Qt::Key_Return, "\r");
+  pressKey(box, Qt::Key_Return, "\r");
   EXPECT_EQ(takeLog(f), "keydown 13; key 13");
   EXPECT_EQ(edit->selectedText(), "91");
   // Text the kit does not type itself (pasted, non-ASCII) arrives as the edited text.
@@ -606,7 +606,7 @@ TEST_F(QtView, ClickingAWindowActivatesItsForm) {
   showForm(a);
   showForm(b);
   ASSERT_EQ(platform().activeForm(), &b);
-  mouse(widget(a.c().label), QPoint(2, 2));
+  pressMouse(widget(a.c().label), QPoint(2, 2));
   EXPECT_EQ(platform().activeForm(), &a);
   // After the view's own showing has settled, the window system's activation is the user's.
   pump(qt::SyncLoop::kSettleMs + 50);
@@ -783,7 +783,7 @@ TEST_F(QtViewComponent, ToolbarButtonsAndTheDetailsArrowDriveTheComponent) {
   QWidget* next = view().toolButton(bar().Toolbar, "MoveNext");
   ASSERT_NE(next, nullptr);
   host.requests.clear();
-  mouse(next, QPoint(next->width() / 2, next->height() / 2));
+  pressMouse(next, QPoint(next->width() / 2, next->height() / 2));
   EXPECT_EQ(host.requests, std::vector<int>{korvena::MoveNext});
   pump();
   EXPECT_EQ(qobject_cast<QComboBox*>(view().widget(bar().cboImageName))->currentText(), "b.png");
@@ -794,7 +794,7 @@ TEST_F(QtViewComponent, ToolbarButtonsAndTheDetailsArrowDriveTheComponent) {
   QWidget* details = view().toolButton(bar().Toolbar, "Details");
   pickFirstPopupItem();
   QTimer::singleShot(100, [] { answerMessageBox(); });
-  mouse(details, QPoint(details->width() - 3, details->height() / 2));
+  pressMouse(details, QPoint(details->width() - 3, details->height() / 2));
   auto events = platform().takeEvents();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].kind, PlatformEvent::Kind::Popup);
