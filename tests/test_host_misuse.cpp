@@ -45,7 +45,6 @@ TEST_F(HostMisuse, OpenImageBeforeShowFormRaises91AndLeavesNothingHalfDone) {
   // Once the host calls ShowForm everything works as if the early call had
   // never been made: a complete toolbar and the first window in slot 1.
   app.ShowForm();
-  EXPECT_EQ(bar().cboZoomRate.listCount(), 12);
   EXPECT_EQ(bar().cboZoomRate.text(), "100%");
   app.OpenImage(files[0], "first");
   EXPECT_EQ(state().CurrentIndex, 1);
@@ -100,24 +99,7 @@ TEST_F(HostMisuse, AFailedFormLoadLeavesTheFormUnloaded) {
   kit::platform().collectGarbage();
 }
 
-TEST_F(HostMisuse, UnloadFormTwiceAndStartingAgain) {
-  const auto files = pictures(3);
-  start(true);
-  for (const auto& f : files) app.OpenImage(f, f);
-  app.UnloadForm();
-  expectConsistent("after the first UnloadForm");
-  EXPECT_FALSE(kit::isFormLoaded("frmNavToolbar"));
-  EXPECT_EQ(errorOf([&] { app.UnloadForm(); }), 0);
-  expectConsistent("after the second UnloadForm");
-  for (int slot = 1; slot <= korvena::photoWindowsUpperBound(); ++slot)
-    EXPECT_EQ(korvena::loadedPhotoWindow(slot), nullptr);
-  app.ShowForm();
-  app.OpenImage(files[2], "again");
-  EXPECT_EQ(listedSlots(), std::vector<long>({1}));
-  expectConsistent("after opening again");
-}
-
-TEST_F(HostMisuse, ThumbNavHandlersThatOpenTwiceOrRaiseThumbNavAgain) {
+TEST_F(HostMisuse, ThumbNavHandlersThatOpenTwiceRaiseThumbNavAgainCloseWindowsOrUnloadTheToolbar) {
   const auto files = pictures(3);
   start(true);
   app.setThumbNavHandler([&](uint8_t, bool& last) {
@@ -140,13 +122,7 @@ TEST_F(HostMisuse, ThumbNavHandlersThatOpenTwiceOrRaiseThumbNavAgain) {
   EXPECT_EQ(listedSlots(), std::vector<long>({1, 2}));
   EXPECT_EQ(photo(state().CurrentIndex).PictureWidth, 42 * 15);
   expectConsistent("after nested events");
-}
-
-TEST_F(HostMisuse, ThumbNavHandlerThatClosesWindowsOrUnloadsTheToolbar) {
-  const auto files = pictures(3);
-  start(true);
-  app.OpenImage(files[0], "0");
-  app.OpenImage(files[1], "1");
+  clickButton("NewWindow");
   // Closes the current window, then opens another in its place.
   app.setThumbNavHandler([&](uint8_t, bool&) {
     photo(state().CurrentIndex).c().mnuPopClose.userClick();
@@ -161,12 +137,15 @@ TEST_F(HostMisuse, ThumbNavHandlerThatClosesWindowsOrUnloadsTheToolbar) {
   kit::platform().collectGarbage();
   EXPECT_FALSE(kit::isFormLoaded("frmNavToolbar"));
   expectConsistent("after UnloadForm in the handler");
+  EXPECT_EQ(errorOf([&] { app.UnloadForm(); }), 0);
+  expectConsistent("after a second UnloadForm");
   // And during a slideshow tick.
   start();
   host.attach(app);
   host.files = files;
   bar().txtSecond.setText("1");
   bar().mnuPopOptionStartSlideshow.userClick();
+  EXPECT_EQ(listedSlots(), std::vector<long>({1}));  // started again from slot 1
   int asked = 0;
   app.setThumbNavHandler([&](uint8_t, bool&) {
     ++asked;
@@ -239,7 +218,15 @@ TEST_F(HostMisuse, EmptyMissingAndFolderPathsGiveOneErrorEach) {
   EXPECT_EQ(bar().cboImageName.itemText(0), "");
 }
 
-TEST_F(HostMisuse, OddDirectionsAndNoHandler) {
+TEST_F(HostMisuse, UnloadBeforeShowOtherStylesOddDirectionsAndNoHandler) {
+  app.UnloadForm();
+  EXPECT_FALSE(kit::isFormLoaded("frmNavToolbar"));
+  app.Style("other");
+  app.ShowForm();
+  EXPECT_FALSE(kit::isFormLoaded("frmNavToolbar"));
+  app.Style();
+  EXPECT_EQ(state().sViewStyle, "");
+  EXPECT_FALSE(app.FireEventThumbNav(3));  // the host has no pictures: no end reported
   start();
   for (int dir : {0, 5, 255}) EXPECT_FALSE(app.FireEventThumbNav(static_cast<uint8_t>(dir)));
   app.setThumbNavHandler(nullptr);

@@ -101,7 +101,7 @@ dump
             (QStringList{"p1.png", "p2.png", "p3.png", "script.txt"}));
 }
 
-TEST_F(Probe, NamedStoreFolderAndAStoreThatDoesNotParse) {
+TEST_F(Probe, NamedStoreFolderAStoreThatDoesNotParseAndBadLines) {
   ASSERT_TRUE(QDir(dir.path()).mkdir("store"));
   ASSERT_EQ(runScript("registry store\nregset A\\B c sz d\ndump\n"), 0) << err.toStdString();
   EXPECT_TRUE(QFile::exists(dir.filePath("store/HKEY_LOCAL_MACHINE.reg")));
@@ -120,9 +120,7 @@ TEST_F(Probe, NamedStoreFolderAndAStoreThatDoesNotParse) {
   ASSERT_EQ(eventsOf(second, "error").size(), 1);
   EXPECT_EQ(eventsOf(second, "error")[0].toObject()["number"].toInteger(), -2147221504LL + 2000 + 1009);
   EXPECT_EQ(second["registry"], first["registry"]);
-}
-
-TEST_F(Probe, BadLineStopsWithStatus2AfterEarlierDumps) {
+  // A bad line stops the script after the dumps before it.
   EXPECT_EQ(runScript("regset K N sz v\ndump\n\nregset K N dword x\ndump\n"), 2);
   EXPECT_EQ(out.count('\n'), 1);  // the first dump ran
   EXPECT_EQ(err, "line 4: a dword must be a whole number from -2147483648 to 4294967295: x\n");
@@ -131,13 +129,18 @@ TEST_F(Probe, BadLineStopsWithStatus2AfterEarlierDumps) {
   EXPECT_EQ(err, "line 2: photo:9 does not exist\n");
 }
 
-TEST_F(Probe, HostListNavigationAndTheImageList) {
+TEST_F(Probe, HostListNavigationTheImageListAndASlideshowOnTheVirtualClock) {
   const QJsonObject d = run(R"(host list p1.png p2.png p3.png
 click Toolbar.NewWindow
 click Toolbar.MoveNext
 click Toolbar.MoveNext
 click Toolbar.MoveLast
 click Toolbar.MoveNext
+dump
+settext txtSecond 2
+click mnuPopOptionStartSlideshow
+dump
+advance 6000
 dump
 )");
   const QJsonArray nav = eventsOf(d, "ThumbNav");
@@ -158,30 +161,33 @@ dump
   const QJsonArray newWin = eventsOf(d, "FireEventNewWin");
   ASSERT_EQ(newWin.size(), 2);  // the load, then the button
   EXPECT_TRUE(newWin[1].toObject()["value"].toBool());
+  // From the last picture the show wraps to the first (Auto-Repeat is on).
+  const QJsonObject show = dump(1)["toolbar"].toObject();
+  EXPECT_EQ(show["tag"].toString(), "Autoslide");
+  EXPECT_FALSE(show["visible"].toBool());
+  EXPECT_EQ(dump(1)["cursor"].toObject()["counter"].toInt(), -1);
+  EXPECT_TRUE(show["tmrSlideShow"].toObject()["enabled"].toBool());
+  const QJsonArray ticks = eventsOf(dump(2), "ThumbNav");
+  ASSERT_EQ(ticks.size(), 3);
+  const int dirs[] = {3, 1, 3};
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(ticks[i].toObject()["dir"].toInt(), dirs[i]);
 }
 
-TEST_F(Probe, SlideshowWithRepeatOnTheVirtualClock) {
-  const QJsonObject d =
-      run("host list p1.png p2.png p3.png\nsettext txtSecond 2\n"
-          "click mnuPopOptionStartSlideshow\ndump\nadvance 8000\ndump\n");
-  EXPECT_EQ(d["toolbar"].toObject()["tag"].toString(), "Autoslide");
-  EXPECT_FALSE(d["toolbar"].toObject()["visible"].toBool());
-  EXPECT_EQ(d["cursor"].toObject()["counter"].toInt(), -1);
-  EXPECT_EQ(d["toolbar"].toObject()["tmrSlideShow"].toObject()["interval"].toInt(), 2000);
-  const QJsonArray nav = eventsOf(dump(1), "ThumbNav");
-  ASSERT_EQ(nav.size(), 4);
-  const int dirs[] = {3, 3, 1, 3};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(nav[i].toObject()["dir"].toInt(), dirs[i]);
-}
-
-TEST_F(Probe, ErrorsAreEventsAndBadFilesGiveOneMessage) {
+TEST_F(Probe, ErrorsAreEventsBadFilesGiveOneMessageAndScrollBarsFollowTheZoom) {
   write("notes.png", "plain text");
+  QImage big(1200, 900, QImage::Format_RGB32);
+  big.fill(Qt::gray);
+  big.save(dir.filePath("big.png"));
   const QJsonObject d = run(R"(call OpenImage notes.png notes.png
 host throw 7 "host failed"
 click Toolbar.MovePrevious
 call FireEventThumbNav 1
 pick cboZoomRate 40
 keydown photo:1 112
+dump
+call OpenImage big.png big.png
+pick cboZoomRate 11
+scroll photo:1 V 500
 dump
 )");
   const QJsonArray boxes = eventsOf(d, "msgbox");
@@ -202,16 +208,7 @@ dump
   EXPECT_TRUE(help[0].toObject()["file"].toString().endsWith("/Lumastra.chm"));
   EXPECT_TRUE(d["PhotoWindows"].toArray()[0].toObject()["visible"].toBool());
   EXPECT_EQ(d["cursor"].toObject()["mousePointer"].toInt(), 0);
-}
-
-TEST_F(Probe, ScrollBarsAndResize) {
-  QImage big(1200, 900, QImage::Format_RGB32);
-  big.fill(Qt::gray);
-  big.save(dir.filePath("big.png"));
-  const QJsonObject photo =
-      run("call OpenImage big.png big.png\npick cboZoomRate 11\nscroll photo:1 V 500\ndump\n")["PhotoWindows"]
-          .toArray()[0]
-          .toObject();
+  const QJsonObject photo = dump(1)["PhotoWindows"].toArray()[0].toObject();
   EXPECT_EQ(photo["width"].toDouble(), 15360);
   EXPECT_EQ(photo["height"].toDouble(), 11520);
   const QJsonObject v = photo["VScroll"].toObject();

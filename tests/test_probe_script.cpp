@@ -53,24 +53,7 @@ TEST(ProbeScriptTokens, BlanksCommentsQuotesAndEscapes) {
   for (const auto& [line, words] : cases) EXPECT_EQ(tokenize(line, 1), words) << line;
 }
 
-TEST(ProbeScriptTokens, MalformedWordsNameTheirLine) {
-  const std::pair<const char*, const char*> cases[] = {{"type x \"abc", "unterminated quote"},
-                                                       {"type x \"abc\\", "unterminated quote"},
-                                                       {"type x \"a\\nb\"", "unknown escape \\n"},
-                                                       {"type x ab\"c\"", "a quote inside a word"},
-                                                       {"type x \"ab\"c", "a blank must follow a closing quote"}};
-  for (const auto& [line, reason] : cases) {
-    try {
-      tokenize(line, 4);
-      ADD_FAILURE() << "no error for " << line;
-    } catch (const ScriptError& e) {
-      EXPECT_EQ(e.line(), 4);
-      EXPECT_EQ(e.reason(), reason);
-    }
-  }
-}
-
-TEST(ProbeScriptControls, Forms) {
+TEST(ProbeScriptControls, FormsAndBadNames) {
   using K = Target::Kind;
   EXPECT_EQ(probe::parseControl("cboZoomRate", 1), (ControlRef{{K::Toolbar, 0}, "cboZoomRate", {}, ""}));
   EXPECT_EQ(probe::parseControl("optImgPos(33)", 1), (ControlRef{{K::Toolbar, 0}, "optImgPos", 33, ""}));
@@ -79,9 +62,6 @@ TEST(ProbeScriptControls, Forms) {
   EXPECT_EQ(probe::parseControl("background.fraX(0)", 1), (ControlRef{{K::Background, 0}, "fraX", 0, ""}));
   EXPECT_EQ(probe::parseControl("toolbar.Toolbar.Zoom", 1).key, "Zoom");
   EXPECT_EQ(probe::parseControl("photo:12.VScroll", 1).str(), "photo:12.VScroll");
-}
-
-TEST(ProbeScriptControls, BadNames) {
   for (const char* bad : {"", "1abc", "opt(", "opt()", "opt(x)", "opt(-1)", "Toolbar.", "a-b", "photo:2", "photo:0.x",
                           "photo:x.y", "photo:2."}) {
     EXPECT_THROW(probe::parseControl(bad, 1), ScriptError) << bad;
@@ -121,6 +101,11 @@ TEST(ProbeScriptCommands, FieldsOfEachShape) {
 TEST(ProbeScriptCommands, ErrorsCarryTheirLine) {
   const std::string ok = "dump\n# comment\n\n";  // lines 1-3
   const std::pair<const char*, const char*> cases[] = {
+      {"type x \"abc", "unterminated quote"},
+      {"type x \"abc\\", "unterminated quote"},
+      {"type x \"a\\nb\"", "unknown escape \\n"},
+      {"type x ab\"c\"", "a quote inside a word"},
+      {"type x \"ab\"c", "a blank must follow a closing quote"},
       {"frobnicate", "unknown command: frobnicate"},
       {"screen 100", "usage: screen W H"},
       {"screen 100 x", "H must be a number: x"},
@@ -150,13 +135,10 @@ TEST(ProbeScriptCommands, ErrorsCarryTheirLine) {
     EXPECT_EQ(failure(ok + line + "\ndump\n"), std::string("line 4: ") + reason) << line;
 }
 
-TEST(ProbeScriptCommands, EnvironmentOnlyBeforeTheFirstCall) {
+TEST(ProbeScriptCommands, EnvironmentOnlyBeforeTheFirstCallAndOneLineReadAtATime) {
   EXPECT_EQ(failure("screen 1 2\nregistry d\nregset K N sz v\ncall ShowForm\nregset K N sz w\nscreen 1 2\n"),
             "line 6: screen must come before the first call");
   EXPECT_EQ(failure("call UnloadForm\nregistry d\n"), "line 2: registry must come before the first call");
-}
-
-TEST(ProbeScriptCommands, ReadsOneLineAtATime) {
   // The lines before a bad one come out before the bad one is seen.
   std::istringstream in("dump\n  \ntab 2\nbogus\ndump\n");
   ScriptReader reader(in);
@@ -166,7 +148,7 @@ TEST(ProbeScriptCommands, ReadsOneLineAtATime) {
   EXPECT_THROW(reader.next(), ScriptError);
 }
 
-TEST(ProbeJson, NumbersInShortestForm) {
+TEST(ProbeJson, NumbersInShortestFormStringsAndStructure) {
   const std::pair<float, const char*> singles[] = {{63.829788208f, "63.82979"},
                                                    {548.0f, "548"},
                                                    {100000.0f, "100000"},
@@ -182,9 +164,7 @@ TEST(ProbeJson, NumbersInShortestForm) {
   // Every float reads back as itself.
   for (float f : {1.0f / 3, 12345.678f, 1e-7f, 3.4e38f, 15.0f * 4.3f})
     EXPECT_EQ(std::stof(probe::singleText(f)), f) << probe::singleText(f);
-}
-
-TEST(ProbeJson, StringsAndStructure) {
+  // Strings are escaped and made valid UTF-8; objects keep their members' first places.
   EXPECT_EQ(Json("a\"b\\c\r\x1b").dump(), R"("a\"b\\c\u000d\u001b")");
   EXPECT_EQ(Json("Grüße €").dump(), "\"Grüße €\"");
   EXPECT_EQ(Json("x\xff"
