@@ -10,6 +10,10 @@
 
 #include <spng.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <QTransform>
 #include <cstdio>
 #include <cstdlib>
@@ -94,25 +98,68 @@ int decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, bool alpha, QImage& out, st
 
 static_assert(RowStream::kChunkRows <= resample::ShrinkerThread::kChunkRows, "a chunk of rows goes to the shrinker whole");
 
-// One pixel's channels (three or four; a fourth read with three is the next
-// pixel's first and goes unused) as 16-bit lanes, where PNG's predictors are
-// exact: a pixel at a time, the predictor's chain from the left pixel in
-// registers.
-using Lanes = std::int16_t __attribute__((vector_size(8)));
-using Bytes = std::uint8_t __attribute__((vector_size(4)));
-
-Lanes load(const unsigned char* p) {
-  Bytes b;
-  std::memcpy(&b, p, 4);
-  return __builtin_convertvector(b, Lanes);
+// One pixel's bytes (three or four: a fourth read with three is the next
+// pixel's first and goes unused), a pixel at a time: the predictors' chain
+// from the left pixel stays in registers.
+#if defined(__SSE2__)
+using Pixel = __m128i;
+Pixel zero() { return _mm_setzero_si128(); }
+Pixel load(const unsigned char* p) {
+  std::int32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_cvtsi32_si128(v);
 }
-
-Bytes narrow(Lanes v) { return __builtin_convertvector(v, Bytes); }
-
-Lanes absolute(Lanes v) {
-  const Lanes sign = v >> 15;
-  return (v ^ sign) - sign;
+void store(unsigned char* p, Pixel v) {
+  const std::int32_t bytes = _mm_cvtsi128_si32(v);
+  std::memcpy(p, &bytes, 4);
 }
+Pixel opaque(Pixel v) { return _mm_or_si128(v, _mm_cvtsi32_si128(static_cast<std::int32_t>(0xFF000000u))); }
+Pixel add(Pixel a, Pixel b) { return _mm_add_epi8(a, b); }
+Pixel average(Pixel a, Pixel b) {  // rounded down
+  return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+}
+// Left, above or above-left: the one nearest to left + above - above-left.
+Pixel paeth(Pixel a, Pixel b, Pixel c) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i wa = _mm_unpacklo_epi8(a, zero), wb = _mm_unpacklo_epi8(b, zero), wc = _mm_unpacklo_epi8(c, zero);
+  auto absolute = [zero](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
+  const __m128i db = _mm_sub_epi16(wb, wc), da = _mm_sub_epi16(wa, wc);
+  const __m128i pa = absolute(db), pb = absolute(da), pc = absolute(_mm_add_epi16(da, db));
+  const __m128i least = _mm_min_epi16(_mm_min_epi16(pa, pb), pc);
+  const __m128i takeA = _mm_cmpeq_epi16(least, pa), takeB = _mm_andnot_si128(takeA, _mm_cmpeq_epi16(least, pb));
+  const __m128i chosen = _mm_or_si128(_mm_or_si128(_mm_and_si128(takeA, wa), _mm_and_si128(takeB, wb)),
+                                      _mm_andnot_si128(_mm_or_si128(takeA, takeB), wc));
+  return _mm_packus_epi16(chosen, chosen);
+}
+#else
+struct Pixel {
+  std::uint8_t v[4];
+};
+Pixel zero() { return Pixel{}; }
+Pixel load(const unsigned char* p) {
+  Pixel x;
+  std::memcpy(x.v, p, 4);
+  return x;
+}
+void store(unsigned char* p, Pixel x) { std::memcpy(p, x.v, 4); }
+Pixel opaque(Pixel x) {
+  x.v[3] = 0xFF;
+  return x;
+}
+template <typename F>
+Pixel each(Pixel a, Pixel b, Pixel c, F f) {
+  for (int i = 0; i < 4; ++i) a.v[i] = static_cast<std::uint8_t>(f(a.v[i], b.v[i], c.v[i]));
+  return a;
+}
+Pixel add(Pixel a, Pixel b) { return each(a, b, b, [](int x, int y, int) { return x + y; }); }
+Pixel average(Pixel a, Pixel b) { return each(a, b, b, [](int x, int y, int) { return (x + y) >> 1; }); }
+Pixel paeth(Pixel a, Pixel b, Pixel c) {
+  return each(a, b, c, [](int x, int y, int z) {
+    const int pa = std::abs(y - z), pb = std::abs(x - z), pc = std::abs(x + y - 2 * z);
+    return pa <= pb && pa <= pc ? x : pb <= pc ? y : z;
+  });
+}
+#endif
 
 enum Filter { kNone, kSub, kUp, kAverage, kPaeth };
 
@@ -123,25 +170,17 @@ enum Filter { kNone, kSub, kUp, kAverage, kPaeth };
 template <int B, Filter F>
 void unfilterRow(const unsigned char* in, const unsigned char* above, unsigned char* out, std::size_t width,
                  unsigned char* target) {
-  Lanes a = {0, 0, 0, 0}, c = {0, 0, 0, 0};
+  Pixel a = zero(), c = zero();  // left of the first pixel: zeros
   for (std::size_t x = 0; x < width; ++x, in += B, above += B, out += B, target += 4) {
-    const Lanes b = load(above);
-    Lanes predicted = {0, 0, 0, 0};
-    if constexpr (F == kSub) predicted = a;
-    if constexpr (F == kUp) predicted = b;
-    if constexpr (F == kAverage) predicted = (a + b) >> 1;
-    if constexpr (F == kPaeth) {
-      // The one of left, above and above-left nearest to left + above - above-left.
-      const Lanes pa = absolute(b - c), pb = absolute(a - c), pc = absolute(b - c + a - c);
-      const Lanes takeA = (pa <= pb) & (pa <= pc), takeB = ~takeA & (pb <= pc);
-      predicted = (takeA & a) | (takeB & b) | (~(takeA | takeB) & c);
-      c = b;
-    }
-    a = (load(in) + predicted) & 0xFF;
-    Bytes pixel = narrow(a);
-    std::memcpy(out, &pixel, 4);
-    if constexpr (B == 3) pixel[3] = 0xFF;
-    std::memcpy(target, &pixel, 4);
+    const Pixel b = load(above);
+    if constexpr (F == kNone) a = load(in);
+    if constexpr (F == kSub) a = add(load(in), a);
+    if constexpr (F == kUp) a = add(load(in), b);
+    if constexpr (F == kAverage) a = add(load(in), average(a, b));
+    if constexpr (F == kPaeth) a = add(load(in), paeth(a, b, c));
+    c = b;
+    store(out, a);
+    store(target, B == 3 ? opaque(a) : a);
   }
 }
 
