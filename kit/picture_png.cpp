@@ -96,7 +96,8 @@ int decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, bool alpha, QImage& out, st
 
 // ---- 8-bit RGB and RGBA: the fast path ----
 
-static_assert(RowStream::kChunkRows <= resample::ShrinkerThread::kChunkRows, "a chunk of rows goes to the shrinker whole");
+static_assert(RowStream::kChunkRows <= resample::ShrinkerThread::kChunkRows,
+              "a chunk of rows goes to the shrinker whole");
 
 // One pixel's bytes (three or four: a fourth read with three is the next
 // pixel's first and goes unused), a pixel at a time: the predictors' chain
@@ -151,8 +152,12 @@ Pixel each(Pixel a, Pixel b, Pixel c, F f) {
   for (int i = 0; i < 4; ++i) a.v[i] = static_cast<std::uint8_t>(f(a.v[i], b.v[i], c.v[i]));
   return a;
 }
-Pixel add(Pixel a, Pixel b) { return each(a, b, b, [](int x, int y, int) { return x + y; }); }
-Pixel average(Pixel a, Pixel b) { return each(a, b, b, [](int x, int y, int) { return (x + y) >> 1; }); }
+Pixel add(Pixel a, Pixel b) {
+  return each(a, b, b, [](int x, int y, int) { return x + y; });
+}
+Pixel average(Pixel a, Pixel b) {
+  return each(a, b, b, [](int x, int y, int) { return (x + y) >> 1; });
+}
 Pixel paeth(Pixel a, Pixel b, Pixel c) {
   return each(a, b, c, [](int x, int y, int z) {
     const int pa = std::abs(y - z), pb = std::abs(x - z), pc = std::abs(x + y - 2 * z);
@@ -188,11 +193,16 @@ template <int B>
 void unfilterRow(unsigned char type, const unsigned char* in, const unsigned char* above, unsigned char* out,
                  std::size_t width, unsigned char* target) {
   switch (type) {
-    case kNone: return unfilterRow<B, kNone>(in, above, out, width, target);
-    case kSub: return unfilterRow<B, kSub>(in, above, out, width, target);
-    case kUp: return unfilterRow<B, kUp>(in, above, out, width, target);
-    case kAverage: return unfilterRow<B, kAverage>(in, above, out, width, target);
-    default: return unfilterRow<B, kPaeth>(in, above, out, width, target);
+    case kNone:
+      return unfilterRow<B, kNone>(in, above, out, width, target);
+    case kSub:
+      return unfilterRow<B, kSub>(in, above, out, width, target);
+    case kUp:
+      return unfilterRow<B, kUp>(in, above, out, width, target);
+    case kAverage:
+      return unfilterRow<B, kAverage>(in, above, out, width, target);
+    default:
+      return unfilterRow<B, kPaeth>(in, above, out, width, target);
   }
 }
 
@@ -210,9 +220,8 @@ std::string streamRows(RowStream& stream, const spng_ihdr& ihdr, bool alpha, QIm
   if (!direct) {
     shrinker = std::make_unique<resample::ShrinkerThread>(
         static_cast<int>(width), rows, out.width(), out.height(),
-        [bits, bytesPerLine, outBytes = static_cast<std::size_t>(out.width()) * 4](int row, const std::uint32_t* pixels) {
-          std::memcpy(bits + row * bytesPerLine, pixels, outBytes);
-        },
+        [bits, bytesPerLine, outBytes = static_cast<std::size_t>(out.width()) * 4](
+            int row, const std::uint32_t* pixels) { std::memcpy(bits + row * bytesPerLine, pixels, outBytes); },
         alpha, resample::ShrinkerThread::queueFor(maxBytes));
   }
   // A byte more each: the rows are read and written four bytes a pixel.
@@ -221,8 +230,7 @@ std::string streamRows(RowStream& stream, const spng_ihdr& ihdr, bool alpha, QIm
   int count = 0;
   while (const unsigned char* chunk = stream.next(count)) {
     if (cancelled != nullptr && cancelled->load(std::memory_order_relaxed)) return jpeg::kCancelled;
-    auto* target = direct ? bits + y * bytesPerLine
-                          : reinterpret_cast<unsigned char*>(shrinker->reserve(count));
+    auto* target = direct ? bits + y * bytesPerLine : reinterpret_cast<unsigned char*>(shrinker->reserve(count));
     for (int i = 0; i < count; ++i, chunk += rowBytes + 1) {
       if (chunk[0] > kPaeth) return "PNG: a row has an unknown filter";
       unsigned char* pixels = target + (direct ? i * bytesPerLine : static_cast<qsizetype>(i * width * 4));
@@ -301,13 +309,14 @@ Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformat
   const std::int64_t outBytes = static_cast<std::int64_t>(stored.width()) * stored.height() * 4;
   // 8-bit RGB and RGBA (photographs) take the fast path: their rows are
   // inflated on a thread of their own, unfiltered and expanded here.
-  const bool fast = ihdr.bit_depth == 8 && !(alpha && ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR) &&
-                    (ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR || ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA);
+  const bool fast =
+      ihdr.bit_depth == 8 && !(alpha && ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR) &&
+      (ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR || ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA);
   const std::size_t rowBytes = static_cast<std::size_t>(ihdr.width) * (alpha ? 4 : 3);
   const std::int64_t work = (stored == natural ? 0
                                                : resample::ShrinkerThread::workBytes(
-                                                     natural.width(), natural.height(), stored.width(),
-                                                     stored.height(), resample::ShrinkerThread::queueFor(maxBytes))) +
+                                                     natural.width(), natural.height(), stored.width(), stored.height(),
+                                                     resample::ShrinkerThread::queueFor(maxBytes))) +
                             (fast ? RowStream::workBytes(rowBytes) + 2 * static_cast<std::int64_t>(rowBytes) : 0);
   if (outBytes > maxBytes || work > maxBytes) {
     result.error = "The picture is too large to decode";
