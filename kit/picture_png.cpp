@@ -105,6 +105,7 @@ static_assert(RowStream::kChunkRows <= resample::ShrinkerThread::kChunkRows,
 #if defined(__SSE2__)
 using Pixel = __m128i;
 Pixel zero() { return _mm_setzero_si128(); }
+Pixel averageStart() { return _mm_set1_epi8(-1); }  // the inverse of zero
 Pixel load(const unsigned char* p) {
   std::int32_t v;
   std::memcpy(&v, p, 4);
@@ -116,8 +117,14 @@ void store(unsigned char* p, Pixel v) {
 }
 Pixel opaque(Pixel v) { return _mm_or_si128(v, _mm_cvtsi32_si128(static_cast<std::int32_t>(0xFF000000u))); }
 Pixel add(Pixel a, Pixel b) { return _mm_add_epi8(a, b); }
-Pixel average(Pixel a, Pixel b) {  // rounded down
-  return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+// The Average filter's next pixel from `in`, the pixel above and the left
+// one, which is carried inverted: the inverses' rounded-up average is the
+// inverse of the rounded-down one, so the chain from pixel to pixel is two
+// instructions.
+Pixel averageNext(Pixel& notLeft, Pixel in, Pixel above) {
+  const __m128i ones = _mm_set1_epi8(-1);
+  notLeft = _mm_sub_epi8(_mm_avg_epu8(notLeft, _mm_xor_si128(above, ones)), in);
+  return _mm_xor_si128(notLeft, ones);
 }
 // Left, above or above-left: the one nearest to left + above - above-left.
 Pixel paeth(Pixel a, Pixel b, Pixel c) {
@@ -137,6 +144,7 @@ struct Pixel {
   std::uint8_t v[4];
 };
 Pixel zero() { return Pixel{}; }
+Pixel averageStart() { return Pixel{}; }
 Pixel load(const unsigned char* p) {
   Pixel x;
   std::memcpy(x.v, p, 4);
@@ -155,8 +163,9 @@ Pixel each(Pixel a, Pixel b, Pixel c, F f) {
 Pixel add(Pixel a, Pixel b) {
   return each(a, b, b, [](int x, int y, int) { return x + y; });
 }
-Pixel average(Pixel a, Pixel b) {
-  return each(a, b, b, [](int x, int y, int) { return (x + y) >> 1; });
+Pixel averageNext(Pixel& left, Pixel in, Pixel above) {
+  left = each(in, left, above, [](int x, int l, int b) { return x + ((l + b) >> 1); });
+  return left;
 }
 Pixel paeth(Pixel a, Pixel b, Pixel c) {
   return each(a, b, c, [](int x, int y, int z) {
@@ -176,12 +185,13 @@ template <int B, Filter F>
 void unfilterRow(const unsigned char* in, const unsigned char* above, unsigned char* out, std::size_t width,
                  unsigned char* target) {
   Pixel a = zero(), c = zero();  // left of the first pixel: zeros
+  [[maybe_unused]] Pixel carried = averageStart();  // the Average filter's left pixel, as it carries it
   for (std::size_t x = 0; x < width; ++x, in += B, above += B, out += B, target += 4) {
     const Pixel b = load(above);
     if constexpr (F == kNone) a = load(in);
     if constexpr (F == kSub) a = add(load(in), a);
     if constexpr (F == kUp) a = add(load(in), b);
-    if constexpr (F == kAverage) a = add(load(in), average(a, b));
+    if constexpr (F == kAverage) a = averageNext(carried, load(in), b);
     if constexpr (F == kPaeth) a = add(load(in), paeth(a, b, c));
     c = b;
     store(out, a);

@@ -24,11 +24,28 @@ std::uint32_t bigEndian(const unsigned char* p) {
 // another type after it ends the data.
 class ImageData {
  public:
-  explicit ImageData(std::FILE* file) : file_(file), buffer_(kReadBytes) {}
+  explicit ImageData(std::FILE* file) : file_(file), buffer_(kReadBytes) { gathered_.reserve(2 * kReadBytes); }
 
-  // The next piece, at most what the buffer holds; empty at the end of
-  // the data. Valid until the next call. False on failure (`error` set).
+  // The next piece, up to kReadBytes gathered from as many chunks as it
+  // takes (the inflater copies its history at every call: the fewer calls
+  // the better); empty at the end of the data. Valid until the next call.
+  // False on failure (`error` set).
   bool next(const unsigned char*& data, std::size_t& length, std::string& error) {
+    gathered_.clear();
+    const unsigned char* piece = nullptr;
+    std::size_t size = 0;
+    do {
+      if (!nextPiece(piece, size, error)) return false;
+      gathered_.insert(gathered_.end(), piece, piece + size);
+    } while (size > 0 && gathered_.size() < kReadBytes);
+    data = gathered_.data();
+    length = gathered_.size();
+    return true;
+  }
+
+ private:
+  // The next piece of one chunk, at most what the buffer holds.
+  bool nextPiece(const unsigned char*& data, std::size_t& length, std::string& error) {
     length = 0;
     while (left_ == 0) {
       if (inChunk_) {
@@ -70,7 +87,6 @@ class ImageData {
     return true;
   }
 
- private:
   static bool fail(std::string& error, const char* why) {
     error = why;
     return false;
@@ -90,7 +106,7 @@ class ImageData {
   }
 
   std::FILE* file_;
-  std::vector<unsigned char> buffer_;
+  std::vector<unsigned char> buffer_, gathered_;
   std::size_t begin_ = 0, end_ = 0;
   std::uint32_t left_ = 0;  // bytes of the current IDAT chunk not yet taken
   std::uint32_t crc_ = 0;
@@ -117,7 +133,7 @@ RowStream::~RowStream() {
 }
 
 std::int64_t RowStream::workBytes(std::size_t rowBytes) {
-  return static_cast<std::int64_t>((rowBytes + 1) * kChunkRows * kChunks + kReadBytes + sizeof(inflate_state));
+  return static_cast<std::int64_t>((rowBytes + 1) * kChunkRows * kChunks + 3 * kReadBytes + sizeof(inflate_state));
 }
 
 const unsigned char* RowStream::next(int& count) {
