@@ -10,7 +10,7 @@ namespace kit::png {
 
 namespace {
 
-constexpr std::size_t kReadBytes = 256 * 1024;
+constexpr std::size_t kReadBytes = 64 * 1024;
 constexpr std::uint32_t kLongestChunk = 0x7FFFFFFF;
 
 std::uint32_t bigEndian(const unsigned char* p) {

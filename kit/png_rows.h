@@ -19,7 +19,7 @@ namespace kit::png {
 class RowStream {
  public:
   static constexpr int kChunkRows = 16;
-  static constexpr int kChunks = 8;
+  static constexpr int kChunks = 4;
 
   // Reads `rows` rows of `rowBytes` bytes each (the filter byte not
   // counted) from `file`, a PNG file, from its first IDAT chunk on; the
