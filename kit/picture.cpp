@@ -276,7 +276,7 @@ DecodeResult readWithQt(const std::string& path, QSize want, QSize natural, bool
   QImageReader reader(file.get());
   reader.setAutoTransform(true);
   // PNG files stream through their own decoder, shrunk as their rows come.
-  png::Decoded streamed = png::decode(path, want, reader.transformation(), readCap);
+  png::Decoded streamed = png::decode(path, want, reader.transformation(), readCap, &cancelled);
   if (streamed.handled) return DecodeResult{std::move(streamed.image), false, std::move(streamed.error)};
   // Some readers read the whole picture even when they scale: a read of the
   // natural size within the budget is let through for all.

@@ -1,21 +1,31 @@
-// PNG decoding with libspng, progressive: one row at a time, straight into
-// the picture at full size or through the shrinker below it. libspng turns
-// every kind (grey, palette, 16-bit, with or without alpha or a transparent
-// colour) into 8-bit RGBA; colours are premultiplied by alpha before they
-// are filtered, so that transparent pixels lend no colour to their
-// neighbours.
+// PNG decoding, progressive: one row at a time, straight into the picture
+// at full size or through the shrinker below it. libspng reads the header and
+// the chunks before the image data. Photographs (8-bit RGB or RGBA) then
+// stream through the fast path: the data inflated on a thread of its own
+// (kit/png_rows.h), the rows unfiltered here. libspng decodes every other
+// kind (grey, palette, 16-bit, a transparent colour) into 8-bit RGBA. Colours
+// are premultiplied by alpha before they are filtered, so that transparent
+// pixels lend no colour to their neighbours.
 #include "kit/picture_png.h"
 
 #include <spng.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <QTransform>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "kit/picture_colour.h"
+#include "kit/picture_jpeg.h"
 #include "kit/picture_messages.h"
 #include "kit/picture_shrink.h"
+#include "kit/png_rows.h"
 #include "kit/resample.h"
 
 namespace kit::png {
@@ -85,6 +95,172 @@ int decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, bool alpha, QImage& out, st
   return 0;
 }
 
+// ---- 8-bit RGB and RGBA: the fast path ----
+
+static_assert(RowStream::kChunkRows <= resample::ShrinkerThread::kChunkRows,
+              "a chunk of rows goes to the shrinker whole");
+
+// One pixel's bytes (three or four: a fourth read with three is the next
+// pixel's first and goes unused), a pixel at a time: the predictors' chain
+// from the left pixel stays in registers.
+#if defined(__SSE2__)
+using Pixel = __m128i;
+Pixel zero() { return _mm_setzero_si128(); }
+Pixel averageStart() { return _mm_set1_epi8(-1); }  // the inverse of zero
+Pixel load(const unsigned char* p) {
+  std::int32_t v;
+  std::memcpy(&v, p, 4);
+  return _mm_cvtsi32_si128(v);
+}
+void store(unsigned char* p, Pixel v) {
+  const std::int32_t bytes = _mm_cvtsi128_si32(v);
+  std::memcpy(p, &bytes, 4);
+}
+Pixel opaque(Pixel v) { return _mm_or_si128(v, _mm_cvtsi32_si128(static_cast<std::int32_t>(0xFF000000u))); }
+Pixel add(Pixel a, Pixel b) { return _mm_add_epi8(a, b); }
+// The Average filter's next pixel from `in`, the pixel above and the left
+// one, which is carried inverted: the inverses' rounded-up average is the
+// inverse of the rounded-down one, so the chain from pixel to pixel is two
+// instructions.
+Pixel averageNext(Pixel& notLeft, Pixel in, Pixel above) {
+  const __m128i ones = _mm_set1_epi8(-1);
+  notLeft = _mm_sub_epi8(_mm_avg_epu8(notLeft, _mm_xor_si128(above, ones)), in);
+  return _mm_xor_si128(notLeft, ones);
+}
+// Left, above or above-left: the one nearest to left + above - above-left.
+Pixel paeth(Pixel a, Pixel b, Pixel c) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i wa = _mm_unpacklo_epi8(a, zero), wb = _mm_unpacklo_epi8(b, zero), wc = _mm_unpacklo_epi8(c, zero);
+  auto absolute = [zero](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
+  const __m128i db = _mm_sub_epi16(wb, wc), da = _mm_sub_epi16(wa, wc);
+  const __m128i pa = absolute(db), pb = absolute(da), pc = absolute(_mm_add_epi16(da, db));
+  const __m128i least = _mm_min_epi16(_mm_min_epi16(pa, pb), pc);
+  const __m128i takeA = _mm_cmpeq_epi16(least, pa), takeB = _mm_andnot_si128(takeA, _mm_cmpeq_epi16(least, pb));
+  const __m128i chosen = _mm_or_si128(_mm_or_si128(_mm_and_si128(takeA, wa), _mm_and_si128(takeB, wb)),
+                                      _mm_andnot_si128(_mm_or_si128(takeA, takeB), wc));
+  return _mm_packus_epi16(chosen, chosen);
+}
+#else
+struct Pixel {
+  std::uint8_t v[4];
+};
+Pixel zero() { return Pixel{}; }
+Pixel averageStart() { return Pixel{}; }
+Pixel load(const unsigned char* p) {
+  Pixel x;
+  std::memcpy(x.v, p, 4);
+  return x;
+}
+void store(unsigned char* p, Pixel x) { std::memcpy(p, x.v, 4); }
+Pixel opaque(Pixel x) {
+  x.v[3] = 0xFF;
+  return x;
+}
+template <typename F>
+Pixel each(Pixel a, Pixel b, Pixel c, F f) {
+  for (int i = 0; i < 4; ++i) a.v[i] = static_cast<std::uint8_t>(f(a.v[i], b.v[i], c.v[i]));
+  return a;
+}
+Pixel add(Pixel a, Pixel b) {
+  return each(a, b, b, [](int x, int y, int) { return x + y; });
+}
+Pixel averageNext(Pixel& left, Pixel in, Pixel above) {
+  left = each(in, left, above, [](int x, int l, int b) { return x + ((l + b) >> 1); });
+  return left;
+}
+Pixel paeth(Pixel a, Pixel b, Pixel c) {
+  return each(a, b, c, [](int x, int y, int z) {
+    const int pa = std::abs(y - z), pb = std::abs(x - z), pc = std::abs(x + y - 2 * z);
+    return pa <= pb && pa <= pc ? x : pb <= pc ? y : z;
+  });
+}
+#endif
+
+enum Filter { kNone, kSub, kUp, kAverage, kPaeth };
+
+// Undoes a row's filter into `out` (the row above, unfiltered, is `above`;
+// zeros above the first row) and writes its pixels to `target`, 4 bytes
+// each: RGB gains an opaque alpha. `B` bytes a pixel. Reads and writes one
+// byte past the row's end (the buffers have room).
+template <int B, Filter F>
+void unfilterRow(const unsigned char* in, const unsigned char* above, unsigned char* out, std::size_t width,
+                 unsigned char* target) {
+  Pixel a = zero(), c = zero();  // left of the first pixel: zeros
+  [[maybe_unused]] Pixel carried = averageStart();  // the Average filter's left pixel, as it carries it
+  for (std::size_t x = 0; x < width; ++x, in += B, above += B, out += B, target += 4) {
+    const Pixel b = load(above);
+    if constexpr (F == kNone) a = load(in);
+    if constexpr (F == kSub) a = add(load(in), a);
+    if constexpr (F == kUp) a = add(load(in), b);
+    if constexpr (F == kAverage) a = averageNext(carried, load(in), b);
+    if constexpr (F == kPaeth) a = add(load(in), paeth(a, b, c));
+    c = b;
+    store(out, a);
+    store(target, B == 3 ? opaque(a) : a);
+  }
+}
+
+template <int B>
+void unfilterRow(unsigned char type, const unsigned char* in, const unsigned char* above, unsigned char* out,
+                 std::size_t width, unsigned char* target) {
+  switch (type) {
+    case kNone:
+      return unfilterRow<B, kNone>(in, above, out, width, target);
+    case kSub:
+      return unfilterRow<B, kSub>(in, above, out, width, target);
+    case kUp:
+      return unfilterRow<B, kUp>(in, above, out, width, target);
+    case kAverage:
+      return unfilterRow<B, kAverage>(in, above, out, width, target);
+    default:
+      return unfilterRow<B, kPaeth>(in, above, out, width, target);
+  }
+}
+
+// The rows of an 8-bit RGB or RGBA picture from `stream` into `out`, as
+// decodeRows does. An empty string when all rows came, else why not.
+std::string streamRows(RowStream& stream, const spng_ihdr& ihdr, bool alpha, QImage& out, std::int64_t maxBytes,
+                       const std::atomic<bool>* cancelled) {
+  const std::size_t width = ihdr.width;
+  const auto rows = static_cast<int>(ihdr.height);
+  const std::size_t rowBytes = width * (alpha ? 4 : 3);
+  const bool direct = out.width() == static_cast<int>(ihdr.width) && out.height() == rows;
+  std::unique_ptr<resample::ShrinkerThread> shrinker;
+  uchar* bits = out.bits();
+  const qsizetype bytesPerLine = out.bytesPerLine();
+  if (!direct) {
+    shrinker = std::make_unique<resample::ShrinkerThread>(
+        static_cast<int>(width), rows, out.width(), out.height(),
+        [bits, bytesPerLine, outBytes = static_cast<std::size_t>(out.width()) * 4](
+            int row, const std::uint32_t* pixels) { std::memcpy(bits + row * bytesPerLine, pixels, outBytes); },
+        alpha, resample::ShrinkerThread::queueFor(maxBytes));
+  }
+  // A byte more each: the rows are read and written four bytes a pixel.
+  std::vector<unsigned char> above(rowBytes + 1, 0), row(rowBytes + 1);
+  int y = 0;
+  int count = 0;
+  while (const unsigned char* chunk = stream.next(count)) {
+    if (cancelled != nullptr && cancelled->load(std::memory_order_relaxed)) return jpeg::kCancelled;
+    auto* target = direct ? bits + y * bytesPerLine : reinterpret_cast<unsigned char*>(shrinker->reserve(count));
+    for (int i = 0; i < count; ++i, chunk += rowBytes + 1) {
+      if (chunk[0] > kPaeth) return "PNG: a row has an unknown filter";
+      unsigned char* pixels = target + (direct ? i * bytesPerLine : static_cast<qsizetype>(i * width * 4));
+      if (alpha) {
+        unfilterRow<4>(chunk[0], chunk + 1, above.data(), row.data(), width, pixels);
+        premultiply(pixels, width);
+      } else {
+        unfilterRow<3>(chunk[0], chunk + 1, above.data(), row.data(), width, pixels);
+      }
+      row.swap(above);
+    }
+    if (shrinker) shrinker->commit(count);
+    y += count;
+    stream.release();
+  }
+  if (y < rows) return stream.error().empty() ? "PNG: the image data ends too soon" : stream.error();
+  return {};
+}
+
 // The colours the file declares: an ICC profile, else sRGB, else its
 // chromaticities and gamma (as a Qt reader would take them); none: sRGB.
 colour::Profile declaredProfile(spng_ctx* ctx) {
@@ -109,7 +285,7 @@ colour::Profile declaredProfile(spng_ctx* ctx) {
 }  // namespace
 
 Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformations transformation,
-               std::int64_t maxBytes) {
+               std::int64_t maxBytes, const std::atomic<bool>* cancelled) {
   Decoded result;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) return result;
@@ -142,10 +318,17 @@ Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformat
   const bool quarterTurn = transformation.testFlag(QImageIOHandler::TransformationRotate90);
   const QSize stored = (quarterTurn ? size.transposed() : size).boundedTo(natural).expandedTo(QSize(1, 1));
   const std::int64_t outBytes = static_cast<std::int64_t>(stored.width()) * stored.height() * 4;
-  const std::int64_t work = stored == natural ? 0
-                                              : resample::ShrinkerThread::workBytes(
-                                                    natural.width(), natural.height(), stored.width(), stored.height(),
-                                                    resample::ShrinkerThread::queueFor(maxBytes));
+  // 8-bit RGB and RGBA (photographs) take the fast path: their rows are
+  // inflated on a thread of their own, unfiltered and expanded here.
+  const bool fast =
+      ihdr.bit_depth == 8 && !(alpha && ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR) &&
+      (ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR || ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA);
+  const std::size_t rowBytes = static_cast<std::size_t>(ihdr.width) * (alpha ? 4 : 3);
+  const std::int64_t work = (stored == natural ? 0
+                                               : resample::ShrinkerThread::workBytes(
+                                                     natural.width(), natural.height(), stored.width(), stored.height(),
+                                                     resample::ShrinkerThread::queueFor(maxBytes))) +
+                            (fast ? RowStream::workBytes(rowBytes) + 2 * static_cast<std::int64_t>(rowBytes) : 0);
   if (outBytes > maxBytes || work > maxBytes) {
     result.error = "The picture is too large to decode";
     return result;
@@ -155,15 +338,28 @@ Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformat
     result.error = kOutOfMemory;
     return result;
   }
-  code = spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
-  if (code == 0) code = decodeRows(ctx.get(), ihdr, alpha, out, maxBytes);
-  if (code != 0) {
-    result.error = failure(code);
-    return result;
+  const colour::Profile profile = declaredProfile(ctx.get());
+  if (fast) {
+    // A file of its own, unbuffered: the stream reads big pieces.
+    std::unique_ptr<std::FILE, FileCloser> data(std::fopen(path.c_str(), "rb"));
+    if (!data || std::setvbuf(data.get(), nullptr, _IONBF, 0) != 0 || std::fseek(data.get(), 8, SEEK_SET) != 0) {
+      result.error = "PNG: the file cannot be read";
+      return result;
+    }
+    RowStream stream(data.get(), rowBytes, static_cast<int>(ihdr.height));
+    result.error = streamRows(stream, ihdr, alpha, out, maxBytes, cancelled);
+    if (!result.error.empty()) return result;
+  } else {
+    code = spng_decode_image(ctx.get(), nullptr, 0, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS | SPNG_DECODE_PROGRESSIVE);
+    if (code == 0) code = decodeRows(ctx.get(), ihdr, alpha, out, maxBytes);
+    if (code != 0) {
+      result.error = failure(code);
+      return result;
+    }
   }
   // In place: the same bytes a pixel, the channels swapped.
   out.convertTo(alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
-  declaredProfile(ctx.get()).convertToDisplay(out);
+  profile.convertToDisplay(out);
   result.image = transformed(std::move(out), transformation);
   if (result.image.isNull()) result.error = kOutOfMemory;
   return result;

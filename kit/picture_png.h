@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QImageIOHandler>
 #include <QSize>
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -20,8 +21,9 @@ struct Decoded {
 
 // Decodes the file at `size` (displayed pixels, at most the natural size),
 // the EXIF `transformation` applied. Neither the result nor the rows it
-// needs may take more than `maxBytes`. Never raises.
+// needs may take more than `maxBytes`. Stops soon after `cancelled` is set
+// (the error is then jpeg::kCancelled). Never raises.
 Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformations transformation,
-               std::int64_t maxBytes);
+               std::int64_t maxBytes, const std::atomic<bool>* cancelled = nullptr);
 
 }  // namespace kit::png

@@ -2,9 +2,11 @@
 // decodes equals the whole decode shrunk at once, and PNG files of every kind
 // stream to the same pixels as Qt's full read shrunk the same way.
 #include <gtest/gtest.h>
+#include <isa-l/crc.h>
 #include <spng.h>
 
 #include <QImageReader>
+#include <QtEndian>
 #include <algorithm>
 #include <cstdlib>
 #include <vector>
@@ -78,7 +80,37 @@ struct PngKind {
   std::uint8_t depth;
   bool interlaced = false;
   bool transparentColour = false;  // a tRNS chunk
+  int idatBytes = 0;               // the image data cut into chunks of this many bytes (0: as written)
 };
+
+// `png` with its image data in IDAT chunks of `size` bytes, the filter byte
+// of row `badRow` (if any) made invalid.
+QByteArray rechunked(const QByteArray& png, int size, int rows, int badRow = -1) {
+  auto word = [&](qsizetype at) { return qFromBigEndian<quint32>(png.constData() + at); };
+  QByteArray data, out = png.left(8), tail;
+  for (qsizetype at = 8; at + 12 <= png.size(); at += 12 + word(at)) {
+    const QByteArray chunk = png.mid(at, 12 + word(at));
+    if (chunk.mid(4, 4) == "IDAT")
+      data += chunk.mid(8, chunk.size() - 12);
+    else
+      (data.isEmpty() ? out : tail) += chunk;
+  }
+  if (badRow >= 0) {
+    QByteArray raw = qUncompress(QByteArray(4, '\0') + data);  // the size is found as it inflates
+    raw[badRow * (raw.size() / rows)] = 5;
+    data = qCompress(raw).mid(4);
+  }
+  for (qsizetype at = 0; at < data.size(); at += size) {
+    const QByteArray body = "IDAT" + data.mid(at, size);
+    char head[4], crc[4];
+    qToBigEndian<quint32>(static_cast<quint32>(body.size() - 4), head);
+    qToBigEndian<quint32>(crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(body.constData()),
+                                          static_cast<std::uint64_t>(body.size())),
+                          crc);
+    out += QByteArray(head, 4) + body + QByteArray(crc, 4);
+  }
+  return out + tail;
+}
 
 // A PNG of `kind` written with libspng: shading, a sharp pattern and, where
 // the kind has alpha, alpha from opaque to clear.
@@ -124,7 +156,7 @@ QByteArray pngOf(const PngKind& kind, int width, int height) {
   QByteArray out(static_cast<const char*>(png), static_cast<qsizetype>(length));
   std::free(png);
   spng_ctx_free(ctx);
-  return out;
+  return kind.idatBytes > 0 ? rechunked(out, kind.idatBytes, height) : out;
 }
 
 class PngStreaming : public PictureFiles, public ::testing::WithParamInterface<PngKind> {};
@@ -158,7 +190,24 @@ INSTANTIATE_TEST_SUITE_P(
                       PngKind{"rgb16", SPNG_COLOR_TYPE_TRUECOLOR, 16},
                       PngKind{"rgba16", SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 16},
                       PngKind{"grey16KeyColour", SPNG_COLOR_TYPE_GRAYSCALE, 16, false, true},
-                      PngKind{"interlaced", SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 8, true}),
+                      PngKind{"interlaced", SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 8, true},
+                      PngKind{"rgbaInSmallChunks", SPNG_COLOR_TYPE_TRUECOLOR_ALPHA, 8, false, false, 5}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A cut file, a flipped byte in the image data (its chunk's CRC), data cut
+// inside the first chunk and a row with an unknown filter each fail with a
+// message of the PNG reader.
+TEST_F(PictureFiles, DamagedPngRowsFailWithTheReadersMessage) {
+  const QByteArray good = pngOf({"rgb", SPNG_COLOR_TYPE_TRUECOLOR, 8}, 300, 200);
+  const qsizetype data = good.indexOf("IDAT") + 4;
+  QByteArray flipped = good;
+  flipped[data + 100] = static_cast<char>(flipped[data + 100] ^ 0x55);
+  for (const QByteArray& bad :
+       {good.left(good.size() / 2), flipped, good.left(data + 6), rechunked(good, 999, 200, 77)}) {
+    const auto picture = kit::Picture::open(write("a.png", bad));
+    EXPECT_FALSE(picture->ensureDecoded(300, 200));
+    EXPECT_NE(picture->lastError().find("PNG"), std::string::npos) << picture->lastError();
+  }
+}
 
 }  // namespace
