@@ -5,8 +5,9 @@
 //    first paint of the photo widget that draws the new picture, the user
 //    looking at each photo for a while; with the neighbours decoded ahead and,
 //    as the reference, without (every step a cold open);
-//  - a jump to a photo that is no neighbour (First from the far end), with and
-//    without prefetching: prefetching must not make it slower;
+//  - jumps to photos not prefetched (First from the far end, then Last from
+//    the first), with and without prefetching: prefetching must not make
+//    them slower;
 //  - a slideshow at 1-second intervals: how late each new picture is painted
 //    after its due time (the start plus whole intervals), with and without.
 //
@@ -159,12 +160,17 @@ Walk walk(PaintWatch& watch, const fs::path& folder, bool prefetch, int steps, i
   Walk out;
   Viewer viewer(folder, prefetch);
   runFor(lookMs);
-  const int moves = std::min(steps, static_cast<int>(viewer.list().size()) - 2);
+  // Next stops two short of the last photo: the last is then never prefetched.
+  const int moves = std::min(steps, static_cast<int>(viewer.list().size()) - 3);
   for (int i = 1; i <= moves; ++i) {
     out.next.push_back(step(watch, korvena::buttons::kMoveNext, viewer.path(i)));
     runFor(lookMs);
   }
+  // Jumps to photos not prefetched: First from where Next stopped, then Last
+  // from the first (whose only neighbour ahead is the second).
   out.jumps.push_back(step(watch, korvena::buttons::kMoveFirst, viewer.path(0)));
+  runFor(lookMs);
+  out.jumps.push_back(step(watch, korvena::buttons::kMoveLast, viewer.path(viewer.list().size() - 1)));
   if (korvena::frmPhoto* photo = korvena::loadedPhotoWindow(korvena::view().CurrentIndex))
     out.shown = QSize(kit::Picture::pixelsFromTwips(photo->c().picPhoto.width()),
                       kit::Picture::pixelsFromTwips(photo->c().picPhoto.height()));
@@ -262,7 +268,7 @@ int main(int argc, char** argv) {
               list(cold.next).c_str());
   std::printf("  ratio prefetch / cold: %.2f\n", median(ahead.next) / median(cold.next));
   std::printf(
-      "Jump to a photo not prefetched (First from the far end), medians: %.1f ms with prefetching [%s], %.1f ms "
+      "Jumps to photos not prefetched (First from the far end, Last from the first), medians: %.1f ms with prefetching [%s], %.1f ms "
       "without [%s] (%.2f x)\n",
       median(ahead.jumps), list(ahead.jumps).c_str(), median(cold.jumps), list(cold.jumps).c_str(),
       median(ahead.jumps) / median(cold.jumps));

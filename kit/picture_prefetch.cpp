@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QTimer>
 #include <algorithm>
 #include <exception>
 #include <new>
@@ -44,18 +45,31 @@ void PrefetchCache::prefetch(const std::string& path, ShownSize shownFor, const 
 }
 
 void PrefetchCache::resume() {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (!app) return startWaiting();
+  // The view's paint of what arrived starts them; this is for a view that
+  // does not paint (hidden, minimised).
+  QTimer::singleShot(kPaintWait, app, [this, generation = generation_] {
+    if (generation == generation_) startWaiting();
+  });
+}
+
+void PrefetchCache::painted() {
+  if (waiting_.empty()) return;
+  // After the paint has reached the screen: the frame the user waits for
+  // does not share the processor with the guesses' headers and decodes.
+  if (QCoreApplication* app = QCoreApplication::instance())
+    QMetaObject::invokeMethod(app, [this, generation = generation_] {
+      if (generation == generation_) startWaiting();
+    }, Qt::QueuedConnection);
+}
+
+void PrefetchCache::startWaiting() {
   if (waiting_.empty()) return;
   if (const std::shared_ptr<Picture> first = shownFirst_.lock(); first && first->impl().decoding()) return;
-  // After the paint of what arrived, which is queued already.
-  auto startAll = [this, requests = std::move(waiting_), generation = generation_] {
-    if (generation != generation_) return;  // another picture opened, or all was dropped, since
-    for (const Request& r : requests) start(r.path, r.shownFor);
-  };
+  const std::vector<Request> requests = std::move(waiting_);
   waiting_.clear();
-  if (QCoreApplication* app = QCoreApplication::instance())
-    QMetaObject::invokeMethod(app, startAll, Qt::QueuedConnection);
-  else
-    startAll();
+  for (const Request& r : requests) start(r.path, r.shownFor);
 }
 
 void PrefetchCache::start(const std::string& path, const ShownSize& shownFor) {

@@ -40,8 +40,12 @@ class PrefetchCache {
   // does not open or is too large to decode whole is left to the open that
   // asks for it (and says why). Never raises.
   void prefetch(const std::string& path, ShownSize shownFor, const std::shared_ptr<Picture>& shownFirst = nullptr);
-  // A decode arrived: the prefetches waiting for the shown picture start.
+  // A decode arrived: the prefetches waiting for the shown picture start
+  // once a view has painted it (painted()), or after kPaintWait at the latest.
   void resume();
+  // A view painted a picture: the prefetches waiting start after this paint.
+  void painted();
+  static constexpr int kPaintWait = 250;  // ms
   // The prefetched picture of `path`, taken out of the cache, when the file
   // is unchanged since it was prefetched; otherwise null, and the
   // prefetches still decoding are cancelled.
@@ -76,6 +80,7 @@ class PrefetchCache {
   };
   static std::optional<Stamp> stampOf(const std::string& path);
   void start(const std::string& path, const ShownSize& shownFor);
+  void startWaiting();
   void trim();
 
   std::list<Entry> entries_;  // most recently asked for first

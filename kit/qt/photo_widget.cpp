@@ -5,6 +5,7 @@
 #include <QPointer>
 
 #include "kit/picture_impl.h"
+#include "kit/picture_prefetch.h"
 
 namespace kit::qt {
 
@@ -70,6 +71,7 @@ void PhotoWidget::paintEvent(QPaintEvent* event) {
   // overview behind it, leaves the background.
   if (!picture_ || picture_->impl().image.isNull() || picture_->tiled()) painter.fillRect(exposed, palette().window());
   if (picture_) paintPicture(painter, *picture_, size(), exposed, fast_);
+  if (picture_ && !picture_->impl().decoding()) PrefetchCache::shared().painted();
 }
 
 }  // namespace kit::qt
