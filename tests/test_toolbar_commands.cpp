@@ -224,17 +224,8 @@ TEST_F(Slideshow, WithoutRepeatTheTickAfterTheEndStops) {
   EXPECT_EQ(host.requests, (std::vector<int>{3, 3}));
 }
 
-// Minutes with seconds (1:30) are checked through the viewer's --slideshow option.
-TEST_F(Slideshow, WholeMinutesMakeThePeriodAndAStopLeavesNoCountdown) {
-  host.open(0);
-  setInterval("2", "0");
-  startShow();
-  advance(120000 - 1);
-  EXPECT_TRUE(host.requests.empty());
-  advance(1);
-  EXPECT_EQ(host.requests.size(), 1u);
-  photo(1).userKeyPress(27);
-  EXPECT_FALSE(running());
+// The period made of minutes and seconds (1:30) is checked through the viewer's --slideshow option.
+TEST_F(Slideshow, AStopLeavesNoCountdown) {
   host.open(0);
   // Stopped a minute into a three-minute period: the next show counts afresh.
   setInterval("3", "0");
@@ -322,9 +313,7 @@ TEST_F(ScreenModes, BlankScreenShowsAndHidesTheBackgroundBehindThePhotos) {
   bar().chkBlankBack.setValue(1);
   korvena::BackGround().hide();
   clickButton("MoveFirst");
-  EXPECT_TRUE(backgroundShown);
-  EXPECT_EQ(QSizeF(korvena::BackGround().width(), korvena::BackGround().height()), QSizeF(15360, 11520));
-  EXPECT_FALSE(korvena::BackGround().framed());
+  EXPECT_TRUE(backgroundShown);  // black over the whole screen: the end-to-end tests
   bar().chkBlankBack.userClick();
   const auto a = picture("a.png", 40, 30);
   for (int i = 0; i < 3; ++i) app.OpenImage(a, "img");
@@ -385,14 +374,6 @@ TEST_F(Arrangement, CloseAllEndsASlideshowAndFreesSlotsInOrder) {
   EXPECT_EQ(kit::platform().cursorCounter(), 0);
   EXPECT_EQ(bar().cboImageName.listCount(), 0);
   EXPECT_EQ(state().CurrentIndex, 0);
+  // Slots freed in the order closed; the next windows take them last closed first (the slot tests).
   EXPECT_EQ(state().FreeSlots, (std::vector<int16_t>{0, 3, 2, 1, 3}));
-  clickButton("NewWindow");
-  clickButton("NewWindow");
-  ASSERT_TRUE(app.newWindowMode() == false);
-  clickButton("NewWindow");
-  const auto a = picture("b.png", 4, 3);
-  app.OpenImage(a, "x");
-  app.OpenImage(a, "y");
-  EXPECT_EQ(bar().cboImageName.itemData(0), 3);
-  EXPECT_EQ(bar().cboImageName.itemData(1), 1);
 }
