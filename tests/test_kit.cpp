@@ -338,13 +338,12 @@ TEST_F(QtView, UserActionsOnRealWidgetsReachTheHandlers) {
   showForm(f);
   Controls& k = f.c();
   QWidget* first = view().toolButton(k.bar, "MoveFirst");
-  click(first);
   pressMouse(first, QPoint(13, 13));
   // The arrow part of the drop-down button drops down; the rest clicks.
   QWidget* details = view().toolButton(k.bar, "Details");
   pressMouse(details, QPoint(details->width() - 3, details->height() / 2));
   pressMouse(details, QPoint(6, details->height() / 2));
-  EXPECT_EQ(takeLog(f), "click MoveFirst; click MoveFirst; dropdown Details; click Details");
+  EXPECT_EQ(takeLog(f), "click MoveFirst; dropdown Details; click Details");
   k.bar.setButtonEnabled(k.bar.button("MoveFirst"), false);
   pump();
   pressMouse(first, QPoint(13, 13));
