@@ -326,11 +326,7 @@ TEST_F(QtView, KitStateReachesTheWidgets) {
   QLineEdit* edit = widget<QComboBox>(k.zoom)->lineEdit();
   EXPECT_EQ(widget<QComboBox>(k.zoom)->currentIndex(), 2);
   EXPECT_EQ(edit->text(), "100%");
-  EXPECT_EQ(edit->cursorPosition(), 4);
-  k.zoom.setSelStart(1);
-  k.zoom.setSelLength(2);
-  pump();
-  EXPECT_EQ(edit->selectedText(), "00");
+  EXPECT_EQ(edit->cursorPosition(), 4);  // a selection set by code: the Enter key's handler below
 }
 
 TEST_F(QtView, UserActionsOnRealWidgetsReachTheHandlers) {
