@@ -103,7 +103,6 @@ TEST(ProbeScriptCommands, ErrorsCarryTheirLine) {
       {"host maybe", "unknown host behaviour: maybe"},
       {"host none extra", "usage: host ignore | host none"},
       {"call Launch", "unknown member: Launch"},
-      {"call ShowForm now", "usage: call ShowForm"},
       {"call Style a b", "usage: call Style [WORD]"},
       {"call OpenImage a.jpg", "usage: call OpenImage PATH NAME"},
       {"call FireEventNewWin yes", "expected true or false: yes"},
@@ -115,7 +114,6 @@ TEST(ProbeScriptCommands, ErrorsCarryTheirLine) {
       {"activate window", "unknown target (toolbar, background or photo:N): window"},
       {"keypress photo:-1 13", "the photo slot must be a whole number from 1 to 32767: -1"},
       {"advance -5", "time cannot go back: -5"},
-      {"dump now", "usage: dump"},
   };
   for (const auto& [line, reason] : cases)
     EXPECT_EQ(failure(ok + line + "\ndump\n"), std::string("line 4: ") + reason) << line;
