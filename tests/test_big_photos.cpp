@@ -44,23 +44,15 @@ QImage qtRead(const std::string& path) {
   return reader.read().convertToFormat(QImage::Format_RGB32);
 }
 
-// What a view shows of `region` with the picture at `shown`, painted from
-// the picture's pieces as the Qt view paints it.
-QImage viewOf(kit::Picture& picture, QSize shown, QRect region, bool fast = false) {
+// What a view shows of `region` with the picture at `shown`, painted as the
+// Qt view paints it: from a picture's pieces, or from a whole image.
+template <typename Source>
+QImage viewOf(Source&& source, QSize shown, QRect region, bool fast = false) {
   QImage canvas(region.size(), QImage::Format_RGB32);
   canvas.fill(Qt::magenta);
   QPainter painter(&canvas);
   painter.translate(-region.topLeft());
-  kit::qt::paintPicture(painter, picture, shown, region, fast);
-  return canvas;
-}
-
-// The same view painted from a whole image.
-QImage viewOf(const QImage& image, QSize shown, QRect region) {
-  QImage canvas(region.size(), QImage::Format_RGB32);
-  QPainter painter(&canvas);
-  painter.translate(-region.topLeft());
-  kit::qt::paintPicture(painter, image, shown, region, false);
+  kit::qt::paintPicture(painter, source, shown, region, fast);
   return canvas;
 }
 

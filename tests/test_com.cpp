@@ -251,8 +251,7 @@ TEST_F(ComTest, RuntimeErrorsComeBackWithTheirNumberAndDescription) {
   IApplication* app = create();
   ASSERT_NE(app, nullptr);
   // Opening an image before ShowForm (error 91) through the vtable: the result
-  // is the scode; the description waits for the host. (Through Invoke the C
-  // client sees it.)
+  // is the scode; the description waits for the host.
   EXCEPINFO info{};
   const Bstr file("/nowhere/1.png");
   EXPECT_EQ(app->OpenImage(file.s, file.s), hresult(0x800A005B));
@@ -343,7 +342,6 @@ TEST_F(ComTest, ThumbNavReachesEverySinkAndTheHostAnswersWithOpenImage) {
   EXPECT_EQ(app->Release(), 0u);
   EXPECT_EQ(watcher.refs, 1u);
   EXPECT_EQ(host.refs, 1u);
-  EXPECT_EQ(DllCanUnloadNow(), S_FALSE);  // the toolbar and the photo windows stand
 }
 
 TEST_F(ComTest, PredeclaredInstanceIsOneObjectThatTheToolbarDoesNotKeepAlive) {
