@@ -10,13 +10,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <future>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -133,22 +134,29 @@ inline QByteArray libjpegOf(const QImage& image, const std::function<void(jpeg_c
   return bytes;
 }
 
-// Inserts an APP1 "Exif" segment after the start-of-image marker: a
-// big-endian TIFF header and one IFD entry, Orientation (0x0112), SHORT.
+// Appends `v` in `bytes` bytes, the least significant first when `little`.
+inline void put(QByteArray& out, uint32_t v, int bytes, bool little = true) {
+  for (int i = 0; i < bytes; ++i) out.append(static_cast<char>(v >> 8 * (little ? i : bytes - 1 - i)));
+}
+
+// An EXIF payload: "Exif", a TIFF header and an IFD of two entries, another
+// tag first, then the one given (the orientation is 0x0112, SHORT, one value).
+inline QByteArray exifPayload(bool little, unsigned tag, unsigned type, unsigned count, unsigned value) {
+  QByteArray p("Exif\0\0", 6);
+  p.append(little ? "II" : "MM");
+  for (const auto& [v, bytes] : std::initializer_list<std::pair<uint32_t, int>>{
+           {42, 2}, {8, 4}, {2, 2}, {0x010F, 2}, {2, 2}, {4, 4}, {0, 4}, {tag, 2}, {type, 2}, {count, 4},
+           {value, 2}, {0, 2}, {0, 4}})
+    put(p, v, bytes, little);
+  return p;
+}
+
+// Inserts an APP1 segment with that payload after the start-of-image marker.
 inline QByteArray withExifOrientation(const QByteArray& jpeg, int orientation) {
-  const unsigned char tiff[] = {'M', 'M', 0, 42, 0, 0, 0, 8,  // header, IFD at 8
-                                0, 1,                         // one entry
-                                0x01, 0x12, 0, 3, 0, 0, 0, 1,  // tag, type, count
-                                0, static_cast<unsigned char>(orientation), 0, 0,
-                                0, 0, 0, 0};                  // no next IFD
-  QByteArray payload("Exif\0\0", 6);
-  payload.append(reinterpret_cast<const char*>(tiff), sizeof tiff);
-  const int length = static_cast<int>(payload.size()) + 2;
-  QByteArray segment;
-  segment.append('\xFF').append('\xE1');
-  segment.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF));
-  segment.append(payload);
-  return jpeg.left(2) + segment + jpeg.mid(2);
+  const QByteArray payload = exifPayload(false, 0x0112, 3, 1, static_cast<unsigned>(orientation));
+  QByteArray segment("\xFF\xE1", 2);
+  put(segment, static_cast<uint32_t>(payload.size()) + 2, 2, false);
+  return jpeg.left(2) + segment + payload + jpeg.mid(2);
 }
 
 // Inserts an ICC profile after the start-of-image marker in APP2

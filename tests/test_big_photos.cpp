@@ -44,23 +44,15 @@ QImage qtRead(const std::string& path) {
   return reader.read().convertToFormat(QImage::Format_RGB32);
 }
 
-// What a view shows of `region` with the picture at `shown`, painted from
-// the picture's pieces as the Qt view paints it.
-QImage viewOf(kit::Picture& picture, QSize shown, QRect region, bool fast = false) {
+// What a view shows of `region` with the picture at `shown`, painted as the
+// Qt view paints it: from a picture's pieces, or from a whole image.
+template <typename Source>
+QImage viewOf(Source&& source, QSize shown, QRect region, bool fast = false) {
   QImage canvas(region.size(), QImage::Format_RGB32);
   canvas.fill(Qt::magenta);
   QPainter painter(&canvas);
   painter.translate(-region.topLeft());
-  kit::qt::paintPicture(painter, picture, shown, region, fast);
-  return canvas;
-}
-
-// The same view painted from a whole image.
-QImage viewOf(const QImage& image, QSize shown, QRect region) {
-  QImage canvas(region.size(), QImage::Format_RGB32);
-  QPainter painter(&canvas);
-  painter.translate(-region.topLeft());
-  kit::qt::paintPicture(painter, image, shown, region, false);
+  kit::qt::paintPicture(painter, source, shown, region, fast);
   return canvas;
 }
 
@@ -233,37 +225,29 @@ TEST_F(BigPhotoDecode, ARegionDecodesAsTheSamePartOfTheWhole) {
 // ---- the orientation tag ----
 
 TEST(BigPhotoOrientation, OnlyAWellFormedTagCounts) {
-  // An EXIF payload with two IFD entries, another tag first.
-  auto payload = [](bool little, unsigned tag, unsigned type, unsigned count, unsigned value) {
-    std::vector<unsigned char> p = {'E', 'x', 'i', 'f', 0, 0};
-    auto put = [&](uint32_t v, int bytes) {
-      for (int i = 0; i < bytes; ++i) p.push_back(static_cast<unsigned char>(v >> 8 * (little ? i : bytes - 1 - i)));
-    };
-    p.push_back(little ? 'I' : 'M');
-    p.push_back(p.back());
-    for (const auto& [v, bytes] : std::initializer_list<std::pair<uint32_t, int>>{
-             {42, 2}, {8, 4}, {2, 2}, {0x010F, 2}, {2, 2}, {4, 4}, {0, 4}, {tag, 2}, {type, 2}, {count, 4},
-             {value, 2}, {0, 2}, {0, 4}})
-      put(v, bytes);
-    return p;
+  using picture_test::exifPayload;
+  // Read from a copy of exactly its size, so that a read past the end shows.
+  auto read = [](const QByteArray& p) {
+    const std::vector<unsigned char> exact(p.begin(), p.end());
+    return kit::jpeg::exifOrientation(exact.data(), exact.size());
   };
-  auto read = [](const std::vector<unsigned char>& p) { return kit::jpeg::exifOrientation(p.data(), p.size()); };
-  EXPECT_EQ(read(payload(true, 0x0112, 3, 1, 8)), 8);
-  EXPECT_EQ(read(payload(false, 0x0112, 3, 1, 6)), 6);
+  EXPECT_EQ(read(exifPayload(true, 0x0112, 3, 1, 8)), 8);
+  EXPECT_EQ(read(exifPayload(false, 0x0112, 3, 1, 6)), 6);
   // Out of range, not a SHORT, not one value, another tag: upright.
   for (const auto& [tag, type, count, value] : {std::tuple{0x0112u, 3u, 1u, 0u}, {0x0112u, 3u, 1u, 9u},
                                                 {0x0112u, 4u, 1u, 6u}, {0x0112u, 3u, 2u, 6u}, {0x0113u, 3u, 1u, 6u}})
-    EXPECT_EQ(read(payload(false, tag, type, count, value)), 1) << tag << " " << type << " " << count << " " << value;
+    EXPECT_EQ(read(exifPayload(false, tag, type, count, value)), 1)
+        << tag << " " << type << " " << count << " " << value;
   // Cut anywhere before the value ends: upright, never a read past the end.
-  const auto whole = payload(false, 0x0112, 3, 1, 6);
-  for (std::size_t n = 0; n < whole.size() - 6; ++n)
-    EXPECT_EQ(read({whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n)}), 1) << n;
-  auto damaged = [&](std::vector<unsigned char> p, std::size_t at, unsigned char byte) { return p[at] = byte, p; };
-  EXPECT_EQ(read(damaged(whole, 6, 'X')), 1);   // byte order
-  EXPECT_EQ(read(damaged(whole, 13, 0xF0)), 1);  // the IFD lies past the end
+  const QByteArray whole = exifPayload(false, 0x0112, 3, 1, 6);
+  for (qsizetype n = 0; n < whole.size() - 6; ++n)
+    EXPECT_EQ(read(whole.left(n)), 1) << n;
+  auto damaged = [](QByteArray p, qsizetype at, char byte) { return p[at] = byte, p; };
+  EXPECT_EQ(read(damaged(whole, 6, 'X')), 1);     // byte order
+  EXPECT_EQ(read(damaged(whole, 13, '\xF0')), 1);  // the IFD lies past the end
   // 65000 entries claimed in a few bytes: those present are read, no more.
-  EXPECT_EQ(read(damaged(damaged(payload(false, 0x0113, 3, 1, 6), 14, 0xFF), 15, 0xE8)), 1);
-  EXPECT_EQ(read(damaged(whole, 14, 0xFF)), 6);
+  EXPECT_EQ(read(damaged(damaged(exifPayload(false, 0x0113, 3, 1, 6), 14, '\xFF'), 15, '\xE8')), 1);
+  EXPECT_EQ(read(damaged(whole, 14, '\xFF')), 6);
 }
 
 // ---- tiles ----

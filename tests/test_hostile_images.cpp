@@ -34,12 +34,9 @@ namespace {
 
 using picture_test::encode;
 using picture_test::pattern;
+using picture_test::put;
 
 // ---- making pictures ----
-
-void put(QByteArray& out, uint32_t v, int bytes, bool little = true) {
-  for (int i = 0; i < bytes; ++i) out.append(static_cast<char>(v >> 8 * (little ? i : bytes - 1 - i)));
-}
 
 // A GIF with a four-colour table whose LZW data holds only literal codes: a
 // clear code before every second pixel keeps the code width at three bits.

@@ -22,15 +22,7 @@ namespace {
 
 using picture_test::maxDifference;
 using picture_test::PictureFiles;
-
-// Smooth shading with a sharp-edged block, as photos have both.
-QImage scene(int width, int height) {
-  QImage image(width, height, QImage::Format_RGB32);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      image.setPixel(x, y, qRgb(255 * x / width, 255 * y / height, (x / 13 + y / 7) % 2 ? 40 : 220));
-  return image;
-}
+using picture_test::scene;
 
 TEST(ResampleTruth, RampsComeOutAtTheirExactInputCoordinates) {
   // Channel 0 rises 4 levels a column, channel 1 3 levels a row: an output

@@ -33,9 +33,7 @@ typedef struct Server {
   HRESULT (*registerServer)(void);
   HRESULT (*unregisterServer)(void);
   BSTR (*allocUtf8)(const char*);
-  void (*freeString)(BSTR);
   void (*variantClear)(VARIANT*);
-  void (*excepInfoClear)(EXCEPINFO*);
 } Server;
 
 static int load(Server* s, const char* path) {
@@ -50,11 +48,9 @@ static int load(Server* s, const char* path) {
   *(void**)&s->registerServer = dlsym(s->handle, "DllRegisterServer");
   *(void**)&s->unregisterServer = dlsym(s->handle, "DllUnregisterServer");
   *(void**)&s->allocUtf8 = dlsym(s->handle, "KorvenaAllocStringUtf8");
-  *(void**)&s->freeString = dlsym(s->handle, "KorvenaFreeString");
   *(void**)&s->variantClear = dlsym(s->handle, "KorvenaVariantClear");
-  *(void**)&s->excepInfoClear = dlsym(s->handle, "KorvenaExcepInfoClear");
   return s->getClassObject && s->canUnloadNow && s->registerServer && s->unregisterServer && s->allocUtf8 &&
-         s->freeString && s->variantClear && s->excepInfoClear;
+         s->variantClear;
 }
 
 static IApplication* create(Server* s) {
@@ -121,20 +117,19 @@ static VARIANT number(VARTYPE vt, double value) {
     case VT_R4: v.fltVal = (float)value; break;
     case VT_I4: v.lVal = (int32_t)value; break;
     case VT_CY: v.cyVal.int64 = (int64_t)(value * 10000); break;
-    case VT_BOOL: v.boolVal = value != 0 ? VARIANT_TRUE : VARIANT_FALSE; break;
     default: break;
   }
   return v;
 }
 
-/* Invokes a member with its arguments in rgvarg order; frees string arguments. */
-static HRESULT invoke(Server* s, IDispatch* d, DISPID id, WORD flags, VARIANT* args, UINT count, EXCEPINFO* excep) {
+/* Calls a method with its arguments in rgvarg order; frees string arguments. */
+static HRESULT invoke(Server* s, IDispatch* d, DISPID id, VARIANT* args, UINT count) {
   DISPPARAMS params = {args, NULL, count, 0};
   VARIANT result;
   UINT argErr = 0;
   HRESULT hr;
   memset(&result, 0, sizeof result);
-  hr = d->lpVtbl->Invoke(d, id, &IID_NULL, 0x409, flags, &params, &result, excep, &argErr);
+  hr = d->lpVtbl->Invoke(d, id, &IID_NULL, 0x409, DISPATCH_METHOD, &params, &result, NULL, &argErr);
   s->variantClear(&result);
   for (UINT i = 0; i < count; ++i) s->variantClear(&args[i]);
   return hr;
@@ -144,18 +139,11 @@ static HRESULT invokeText(Server* s, IDispatch* d, DISPID id, const char* text) 
   memset(&arg, 0, sizeof arg);
   arg.vt = VT_BSTR;
   arg.bstrVal = s->allocUtf8(text);
-  return invoke(s, d, id, DISPATCH_METHOD, &arg, 1, NULL);
+  return invoke(s, d, id, &arg, 1);
 }
 
 static void lateBinding(Server* s, IApplication* app, Sink* sink) {
   IDispatch* d = (IDispatch*)app;
-  OLECHAR name[] = {'f', 'i', 'r', 'e', 'E', 'v', 'e', 'n', 't', 'T', 'h', 'u', 'm', 'b', 'N', 'a', 'v', 0};
-  OLECHAR unknown[] = {'T', 'h', 'u', 'm', 'b', 0};
-  OLECHAR* names[] = {name};
-  DISPID id = 0;
-  CHECK(d->lpVtbl->GetIDsOfNames(d, &IID_NULL, names, 1, 0x409, &id) == S_OK && id == DISPID_FireEventThumbNav);
-  names[0] = unknown;
-  CHECK(d->lpVtbl->GetIDsOfNames(d, &IID_NULL, names, 1, 0x409, &id) == DISP_E_UNKNOWNNAME);
   /* The byte parameter as VariantChangeType coerces it: the direction the sink hears. */
   {
     float real = 2.5f;
@@ -174,7 +162,7 @@ static void lateBinding(Server* s, IApplication* app, Sink* sink) {
     cases[6].arg.pfltVal = &real, cases[7].arg.plVal = &whole, cases[8].arg.pvarVal = &inner;
     for (size_t i = 0; i < n; ++i) {
       sink->direction = 0;
-      if (invoke(s, d, DISPID_FireEventThumbNav, DISPATCH_METHOD, &cases[i].arg, 1, NULL) != cases[i].hr ||
+      if (invoke(s, d, DISPID_FireEventThumbNav, &cases[i].arg, 1) != cases[i].hr ||
           sink->direction != cases[i].direction) {
         fprintf(stderr, "coercion case %zu: direction %d\n", i, sink->direction);
         CHECK(0);
@@ -182,27 +170,10 @@ static void lateBinding(Server* s, IApplication* app, Sink* sink) {
     }
   }
   CHECK(invokeText(s, d, DISPID_FireEventThumbNav, " 1e0 ") == S_OK && sink->direction == 1);
-  CHECK(invokeText(s, d, DISPID_FireEventThumbNav, "next") == DISP_E_TYPEMISMATCH);
   CHECK(invokeText(s, d, DISPID_FireEventThumbNav, "1e3") == DISP_E_OVERFLOW);
   {
     VARIANT flag = number(VT_R8, 3.0);
-    CHECK(invoke(s, d, DISPID_FireEventNewWin, DISPATCH_METHOD, &flag, 1, NULL) == S_OK);
-  }
-  /* A property read is not a method call; scripting hosts send both flags. */
-  CHECK(invoke(s, d, DISPID_UnloadForm, DISPATCH_PROPERTYGET, NULL, 0, NULL) == DISP_E_MEMBERNOTFOUND);
-  CHECK(invoke(s, d, DISPID_UnloadForm, DISPATCH_METHOD | DISPATCH_PROPERTYGET, NULL, 0, NULL) == S_OK);
-  /* A runtime error: an image before ShowForm. */
-  {
-    VARIANT args[2];
-    EXCEPINFO excep;
-    memset(args, 0, sizeof args);
-    memset(&excep, 0, sizeof excep);
-    args[0].vt = args[1].vt = VT_BSTR;
-    args[0].bstrVal = s->allocUtf8("one.png");
-    args[1].bstrVal = s->allocUtf8("/nowhere/one.png");
-    CHECK(invoke(s, d, DISPID_OpenImage, DISPATCH_METHOD, args, 2, &excep) == DISP_E_EXCEPTION);
-    CHECK(excep.scode == (HRESULT)0x800A005Bu && excep.bstrDescription && excep.bstrDescription[0]);
-    s->excepInfoClear(&excep);
+    CHECK(invoke(s, d, DISPID_FireEventNewWin, &flag, 1) == S_OK);
   }
 }
 
