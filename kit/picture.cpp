@@ -570,6 +570,8 @@ DecodeTask::Work Picture::Impl::tileWork(const std::vector<QPoint>& missing) con
       jpeg::Decoded decoded = jpeg::decode(file, head, den, area, QSize(), limit, work, &cancelled);
       if (cancelled) break;
       // A tile that does not decode is left to the overview, silently.
+      // FIXME: a file whose header is sound and whose data is not shows such
+      // tiles as background and never says why; the error should reach the view.
       if (decoded.image.isNull()) continue;
       profile.convertToDisplay(decoded.image);
       for (const int t : pass) {

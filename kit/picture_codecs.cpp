@@ -57,6 +57,9 @@ bool cancelledNow(const std::atomic<bool>* cancelled) {
   return cancelled != nullptr && cancelled->load(std::memory_order_relaxed);
 }
 
+// FIXME: the header of a HEIF, AVIF or JPEG XL file is read this way too, on
+// the UI thread at open; reading only the boxes the header needs would spare it.
+// Inside one libheif or libavif call a cancel is not seen until it returns.
 bool readWhole(const std::string& path, QByteArray& bytes, std::string& error, std::int64_t maxBytes,
                const std::atomic<bool>* cancelled) {
   const std::unique_ptr<QFile> file = files::openForReader(path, error, cancelled);
