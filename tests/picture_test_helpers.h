@@ -29,14 +29,6 @@
 
 namespace picture_test {
 
-// A picture with some structure, so encoders produce real scan data.
-inline QImage pattern(int width, int height) {
-  QImage image(width, height, QImage::Format_RGB32);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) image.setPixel(x, y, qRgb((x * 9) & 255, (y * 13) & 255, ((x ^ y) * 5) & 255));
-  return image;
-}
-
 // Smooth gradients (so differently scaled decodes compare closely) and a dark
 // block near the top-left corner (so a wrong turn or place shows).
 inline QImage scene(int width, int height) {
@@ -167,10 +159,8 @@ inline QByteArray withIccProfile(const QByteArray& jpeg, const QByteArray& icc, 
   for (int i = 0; i < count; ++i) {
     const QByteArray part = icc.mid(static_cast<qsizetype>(i) * chunk, chunk);
     const auto length = static_cast<int>(part.size()) + 16;  // length field, name, sequence number, count
-    segments.append('\xFF')
-        .append('\xE2')
-        .append(static_cast<char>(length >> 8))
-        .append(static_cast<char>(length & 0xFF));
+    segments.append("\xFF\xE2", 2);
+    put(segments, static_cast<uint32_t>(length), 2, false);
     segments.append("ICC_PROFILE\0", 12).append(static_cast<char>(i + 1)).append(static_cast<char>(count)).append(part);
   }
   return jpeg.left(2) + segments + jpeg.mid(2);
@@ -222,8 +212,6 @@ class BusyWorkers {
     release();
     kit::setDecodeWaiting(kit::DecodeWaiting::Always);
   }
-  BusyWorkers(const BusyWorkers&) = delete;
-  BusyWorkers& operator=(const BusyWorkers&) = delete;
   void release() {
     if (released_) return;
     released_ = true;

@@ -29,13 +29,6 @@ using picture_test::scene;
 using picture_test::withExifOrientation;
 using picture_test::writeFile;
 
-// The bytes up to the end of the start-of-scan segment: a header with no data.
-QByteArray headerOnly(const QByteArray& jpeg) {
-  const qsizetype at = jpeg.indexOf("\xFF\xDA");
-  EXPECT_GT(at, 0) << "no start of scan";
-  return jpeg.left(at + 2 + ((static_cast<uint8_t>(jpeg[at + 2]) << 8) | static_cast<uint8_t>(jpeg[at + 3])));
-}
-
 // Qt's own full read, past any allocation limit in place.
 QImage qtRead(const std::string& path) {
   const AllocationLimit lifted(0);
@@ -126,7 +119,9 @@ TEST_F(BigPhotoDecode, ACutFileShowsWhatDecodedAndGreyAfterButAHeaderAloneDoesNo
   const auto complete = kit::Picture::open(whole);
   ASSERT_TRUE(complete->ensureDecoded(400, 400));
   EXPECT_FALSE(complete->partial());
-  const qsizetype header = headerOnly(jpeg).size();
+  // The bytes up to the end of the start-of-scan segment: a header with no data.
+  const qsizetype sos = jpeg.indexOf("\xFF\xDA");
+  const qsizetype header = sos + 2 + ((static_cast<uint8_t>(jpeg[sos + 2]) << 8) | static_cast<uint8_t>(jpeg[sos + 3]));
   for (const qsizetype length : {qsizetype{3}, qsizetype{60}, header - 3, header}) {
     SCOPED_TRACE(length);
     try {
@@ -231,13 +226,12 @@ TEST(BigPhotoOrientation, OnlyAWellFormedTagCounts) {
     const std::vector<unsigned char> exact(p.begin(), p.end());
     return kit::jpeg::exifOrientation(exact.data(), exact.size());
   };
-  EXPECT_EQ(read(exifPayload(true, 0x0112, 3, 1, 8)), 8);
-  EXPECT_EQ(read(exifPayload(false, 0x0112, 3, 1, 6)), 6);
-  // Out of range, not a SHORT, not one value, another tag: upright.
-  for (const auto& [tag, type, count, value] : {std::tuple{0x0112u, 3u, 1u, 0u}, {0x0112u, 3u, 1u, 9u},
-                                                {0x0112u, 4u, 1u, 6u}, {0x0112u, 3u, 2u, 6u}, {0x0113u, 3u, 1u, 6u}})
-    EXPECT_EQ(read(exifPayload(false, tag, type, count, value)), 1)
-        << tag << " " << type << " " << count << " " << value;
+  // Either byte order; then out of range, not a SHORT, not one value, another tag: upright.
+  for (const auto& [little, tag, type, count, value, read_as] :
+       {std::tuple{true, 0x0112u, 3u, 1u, 8u, 8}, {false, 0x0112u, 3u, 1u, 6u, 6}, {false, 0x0112u, 3u, 1u, 0u, 1},
+        {false, 0x0112u, 3u, 1u, 9u, 1}, {false, 0x0112u, 4u, 1u, 6u, 1}, {false, 0x0112u, 3u, 2u, 6u, 1},
+        {false, 0x0113u, 3u, 1u, 6u, 1}})
+    EXPECT_EQ(read(exifPayload(little, tag, type, count, value)), read_as) << tag << " " << type << " " << count;
   // Cut anywhere before the value ends: upright, never a read past the end.
   const QByteArray whole = exifPayload(false, 0x0112, 3, 1, 6);
   for (qsizetype n = 0; n < whole.size() - 6; ++n)
@@ -261,21 +255,18 @@ TEST(BigPhotoTileCache, KeepsItsBudgetLeastRecentlyUsedFirst) {
   cache.insert(b, tile);
   EXPECT_FALSE(cache.find(a).isNull());  // a is now the most recent
   cache.insert(c, tile);                 // over the budget: b goes
-  EXPECT_TRUE(cache.find(b).isNull());
-  EXPECT_FALSE(cache.find(a).isNull());
-  EXPECT_FALSE(cache.find(c).isNull());
+  EXPECT_EQ(std::tuple(cache.find(a).isNull(), cache.find(b).isNull(), cache.find(c).isNull()),
+            std::tuple(false, true, false));
   EXPECT_EQ(cache.bytes(), 80000);
   // Dropping a picture forgets only its tiles.
   cache.insert(other, tile);
   cache.drop(1);
-  EXPECT_EQ(cache.count(), 1);
-  EXPECT_EQ(cache.bytes(2), 40000);
+  EXPECT_EQ(std::pair(cache.count(), cache.bytes(2)), std::pair(1, std::int64_t{40000}));
   // One tile larger than the budget replaces the one under its key and is kept alone.
   QImage huge(200, 200, QImage::Format_RGB32);
   cache.insert(a, tile);
   cache.insert(other, huge);
-  EXPECT_EQ(cache.count(), 1);
-  EXPECT_EQ(cache.bytes(2), 160000);
+  EXPECT_EQ(std::pair(cache.count(), cache.bytes(2)), std::pair(1, std::int64_t{160000}));
 }
 
 using BigPhotoTiles = picture_test::PictureFiles;
@@ -432,16 +423,13 @@ TEST_F(BigPhotoWindow, WindowsShareOneBudgetAndTheLeastRecentlyShownGiveBack) {
   // Four hold 12 MB: a progressive one needs 3 MB of pixels and over 2 MB of
   // coefficients while it decodes, so the oldest gives back.
   app.OpenImage(jpeg("progressive.jpg", encode(scene(1000, 750), "jpeg", true)), "progressive.jpg");
-  EXPECT_EQ(width(5), 1000);
-  EXPECT_EQ(width(1), 0);
-  EXPECT_EQ(width(2), 1000);
+  EXPECT_EQ((std::vector{width(1), width(2), width(5)}), (std::vector{0, 1000, 1000}));
   for (int i = 0; i < 5; ++i) app.OpenImage(path, "photo.jpg");
   EXPECT_TRUE(messageBoxes().empty());
   std::int64_t held = 0;
   for (int i = 1; i <= 10; ++i) held += photo(i).c().picPhoto.picture()->heldBytes();
   EXPECT_LE(held, 16 << 20);
-  EXPECT_EQ(width(2), 0);      // given back
-  EXPECT_EQ(width(10), 1000);  // the last shown
+  EXPECT_EQ((std::vector{width(2), width(10)}), (std::vector{0, 1000}));  // given back; the last shown
   // Shown again, the first decodes again and the next oldest gives back.
   viewOf(*photo(1).c().picPhoto.picture(), QSize(1000, 750), QRect(0, 0, 1000, 750));
   EXPECT_EQ(width(1), 1000);

@@ -2,16 +2,15 @@
 // context mapped to its topic, the topic rendered with its style sheet, links
 // followed inside the file, and one window for every request.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "helpview/chm_file.h"
 #include "helpview/help_window.h"
@@ -26,9 +25,7 @@ constexpr const char* kHelpTitle = "Korvena Photo Viewer Help";
 
 std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // The product's own help, as the build makes it beside the library.
@@ -36,14 +33,10 @@ class ProductHelp : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!fs::exists(chm_)) GTEST_SKIP() << "the help file is not built (chmcmd, fp-utils)";
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
   const std::string chm_ = (fs::path(KORVENA_LIBRARY_FILE).parent_path() / "Lumastra.chm").string();
-  const fs::path dir_ = fs::temp_directory_path() / ("korvena-chm-test-" + std::to_string(::getpid()));
+  QTemporaryDir temporary_;
+  const fs::path dir_ = temporary_.path().toStdString();
 };
 
 TEST_F(ProductHelp, PagesReadBackAsTheirSources) {
@@ -128,7 +121,7 @@ TEST_F(HelpWindowTest, ClickedLinksOpenTheirTopicsFromTheFile) {
   EXPECT_TRUE(desk_.window()->windowTitle().startsWith(QStringLiteral("Welcome")));
   browser.backward();
   EXPECT_EQ(browser.source(), QUrl(QStringLiteral("chm:/viewer.htm")));
-  // A link in the form other help viewers use is read from the file shown.
+  // A link in the ms-its: form (file name, "::", then the page) is read from the file shown.
   emit browser.anchorClicked(QUrl(QStringLiteral("ms-its:Lumastra.chm::/keys.htm#top")));
   EXPECT_TRUE(desk_.window()->windowTitle().startsWith(QStringLiteral("Keys and mouse")));
 }

@@ -8,6 +8,7 @@
 #include <QImageReader>
 #include <QtEndian>
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <vector>
 
@@ -107,10 +108,7 @@ QByteArray rechunked(const QByteArray& png, int size, int rows, int badRow = -1)
 // A PNG of `kind` written with libspng: shading, a sharp pattern and, where
 // the kind has alpha, alpha from opaque to clear.
 QByteArray pngOf(const PngKind& kind, int width, int height) {
-  const int channels = kind.colorType == SPNG_COLOR_TYPE_TRUECOLOR         ? 3
-                       : kind.colorType == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA ? 4
-                       : kind.colorType == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ? 2
-                                                                          : 1;
+  const int channels = std::array{1, 0, 3, 1, 2, 0, 4}[kind.colorType];  // by the colour type's number
   const int bytes = kind.depth / 8;
   std::vector<unsigned char> data;
   for (int y = 0; y < height; ++y)
@@ -128,10 +126,8 @@ QByteArray pngOf(const PngKind& kind, int width, int height) {
                  0, 0, static_cast<std::uint8_t>(kind.interlaced ? 1 : 0)};
   spng_set_ihdr(ctx, &ihdr);
   spng_plte plte{};
-  spng_trns trns{};
-  trns.red = trns.gray = 30 * (bytes == 2 ? 257 : 1);
-  trns.green = 80;
-  trns.blue = 130;
+  const auto key = static_cast<std::uint16_t>(30 * (bytes == 2 ? 257 : 1));
+  spng_trns trns{.gray = key, .red = key, .green = 80, .blue = 130, .n_type3_entries = 0, .type3_alpha = {}};
   if (kind.colorType == SPNG_COLOR_TYPE_INDEXED) {
     plte.n_entries = 256;
     for (int i = 0; i < 256; ++i) plte.entries[i] = {std::uint8_t(i), std::uint8_t(255 - i), std::uint8_t(i * 7), 0};
