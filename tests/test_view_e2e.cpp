@@ -4,10 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 
-#include <QDir>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
