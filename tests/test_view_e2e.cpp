@@ -4,10 +4,9 @@
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -19,6 +18,8 @@
 #include <memory>
 #include <optional>
 #include <vector>
+
+#include "picture_test_helpers.h"
 
 namespace {
 
@@ -34,13 +35,19 @@ struct ViewRun {
   QByteArray out, err;
 };
 
+void Stop(QProcess& p, int ms = 5000) {
+  if (p.state() == QProcess::NotRunning) return;
+  p.terminate();
+  if (!p.waitForFinished(ms)) p.kill();
+  p.waitForFinished(2000);
+}
+
 ViewRun RunView(const QStringList& args, const QProcessEnvironment& env) {
   QProcess process;
   process.setProcessEnvironment(env);
   process.start(KORVENA_VIEW, args);
   if (!process.waitForFinished(60000)) {
-    process.kill();
-    process.waitForFinished(5000);
+    Stop(process);
     return {-1, process.readAllStandardOutput(), process.readAllStandardError() + "\n(did not finish)"};
   }
   return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, process.readAllStandardOutput(),
@@ -97,64 +104,38 @@ QImage CodedPicture(int width, int height) {
 }
 QPoint PlaceInCodedPicture(QRgb p) { return {qBlue(p) / 16 * 256 + qRed(p), qBlue(p) % 16 * 256 + qGreen(p)}; }
 
-void Stop(QProcess& p, int ms = 5000) {
-  if (p.state() == QProcess::NotRunning) return;
-  p.terminate();
-  if (!p.waitForFinished(ms)) p.kill();
-  p.waitForFinished(2000);
-}
-
-// A virtual screen (white root window) with openbox managing it, shared by
-// the tests; the server and the window manager end with the test program.
-class VirtualScreen {
- public:
-  ~VirtualScreen() {
-    Stop(wm_);
-    Stop(server_);
-  }
-  // The display's name, or empty with the reason in whyNot.
-  QString start(QString& whyNot) {
-    for (QProcess* p : {&server_, &wm_}) p->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    // -displayfd 1: the server picks a free display and writes its number once it accepts clients.
-    server_.start("Xvfb", {"-displayfd", "1", "-screen", "0", QString("%1x%2x24").arg(kScreenWidth).arg(kScreenHeight),
-                           "-wr", "-nolisten", "tcp", "-noreset"});
-    QElapsedTimer clock;
-    clock.start();
-    QByteArray number;
-    while (!number.contains('\n') && clock.elapsed() < 15000) {
-      if (!server_.waitForReadyRead(500) && server_.state() == QProcess::NotRunning) break;
-      number += server_.readAllStandardOutput();
-    }
-    if (!number.contains('\n')) return whyNot = "Xvfb did not start: " + server_.readAllStandardError(), QString();
-    const QString display = ":" + QString::fromLatin1(number.trimmed()), ready = dir_.filePath("wm-ready");
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("DISPLAY", display);
-    env.insert("HOME", dir_.path());
-    env.insert("XDG_CONFIG_HOME", dir_.path());
-    wm_.setProcessEnvironment(env);
-    wm_.start("openbox", {"--sm-disable", "--startup", "touch " + ready});
-    while (!QFile::exists(ready) && clock.elapsed() < 20000 && wm_.state() != QProcess::NotRunning) QThread::msleep(50);
-    if (!QFile::exists(ready)) return whyNot = "openbox did not start: " + wm_.readAllStandardError(), QString();
-    return display;
-  }
-
- private:
-  QTemporaryDir dir_;
-  QProcess server_, wm_;
-};
-
 class ViewOnScreen : public ::testing::Test {
  protected:
+  // A virtual screen (white root window) with openbox managing it, shared by
+  // the tests; the server and the window manager end with the test program.
   static void SetUpTestSuite() {
     for (const char* tool : {"Xvfb", "openbox", "xdotool", "xprop", "xwininfo", "import"})
       if (QStandardPaths::findExecutable(tool).isEmpty()) return void(whyNot_ = QString(tool) + " is not installed");
-    screen_ = new VirtualScreen;
-    display_ = screen_->start(whyNot_);
+    screen_ = std::make_unique<Screen>();
+    QProcess &server = screen_->server, &wm = screen_->wm;
+    for (QProcess* p : {&server, &wm}) p->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    // -displayfd 1: the server picks a free display and writes its number once it accepts clients.
+    server.start("Xvfb", {"-displayfd", "1", "-screen", "0", QString("%1x%2x24").arg(kScreenWidth).arg(kScreenHeight),
+                          "-wr", "-nolisten", "tcp", "-noreset"});
+    const QDeadlineTimer deadline(20000);
+    QByteArray number;
+    while (!number.contains('\n') && !deadline.hasExpired()) {
+      if (!server.waitForReadyRead(500) && server.state() == QProcess::NotRunning) break;
+      number += server.readAllStandardOutput();
+    }
+    if (!number.contains('\n')) return void(whyNot_ = "Xvfb did not start: " + server.readAllStandardError());
+    const QString display = ":" + QString::fromLatin1(number.trimmed()), ready = screen_->dir.filePath("wm-ready");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display);
+    env.insert("HOME", screen_->dir.path());
+    env.insert("XDG_CONFIG_HOME", screen_->dir.path());
+    wm.setProcessEnvironment(env);
+    wm.start("openbox", {"--sm-disable", "--startup", "touch " + ready});
+    while (!QFile::exists(ready) && !deadline.hasExpired() && wm.state() != QProcess::NotRunning) QThread::msleep(50);
+    if (!QFile::exists(ready)) return void(whyNot_ = "openbox did not start: " + wm.readAllStandardError());
+    display_ = display;
   }
-  static void TearDownTestSuite() {
-    delete screen_;
-    screen_ = nullptr;
-  }
+  static void TearDownTestSuite() { screen_.reset(); }
   void SetUp() override {
     if (display_.isEmpty()) GTEST_SKIP() << whyNot_.toStdString();
     ASSERT_TRUE(dir_.isValid());
@@ -192,9 +173,7 @@ class ViewOnScreen : public ::testing::Test {
   bool start(const QStringList& args) {
     view_.setProcessEnvironment(env_);
     view_.start(KORVENA_VIEW, args);
-    QElapsedTimer clock;
-    clock.start();
-    while (photoWindow().isEmpty() && clock.elapsed() < 30000) QThread::msleep(100);
+    for (const QDeadlineTimer deadline(30000); photoWindow().isEmpty() && !deadline.hasExpired();) QThread::msleep(100);
     return !photoWindow().isEmpty() && !shot().isNull();
   }
   // Runs a tool on the screen: the words of `line` split at blanks, then `more`; its output.
@@ -210,11 +189,8 @@ class ViewOnScreen : public ::testing::Test {
   // one when `wait`: photo windows carry the zoom rate, the toolbar and the
   // background have blank titles.
   QStringList windows(const QString& title, bool wait = false) {
-    return x(QString("xdotool search %1 --all --onlyvisible --pid %2 --name")
-                 .arg(wait ? "--sync" : "")
-                 .arg(view_.processId()),
-             {title})
-        .split('\n', Qt::SkipEmptyParts);
+    const QString search = QString("xdotool search %1 --all --onlyvisible --pid %2 --name").arg(wait ? "--sync" : "");
+    return x(search.arg(view_.processId()), {title}).split('\n', Qt::SkipEmptyParts);
   }
   QString photoWindow() { return windows("%$").value(0); }
   QString blankWindow(bool wholeScreen) {
@@ -222,7 +198,6 @@ class ViewOnScreen : public ::testing::Test {
       if ((clientRect(w).size() == QSize(kScreenWidth, kScreenHeight)) == wholeScreen) return w;
     return {};
   }
-  QString title(const QString& window) { return x("xprop WM_NAME -id " + window); }
   // A window's client area on the screen.
   QRect clientRect(const QString& window) {
     const QString info = x("xwininfo -id " + window);
@@ -273,15 +248,20 @@ class ViewOnScreen : public ::testing::Test {
     EXPECT_NEAR(at->x(), (client.width() - picture.width()) / 2.0, 1);
     EXPECT_NEAR(at->y(), (client.height() - picture.height()) / 2.0, 1);
   }
-  static VirtualScreen* screen_;
-  static QString display_, whyNot_;
+  struct Screen {
+    ~Screen() {
+      Stop(wm);
+      Stop(server);
+    }
+    QTemporaryDir dir;
+    QProcess server, wm;
+  };
+  static inline std::unique_ptr<Screen> screen_;
+  static inline QString display_, whyNot_;
   QTemporaryDir dir_;
   QProcessEnvironment env_ = QProcessEnvironment::systemEnvironment();
   QProcess view_;
 };
-
-VirtualScreen* ViewOnScreen::screen_ = nullptr;
-QString ViewOnScreen::display_, ViewOnScreen::whyNot_;
 
 // Below the button row, right of the buttons: the zoom box, the image list
 // and the option pages stand there once the panel is open.
@@ -304,9 +284,7 @@ TEST_F(ViewOnScreen, FirstPhotoAtTopLeftAndTheToolbarBesideItWidenedByTheDetails
 TEST_F(ViewOnScreen, UndecodableFirstPictureShowsTheErrorBox) {
   const QString broken = dir_.filePath("broken");
   ASSERT_TRUE(QDir().mkpath(broken));
-  QFile bad(broken + "/0-broken.jpg");
-  ASSERT_TRUE(bad.open(QIODevice::WriteOnly) && bad.write("this is not a JPEG file") > 0);
-  bad.close();
+  picture_test::writeFile((broken + "/0-broken.jpg").toStdString(), "this is not a JPEG file");
   ASSERT_TRUE(QFile::copy(kFirstSample, broken + "/1-sunset.jpg"));
   const QImage shot = screenshot({broken});
   const QRect centre(kScreenWidth / 2 - 60, kScreenHeight / 2 - 40, 120, 60);
@@ -336,31 +314,23 @@ TEST_F(ViewOnScreen, F1ShowsTheTopicInOneHelpWindowThatComesToTheFront) {
   const QStringList helpFoldersBefore = QDir("/tmp").entryList({"korvena-help-*"}, QDir::AllEntries);
   ASSERT_TRUE(start({kSamples}));
   const QString photo = photoWindow();
-  auto pressF1 = [&] {
+  // Asks for the active window until it is this one (for at most 15 seconds).
+  auto becomesActive = [&](const QString& window) {
+    for (int i = 0; i < 150 && x("xdotool getactivewindow") != window; ++i) QThread::msleep(100);
+    return x("xdotool getactivewindow") == window;
+  };
+  // A second F1 from the photo window, now in front, reuses the help window and brings it forward again.
+  QString help;
+  for (const char* press : {"first F1", "second F1"}) {
+    SCOPED_TRACE(press);
     x("xdotool windowactivate --sync " + photo);
     ASSERT_EQ(x("xdotool getactivewindow"), photo);
     x("xdotool key F1");
-  };
-  // Watches the root window's _NET_ACTIVE_WINDOW until it names the window.
-  auto becomesActive = [&](const QString& window) {
-    QProcess spy;
-    spy.setProcessEnvironment(env_);
-    spy.start("xprop", {"-root", "-spy", "_NET_ACTIVE_WINDOW"});
-    const QByteArray id = "0x" + QByteArray::number(window.toULongLong(), 16);
-    QByteArray seen;
-    while (!seen.trimmed().split('\n').last().endsWith(id) && spy.waitForReadyRead(15000))
-      seen += spy.readAllStandardOutput();
-    Stop(spy);
-    return seen.trimmed().split('\n').last().endsWith(id);
-  };
-  pressF1();
-  const QStringList helps = windows("The photo window and the toolbar - Korvena Photo Viewer Help", true);
-  ASSERT_EQ(helps.size(), 1) << "no help window at the photo window's topic";
-  const QString help = helps.first();
-  EXPECT_TRUE(becomesActive(help)) << "the help window is not in front";
-  // A second F1 from the photo window, now in front, reuses the help window and brings it forward again.
-  pressF1();
-  EXPECT_TRUE(becomesActive(help)) << "the help window did not come to the front again";
+    const QStringList helps = windows("The photo window and the toolbar - Korvena Photo Viewer Help", true);
+    ASSERT_EQ(helps.size(), 1) << "no help window at the photo window's topic";
+    help = help.isEmpty() ? helps.first() : help;
+    EXPECT_TRUE(becomesActive(help)) << "the help window is not in front";
+  }
   EXPECT_EQ(windows("Korvena Photo Viewer Help"), QStringList{help});
   // The windows carry the component's icon and the program's class.
   for (const QString& window : {photo, help}) {
@@ -420,22 +390,19 @@ TEST_F(ViewOnScreen, ThePhotoWindowFitsItsPictureTheToolbarIsAPaletteAndNextCent
   ASSERT_GT(clientRect(photoWindow()).width(), kScreenWidth - 10) << "the window is not maximised";
   // "MoveNext", the third button (26 pixels each), gives the toolbar the
   // keyboard once the next photo is open.
-  const QRect bar = clientRect(blankWindow(false));
-  click({bar.x() + 2 * 26 + 13, bar.y() + 13});
+  click({place.x() + 2 * 26 + 13, place.y() + 13});
   const QImage screen = shot();
-  ASSERT_TRUE(title(photoWindow()).contains("2-meadow.jpg  100%")) << "no next picture";
+  ASSERT_TRUE(x("xprop WM_NAME -id " + photoWindow()).contains("2-meadow.jpg  100%")) << "no next picture";
   expectCentred(screen, Picture(kSamples + "/2-meadow.jpg"), clientRect(photoWindow()));
   x("xdotool key Down Down Next");
   shot();
-  EXPECT_TRUE(title(photoWindow()).contains("2-meadow.jpg  100%"))
+  EXPECT_TRUE(x("xprop WM_NAME -id " + photoWindow()).contains("2-meadow.jpg  100%"))
       << "the zoom changed through a box the user cannot see";
 }
 
 TEST_F(ViewOnScreen, TinyPictureGetsAWindowItsTitleBarButtonsFitIn) {
   const QString file = dir_.filePath("tiny.png");
-  QImage tiny(40, 30, QImage::Format_RGB32);
-  tiny.fill(qRgb(200, 30, 30));
-  for (int y = 8; y < 22; ++y) std::fill_n(reinterpret_cast<QRgb*>(tiny.scanLine(y)) + 10, 20, qRgb(30, 60, 200));
+  const QImage tiny = picture_test::pattern(40, 30);
   ASSERT_TRUE(tiny.save(file));
   ASSERT_TRUE(start({file}));
   const QRect client = clientRect(photoWindow());
