@@ -402,7 +402,7 @@ TEST_F(ViewOnScreen, ThePhotoWindowFitsItsPictureTheToolbarIsAPaletteAndNextCent
 
 TEST_F(ViewOnScreen, TinyPictureGetsAWindowItsTitleBarButtonsFitIn) {
   const QString file = dir_.filePath("tiny.png");
-  const QImage tiny = picture_test::pattern(40, 30);
+  const QImage tiny = picture_test::scene(40, 30);
   ASSERT_TRUE(tiny.save(file));
   ASSERT_TRUE(start({file}));
   const QRect client = clientRect(photoWindow());
