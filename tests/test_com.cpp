@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "component/basView.h"
@@ -58,6 +59,8 @@ struct Call {
   SCODE scode = 0;
   std::string description, source;
   UINT argErr = 999;
+  using Error = std::tuple<HRESULT, SCODE, std::string>;
+  Error error() const { return {hr, scode, description}; }
 };
 
 // Arguments in rgvarg order (the last positional first, named ones first).
@@ -146,17 +149,6 @@ class ComTest : public ::testing::Test {
   static bool toolbarLoaded() { return kit::isFormLoaded("frmNavToolbar"); }
   std::string folder_;
 };
-
-TEST_F(ComTest, RegistrationReportsAStoreThatCannotBeRead) {
-  std::ofstream(fs::path(folder_) / "HKEY_LOCAL_MACHINE.reg") << "this is not a store\n[";
-  EXPECT_EQ(DllRegisterServer(), hresultFromWin32(reg::code::BadDatabase));
-  EXCEPINFO info{};
-  EXPECT_EQ(KorvenaGetErrorInfo(&info), S_OK);
-  EXPECT_EQ(info.scode, hresult(0x800703F1));
-  EXPECT_FALSE(toUtf8(info.bstrDescription).empty());
-  KorvenaExcepInfoClear(&info);
-  EXPECT_EQ(KorvenaGetErrorInfo(&info), S_FALSE);  // handed over once
-}
 
 TEST_F(ComTest, LateBindingFindsMembersByNameAndCoercesArguments) {
   IApplication* app = create();
@@ -250,11 +242,21 @@ TEST_F(ComTest, LateBindingFindsMembersByNameAndCoercesArguments) {
 }
 
 TEST_F(ComTest, RuntimeErrorsComeBackWithTheirNumberAndDescription) {
+  // Registration reports a store that cannot be read.
+  const fs::path storeFile = fs::path(folder_) / "HKEY_LOCAL_MACHINE.reg";
+  std::ofstream(storeFile) << "this is not a store\n[";
+  EXPECT_EQ(DllRegisterServer(), hresultFromWin32(reg::code::BadDatabase));
+  EXCEPINFO info{};
+  EXPECT_EQ(KorvenaGetErrorInfo(&info), S_OK);
+  EXPECT_EQ(info.scode, hresult(0x800703F1));
+  EXPECT_FALSE(toUtf8(info.bstrDescription).empty());
+  KorvenaExcepInfoClear(&info);
+  EXPECT_EQ(KorvenaGetErrorInfo(&info), S_FALSE);  // handed over once
+  fs::remove(storeFile);
   IApplication* app = create();
   ASSERT_NE(app, nullptr);
   // Opening an image before ShowForm (error 91) through the vtable: the result
   // is the scode; the description waits for the host.
-  EXCEPINFO info{};
   const Bstr file("/nowhere/1.png");
   EXPECT_EQ(app->OpenImage(file.s, file.s), hresult(0x800A005B));
   ASSERT_EQ(KorvenaGetErrorInfo(&info), S_OK);
@@ -268,17 +270,13 @@ TEST_F(ComTest, RuntimeErrorsComeBackWithTheirNumberAndDescription) {
   EXPECT_EQ(invoke(app, DISPID_Style, {text(u"pbMDILoading")}).hr, S_OK);
   EXPECT_EQ(app->ShowForm(), S_OK);
   Call call = invoke(app, DISPID_UnloadForm);
-  EXPECT_EQ(call.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(call.scode, hresult(0x800403E8));
-  EXPECT_EQ(call.description, "AppName may not be empty");
+  EXPECT_EQ(call.error(), Call::Error(DISP_E_EXCEPTION, hresult(0x800403E8), "AppName may not be empty"));
   EXPECT_EQ(call.source, "Korvena");
   EXPECT_EQ(KorvenaGetErrorInfo(&info), S_FALSE);  // handed over by Invoke, not left behind
   EXPECT_FALSE(toolbarLoaded());  // the unload itself completed
   // A Style argument with no text form fails inside the member: error 13.
-  call = invoke(app, DISPID_Style, {typed(VT_NULL)});
-  EXPECT_EQ(call.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(call.scode, hresult(0x800A000D));
-  EXPECT_EQ(call.description, "Type mismatch");
+  EXPECT_EQ(invoke(app, DISPID_Style, {typed(VT_NULL)}).error(),
+            Call::Error(DISP_E_EXCEPTION, hresult(0x800A000D), "Type mismatch"));
   EXPECT_EQ(app->Release(), 0u);
 }
 

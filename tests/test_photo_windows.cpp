@@ -126,10 +126,7 @@ TEST_P(FittedPicture, NeverGetsAScrollBarOrAnError) {
 
 INSTANTIATE_TEST_SUITE_P(Sizing, FittedPicture,
                          ::testing::Values(FitCase{15360, 11520, 100, 16000}, FitCase{15360, 11520, 1170, 12000},
-                                           FitCase{2400, 3600, 600, 100}),
-                         [](const ::testing::TestParamInfo<FitCase>& info) {
-                           return std::to_string(info.param.pixelsWide) + "x" + std::to_string(info.param.pixelsHigh);
-                         });
+                                           FitCase{2400, 3600, 600, 100}));
 
 TEST_F(Sizing, ActivationMakesTheWindowCurrentAndItsCaptionNamesItsOwnPicture) {
   start(true);
@@ -167,25 +164,18 @@ class Scrolling : public ComponentTest {
 
 TEST_F(Scrolling, BarsAppearForAnOverflowAndNarrowTheView) {
   // A small picture is centred, half to even; a horizontal bar can make the vertical one needed.
-  struct Case {
-    float width, height;
-    bool horizontal, vertical;
-    float viewWidth, viewHeight, top, left;
-  };
-  for (const Case& c :
-       {Case{4000, 3001, false, false, 9000, 6000, 1500, 2500}, Case{9500, 5000, true, false, 9000, 5760, 380, 0},
-        Case{9500, 5900, true, true, 8760, 5760, 0, 0}}) {
-    SCOPED_TRACE(c.height);
-    auto& w = layout(c.width, c.height);
-    EXPECT_EQ(w.c().HScroll.visible(), c.horizontal);
-    EXPECT_EQ(w.c().VScroll.visible(), c.vertical);
-    EXPECT_FLOAT_EQ(w.c().picForm.width(), c.viewWidth);
-    EXPECT_FLOAT_EQ(w.c().picForm.height(), c.viewHeight);
-    EXPECT_FLOAT_EQ(w.c().picPhoto.top(), c.top);
-    EXPECT_FLOAT_EQ(w.c().picPhoto.left(), c.left);
-    if (c.horizontal && !c.vertical) {
-      EXPECT_EQ(w.c().HScroll.max(), 500);
-      EXPECT_EQ(w.c().HScroll.smallChange(), 900);
+  // Picture size; the bars shown (horizontal, vertical), the view's size and the picture's top left.
+  using Seen = std::tuple<bool, bool, QSizeF, QPointF>;
+  for (const auto& [size, seen] : {std::pair{QSizeF(4000, 3001), Seen{false, false, {9000, 6000}, {2500, 1500}}},
+                                   {QSizeF(9500, 5000), Seen{true, false, {9000, 5760}, {0, 380}}},
+                                   {QSizeF(9500, 5900), Seen{true, true, {8760, 5760}, {0, 0}}}}) {
+    SCOPED_TRACE(size.height());
+    const auto& c = layout(static_cast<float>(size.width()), static_cast<float>(size.height())).c();
+    EXPECT_EQ(Seen(c.HScroll.visible(), c.VScroll.visible(), QSizeF(c.picForm.width(), c.picForm.height()),
+                   QPointF(c.picPhoto.left(), c.picPhoto.top())),
+              seen);
+    if (size == QSizeF(9500, 5000)) {
+      EXPECT_EQ(std::pair(c.HScroll.max(), c.HScroll.smallChange()), std::pair(500, 900));
     }
   }
 }

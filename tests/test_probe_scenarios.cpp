@@ -27,14 +27,12 @@ class Probe : public ::testing::Test {
   }
   // Runs the probe on `script`, written into the folder as script.txt; its exit status.
   int runScript(const QByteArray& script) {
-    QFile file(dir.filePath("script.txt"));
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(script) == script.size());
-    file.close();
+    write("script.txt", script);
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("TMPDIR", dir.path());  // so the store folder can be seen to go
     process.setProcessEnvironment(env);
-    process.start(KORVENA_PROBE, {file.fileName()});
+    process.start(KORVENA_PROBE, {dir.filePath("script.txt")});
     EXPECT_TRUE(process.waitForFinished(30000));
     out = process.readAllStandardOutput();
     err = process.readAllStandardError();
@@ -156,12 +154,9 @@ dump
   const QJsonArray newWin = eventsOf(d, "FireEventNewWin");
   ASSERT_EQ(newWin.size(), 2);  // the load, then the button
   EXPECT_TRUE(newWin[1].toObject()["value"].toBool());
-  // From the last picture the show wraps to the first (Auto-Repeat is on); how a
-  // running show looks is the toolbar tests'.
-  const QJsonArray ticks = eventsOf(dump(1), "ThumbNav");
-  ASSERT_EQ(ticks.size(), 3);
-  const int dirs[] = {3, 1, 3};
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(ticks[i].toObject()["dir"].toInt(), dirs[i]);
+  // The clock drives the show: three ticks in six seconds. Where it goes after the
+  // last picture and how a running show looks are the toolbar tests'.
+  EXPECT_EQ(eventsOf(dump(1), "ThumbNav").size(), 3);
 }
 
 TEST_F(Probe, ErrorsAreEventsBadFilesGiveOneMessageAndScrollBarsFollowTheZoom) {

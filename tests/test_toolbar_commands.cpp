@@ -143,11 +143,10 @@ TEST_F(Placement, PositionButtonsMoveTheCurrentWindow) {
   }
 }
 
-class Slideshow : public ComponentTest {
+class Slideshow : public Navigation {
  protected:
   void SetUp() override {
-    ComponentTest::SetUp();
-    for (auto name : {"1.png", "2.png", "3.png"}) host.files.push_back(picture(name, 40, 30));
+    Navigation::SetUp();
     start();
   }
   void setInterval(const std::string& minutes, const std::string& seconds) {
