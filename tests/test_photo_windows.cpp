@@ -92,10 +92,8 @@ TEST_F(Sizing, FitShrinksALargePictureAndTallPicturesGetABarAllowance) {
   // Too tall at 800 %: as tall as the screen, one bar wider.
   app.OpenImage(picture("tall.png", 20, 100), "tall");
   bar().cboZoomRate.userPick(10);
-  EXPECT_FLOAT_EQ(w.height(), 11520);
-  EXPECT_FLOAT_EQ(w.width(), 2730);
-  EXPECT_TRUE(w.c().VScroll.visible());
-  EXPECT_FALSE(w.c().HScroll.visible());
+  EXPECT_EQ(QSizeF(w.width(), w.height()), QSizeF(2730, 11520));
+  EXPECT_EQ(std::pair(w.c().HScroll.visible(), w.c().VScroll.visible()), std::pair(false, true));
   bar().cboZoomRate.setText("-5");  // a negative or zero rate fits
   w.ResizeImage();
   EXPECT_FLOAT_EQ(w.ZoomPercent, 100);
@@ -231,9 +229,8 @@ TEST_F(PhotoLifecycle, KeysHelpMenuAndEscape) {
 using ToolbarSetup = ComponentTest;
 
 TEST_F(ToolbarSetup, UnloadSavesPlaceAndRateAndTheNextLoadRestoresThemButNotValuesThatAreNotNumbers) {
-  korvena::WriteSetting("KorvenaTest", "Dialog\\D9", "Left", "left edge");
-  korvena::WriteSetting("KorvenaTest", "Dialog\\D9", "Top", "-20000");
-  korvena::WriteSetting("KorvenaTest", "Dialog\\D9", "ZoomRate", "99999");
+  for (const auto& [key, value] : {std::pair{"Left", "left edge"}, {"Top", "-20000"}, {"ZoomRate", "99999"}})
+    korvena::WriteSetting("KorvenaTest", "Dialog\\D9", key, value);
   start();
   EXPECT_FALSE(toolbar().visible());  // loaded collapsed, shown with the first picture
   EXPECT_FLOAT_EQ(toolbar().left(), 9000);
