@@ -212,11 +212,7 @@ TEST_F(PhotoLifecycle, KeysHelpMenuAndEscape) {
   toolbar().userKeyDown(112);
   auto events = kit::platform().takeEvents();
   ASSERT_EQ(events.size(), 2u);
-  for (auto& e : events) {
-    EXPECT_EQ(e.kind, kit::PlatformEvent::Kind::Help);
-    EXPECT_EQ(e.context, 15);
-    EXPECT_EQ(e.command, 15);
-  }
+  for (auto& e : events) EXPECT_EQ(std::tuple(e.kind, e.context, e.command), std::tuple(kit::PlatformEvent::Kind::Help, 15, 15));
   // Right-click on the picture pops the menu; outside it does not.
   auto& pic = photo(1).c().picPhoto;
   photo(1).userRightClick(pic.left() + 10, pic.top() + 10);

@@ -72,17 +72,16 @@ TEST_F(Navigation, FocusNeverRestsOnAControlClippedByTheCollapsedToolbar) {
 TEST_F(Navigation, DetailsButtonTogglesThePanelAndKeepsItsPage) {
   start();
   EXPECT_EQ(bar().Toolbar.button("Details").image, "MoreDetails");
-  const float collapsedW = toolbar().width(), collapsedH = toolbar().height();
+  const QSizeF collapsed(toolbar().width(), toolbar().height());
   clickButton("Details");
   EXPECT_EQ(bar().Toolbar.button("Details").image, "LessDetails");
-  EXPECT_FLOAT_EQ(toolbar().width(), 7379);  // the image list's right edge and a margin
-  EXPECT_FLOAT_EQ(toolbar().height(), 2863.5f);
+  // The width is the image list's right edge and a margin.
+  EXPECT_EQ(QSizeF(toolbar().width(), toolbar().height()), QSizeF(7379, 2863.5));
   bar().TabStrip.userSelect(3);
   EXPECT_TRUE(bar().fraTabStrip[3]->visible());
   EXPECT_FALSE(bar().fraTabStrip[1]->visible());
   clickButton("Details");
-  EXPECT_FLOAT_EQ(toolbar().width(), collapsedW);
-  EXPECT_FLOAT_EQ(toolbar().height(), collapsedH);
+  EXPECT_EQ(QSizeF(toolbar().width(), toolbar().height()), collapsed);
   clickButton("Details");
   EXPECT_TRUE(bar().fraTabStrip[3]->visible());  // the page survives
   bar().TabStrip.userSelect(3);
@@ -154,6 +153,8 @@ class Slideshow : public Navigation {
   }
   void startShow() { bar().mnuPopOptionStartSlideshow.userClick(); }
   bool running() { return toolbar().tag() == "Autoslide"; }
+  // Whether a show runs, whether the toolbar shows, and the cursor's counter.
+  std::tuple<bool, bool, int> show() { return {running(), toolbar().visible(), kit::platform().cursorCounter()}; }
 };
 
 TEST_F(Slideshow, NumberBoxesHoldPlainNumbersAndIntervalsTheTimerCannotRunAreRefusedBeforeAnythingChanges) {
@@ -191,9 +192,7 @@ TEST_F(Slideshow, StartsInOneCollapsedWindowRepeatsThroughTheHostsListAndStopsOn
   startShow();
   EXPECT_FALSE(app.newWindowMode());
   EXPECT_EQ(bar().Toolbar.button("Details").image, "MoreDetails");
-  EXPECT_TRUE(running());
-  EXPECT_FALSE(toolbar().visible());
-  EXPECT_EQ(kit::platform().cursorCounter(), -1);
+  EXPECT_EQ(show(), std::tuple(true, false, -1));
   EXPECT_EQ(host.requests, (std::vector<int>{1}));  // no current image: first
   advance(4999);
   EXPECT_EQ(host.requests.size(), 1u);
@@ -203,9 +202,7 @@ TEST_F(Slideshow, StartsInOneCollapsedWindowRepeatsThroughTheHostsListAndStopsOn
   EXPECT_TRUE(bar().Toolbar.button("MoveNext").enabled);
   // Esc in a photo window stops the show and brings everything back.
   photo(1).userKeyPress(27);
-  EXPECT_FALSE(running());
-  EXPECT_TRUE(toolbar().visible());
-  EXPECT_EQ(kit::platform().cursorCounter(), 0);
+  EXPECT_EQ(show(), std::tuple(false, true, 0));
   EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
   // Esc on the toolbar only stops the timer.
   startShow();
@@ -232,9 +229,7 @@ TEST_F(Slideshow, AStopLeavesNoCountdownAndWithoutRepeatTheTickAfterTheEndStops)
   EXPECT_EQ(host.current, 2);
   EXPECT_FALSE(bar().Toolbar.button("MoveNext").enabled);
   advance(5000);
-  EXPECT_FALSE(running());
-  EXPECT_TRUE(toolbar().visible());
-  EXPECT_EQ(kit::platform().cursorCounter(), 0);
+  EXPECT_EQ(show(), std::tuple(false, true, 0));
   EXPECT_TRUE(bar().Toolbar.button("MoveNext").enabled);
   advance(60000);
   EXPECT_EQ(host.requests, (std::vector<int>{3, 3}));
