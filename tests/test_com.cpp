@@ -303,8 +303,7 @@ TEST_F(ComTest, ThumbNavReachesEverySinkAndTheHostAnswersWithOpenImage) {
   EXPECT_EQ(invoke(app, DISPID_Style, {text(u"pbMDILoading")}).hr, S_OK);
   EXPECT_EQ(app->ShowForm(), S_OK);
   NavToolbar().c().Toolbar.userClick("MoveNext");
-  ASSERT_EQ(watcher.calls.size(), 1u);
-  EXPECT_EQ(watcher.calls[0], std::make_pair(3, false));
+  EXPECT_EQ(watcher.calls, (std::vector<std::pair<int, bool>>{{3, false}}));
   ASSERT_EQ(imageList().listCount(), 1);
   EXPECT_EQ(imageList().itemText(0), "image3");
   VARIANT_BOOL result = VARIANT_FALSE;
@@ -320,8 +319,7 @@ TEST_F(ComTest, ThumbNavReachesEverySinkAndTheHostAnswersWithOpenImage) {
   plain.dispatchCapable = false;
   DWORD cookie = 7;
   EXPECT_EQ(point->Advise(&plain, &cookie), CONNECT_E_CANNOTCONNECT);
-  EXPECT_EQ(cookie, 0u);
-  EXPECT_EQ(plain.refs, 1u);
+  EXPECT_EQ(std::pair(cookie, plain.refs), std::pair(DWORD{0}, ULONG{1}));
   EXPECT_EQ(point->Advise(nullptr, &cookie), E_POINTER);
   // A sink that leaves during its own event does not disturb the others.
   EXPECT_EQ(point->Unadvise(hostCookie), S_OK);
@@ -332,8 +330,7 @@ TEST_F(ComTest, ThumbNavReachesEverySinkAndTheHostAnswersWithOpenImage) {
   EXPECT_EQ(point->Advise(&host, &hostCookie), S_OK);
   EXPECT_EQ(app->FireEventThumbNav(MoveLast, &result), S_OK);
   EXPECT_EQ(result, VARIANT_TRUE);
-  EXPECT_EQ(leaving.calls.size(), 1u);
-  EXPECT_EQ(leaving.refs, 1u);
+  EXPECT_EQ(std::pair(leaving.calls.size(), leaving.refs), std::pair(size_t{1}, ULONG{1}));
   EXPECT_FALSE(host.malformed || watcher.malformed || leaving.malformed);
   // The last release lets go of the remaining sinks.
   point->Release();
@@ -444,8 +441,7 @@ TEST(ComStrings, LengthPrefixedStringsAndTheirConversions) {
   EXPECT_EQ(toUtf8(std::u16string_view(lone)), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
   VARIANT v = text(u"owned");
   KorvenaVariantClear(&v);
-  EXPECT_EQ(v.vt, VT_EMPTY);
-  EXPECT_EQ(v.bstrVal, nullptr);
+  EXPECT_EQ(std::pair(v.vt, v.bstrVal), std::pair(VARTYPE{VT_EMPTY}, BSTR{nullptr}));
   KorvenaVariantClear(nullptr);
 }
 

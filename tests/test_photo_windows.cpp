@@ -33,8 +33,7 @@ TEST_F(Slots, ClosedSlotsAreReusedLastClosedFirstAndTheToolbarsCloseBoxFreesThem
   bar().chkBlankBack.userClick();
   ASSERT_TRUE(korvena::BackGround().visible());
   toolbar().userClose();
-  EXPECT_TRUE(toolbar().loaded());
-  EXPECT_FALSE(toolbar().visible());
+  EXPECT_EQ(std::pair(toolbar().loaded(), toolbar().visible()), std::pair(true, false));  // loaded, hidden
   EXPECT_EQ(bar().cboImageName.listCount(), 0);
   EXPECT_FALSE(korvena::BackGround().loaded());
   EXPECT_EQ(freeSlots(), (std::vector<int16_t>{0}));
@@ -115,8 +114,7 @@ TEST_P(FittedPicture, NeverGetsAScrollBarOrAnError) {
   app.OpenImage(picture("p.png", f.pixelsWide, f.pixelsHigh), "p.png");
   korvena::frmPhoto& w = photo(1);
   EXPECT_TRUE(messageBoxes().empty());
-  EXPECT_FALSE(w.c().HScroll.visible());
-  EXPECT_FALSE(w.c().VScroll.visible());
+  EXPECT_EQ(std::pair(w.c().HScroll.visible(), w.c().VScroll.visible()), std::pair(false, false));
   EXPECT_LE(w.width(), f.screenWidth);
   EXPECT_EQ(w.ResizeGuard, 0);
   EXPECT_EQ(w.caption().rfind("p.png  ", 0), 0u) << w.caption();

@@ -45,8 +45,7 @@ TEST_F(Navigation, ImageListBringsItsWindowForwardAndIgnoresCodeChanges) {
   EXPECT_EQ(state().CurrentIndex, 1);
   EXPECT_TRUE(toolbar().active());
   const auto& z = kit::platform().zOrder();
-  EXPECT_EQ(z[0], &toolbar());
-  EXPECT_EQ(z[1], &photo(1));
+  EXPECT_EQ(std::vector<kit::Form*>(z.begin(), z.begin() + 2), (std::vector<kit::Form*>{&toolbar(), &photo(1)}));
   state().bFillingList = true;
   bar().cboImageName.userPick(2);
   EXPECT_EQ(state().CurrentIndex, 1);

@@ -22,9 +22,8 @@ TEST(ViewOptions, ReadsEveryOptionWithDefaultsForTheRestAndNamesMistakes) {
                     "--screenshot-delay", "0", "photos", "-", "--", "--odd-name.jpg"});
   ASSERT_EQ(r.error, "");
   EXPECT_TRUE(r.options.newWindow && r.options.blankScreen && r.options.details);
-  EXPECT_EQ(r.options.slideshowSeconds, 5u);
-  EXPECT_EQ(r.options.screenshot, "out/a.png");
-  EXPECT_EQ(r.options.screenshotDelayMs, 0u);
+  EXPECT_EQ(std::tuple(r.options.slideshowSeconds, r.options.screenshot, r.options.screenshotDelayMs),
+            std::tuple(std::optional(5u), std::string("out/a.png"), 0u));
   EXPECT_EQ(r.options.paths, (std::vector<std::string>{"photos", "-", "--odd-name.jpg"}));
   const Options defaults = ParseOptions({"samples"}).options;
   EXPECT_FALSE(defaults.newWindow || defaults.blankScreen || defaults.details || defaults.slideshowSeconds);
