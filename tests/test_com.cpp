@@ -259,8 +259,8 @@ TEST_F(ComTest, RuntimeErrorsComeBackWithTheirNumberAndDescription) {
   const Bstr file("/nowhere/1.png");
   EXPECT_EQ(app->OpenImage(file.s, file.s), hresult(0x800A005B));
   ASSERT_EQ(KorvenaGetErrorInfo(&info), S_OK);
-  EXPECT_EQ(info.scode, hresult(0x800A005B));
-  EXPECT_EQ(toUtf8(info.bstrDescription), "Object variable or With block variable not set");
+  EXPECT_EQ(std::pair(info.scode, toUtf8(info.bstrDescription)),
+            std::pair(hresult(0x800A005B), std::string("Object variable or With block variable not set")));
   KorvenaExcepInfoClear(&info);
   // A number over 16 bits is the result itself: the store refuses an empty
   // application name when the toolbar saves its place.

@@ -210,7 +210,8 @@ TEST_F(PhotoLifecycle, KeysHelpMenuAndEscape) {
   toolbar().userKeyDown(112);
   auto events = kit::platform().takeEvents();
   ASSERT_EQ(events.size(), 2u);
-  for (auto& e : events) EXPECT_EQ(std::tuple(e.kind, e.context, e.command), std::tuple(kit::PlatformEvent::Kind::Help, 15, 15));
+  for (auto& e : events)
+    EXPECT_EQ(std::tuple(e.kind, e.context, e.command), std::tuple(kit::PlatformEvent::Kind::Help, 15L, 15));
   // Right-click on the picture pops the menu; outside it does not.
   auto& pic = photo(1).c().picPhoto;
   photo(1).userRightClick(pic.left() + 10, pic.top() + 10);
@@ -237,8 +238,7 @@ TEST_F(ToolbarSetup, UnloadSavesPlaceAndRateAndTheNextLoadRestoresThemButNotValu
   EXPECT_EQ(korvena::ReadSetting("KorvenaTest", "Dialog\\D9", "ZoomRate", ""), "37");
   app.ShowForm();
   EXPECT_EQ(QPointF(toolbar().left(), toolbar().top()), QPointF(1234, 567));
-  EXPECT_EQ(bar().cboZoomRate.text(), "37%");
-  EXPECT_EQ(bar().cboZoomRate.listIndex(), -1);
+  EXPECT_EQ(std::pair(bar().cboZoomRate.text(), bar().cboZoomRate.listIndex()), std::pair(std::string("37%"), -1));
   bar().cboZoomRate.userPick(0);
   app.UnloadForm();
   EXPECT_EQ(korvena::ReadSetting("KorvenaTest", "Dialog\\D9", "ZoomRate", ""), "-1");

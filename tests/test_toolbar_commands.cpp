@@ -118,8 +118,7 @@ TEST_F(Zoom, PickedAndTypedRatesResizeOnlyTheCurrentWindow) {
   EXPECT_EQ(messageBoxes().size(), 0u);
   zoom.userSetText("0");
   zoom.userKeyPress(13);
-  EXPECT_EQ(zoom.text(), "Fit to Window");
-  EXPECT_EQ(zoom.listIndex(), 0);
+  EXPECT_EQ(std::pair(zoom.text(), zoom.listIndex()), std::pair(std::string("Fit to Window"), 0));
 }
 
 using Placement = ComponentTest;
