@@ -10,7 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -81,12 +81,11 @@ class StoreFolderTest : public ::testing::Test {
     std::filesystem::remove_all(dir);
   }
   std::string file() const { return dir + "/HKEY_LOCAL_MACHINE.reg"; }
-  std::string contents() const {
-    std::ifstream in(file(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
+  static std::string textOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
+  std::string contents() const { return textOf(file()); }
   void writeFile(const std::string& text) const { std::ofstream(file(), std::ios::binary) << text; }
   // Whether a temporary file of a write is left in the folder.
   bool tempFileLeft() const {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "component/basView.h"
@@ -58,6 +59,8 @@ struct Call {
   SCODE scode = 0;
   std::string description, source;
   UINT argErr = 999;
+  using Error = std::tuple<HRESULT, SCODE, std::string>;
+  Error error() const { return {hr, scode, description}; }
 };
 
 // Arguments in rgvarg order (the last positional first, named ones first).
@@ -147,17 +150,6 @@ class ComTest : public ::testing::Test {
   std::string folder_;
 };
 
-TEST_F(ComTest, RegistrationReportsAStoreThatCannotBeRead) {
-  std::ofstream(fs::path(folder_) / "HKEY_LOCAL_MACHINE.reg") << "this is not a store\n[";
-  EXPECT_EQ(DllRegisterServer(), hresultFromWin32(reg::code::BadDatabase));
-  EXCEPINFO info{};
-  EXPECT_EQ(KorvenaGetErrorInfo(&info), S_OK);
-  EXPECT_EQ(info.scode, hresult(0x800703F1));
-  EXPECT_FALSE(toUtf8(info.bstrDescription).empty());
-  KorvenaExcepInfoClear(&info);
-  EXPECT_EQ(KorvenaGetErrorInfo(&info), S_FALSE);  // handed over once
-}
-
 TEST_F(ComTest, LateBindingFindsMembersByNameAndCoercesArguments) {
   IApplication* app = create();
   ASSERT_NE(app, nullptr);
@@ -177,12 +169,11 @@ TEST_F(ComTest, LateBindingFindsMembersByNameAndCoercesArguments) {
   EXPECT_EQ(invoke(d, DISPID_srcAppName, {text(u"Host \u00D8")}).hr, S_OK);
   EXPECT_EQ(view().sHostAppName, "Host \xC3\x98");
   view().sHostAppName = "Host";
-  EXPECT_EQ(invoke(d, DISPID_Style, {typed(VT_UI1, 7)}).hr, S_OK);
-  EXPECT_EQ(view().sViewStyle, "7");
-  EXPECT_EQ(invoke(d, DISPID_Style, {typed(VT_BOOL, 1)}).hr, S_OK);
-  EXPECT_EQ(view().sViewStyle, "True");
-  EXPECT_EQ(invoke(d, DISPID_Style).hr, S_OK);  // left out
-  EXPECT_EQ(view().sViewStyle, "");
+  for (auto& [args, style] : {std::pair{std::vector{typed(VT_UI1, 7)}, "7"},
+                              {std::vector{typed(VT_BOOL, 1)}, "True"}, {std::vector<VARIANT>{}, ""} /* left out */}) {
+    EXPECT_EQ(invoke(d, DISPID_Style, args).hr, S_OK);
+    EXPECT_EQ(view().sViewStyle, style);
+  }
   EXPECT_EQ(invoke(d, DISPID_Style, {text(u"pbMDILoading")}).hr, S_OK);
   EXPECT_EQ(d->Invoke(DISPID_ShowForm, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), S_OK);
   EXPECT_TRUE(toolbarLoaded());
@@ -250,16 +241,26 @@ TEST_F(ComTest, LateBindingFindsMembersByNameAndCoercesArguments) {
 }
 
 TEST_F(ComTest, RuntimeErrorsComeBackWithTheirNumberAndDescription) {
+  // Registration reports a store that cannot be read.
+  const fs::path storeFile = fs::path(folder_) / "HKEY_LOCAL_MACHINE.reg";
+  std::ofstream(storeFile) << "this is not a store\n[";
+  EXPECT_EQ(DllRegisterServer(), hresultFromWin32(reg::code::BadDatabase));
+  EXCEPINFO info{};
+  EXPECT_EQ(KorvenaGetErrorInfo(&info), S_OK);
+  EXPECT_EQ(info.scode, hresult(0x800703F1));
+  EXPECT_FALSE(toUtf8(info.bstrDescription).empty());
+  KorvenaExcepInfoClear(&info);
+  EXPECT_EQ(KorvenaGetErrorInfo(&info), S_FALSE);  // handed over once
+  fs::remove(storeFile);
   IApplication* app = create();
   ASSERT_NE(app, nullptr);
   // Opening an image before ShowForm (error 91) through the vtable: the result
   // is the scode; the description waits for the host.
-  EXCEPINFO info{};
   const Bstr file("/nowhere/1.png");
   EXPECT_EQ(app->OpenImage(file.s, file.s), hresult(0x800A005B));
   ASSERT_EQ(KorvenaGetErrorInfo(&info), S_OK);
-  EXPECT_EQ(info.scode, hresult(0x800A005B));
-  EXPECT_EQ(toUtf8(info.bstrDescription), "Object variable or With block variable not set");
+  EXPECT_EQ(std::pair(info.scode, toUtf8(info.bstrDescription)),
+            std::pair(hresult(0x800A005B), std::string("Object variable or With block variable not set")));
   KorvenaExcepInfoClear(&info);
   // A number over 16 bits is the result itself: the store refuses an empty
   // application name when the toolbar saves its place.
@@ -268,17 +269,13 @@ TEST_F(ComTest, RuntimeErrorsComeBackWithTheirNumberAndDescription) {
   EXPECT_EQ(invoke(app, DISPID_Style, {text(u"pbMDILoading")}).hr, S_OK);
   EXPECT_EQ(app->ShowForm(), S_OK);
   Call call = invoke(app, DISPID_UnloadForm);
-  EXPECT_EQ(call.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(call.scode, hresult(0x800403E8));
-  EXPECT_EQ(call.description, "AppName may not be empty");
+  EXPECT_EQ(call.error(), Call::Error(DISP_E_EXCEPTION, hresult(0x800403E8), "AppName may not be empty"));
   EXPECT_EQ(call.source, "Korvena");
   EXPECT_EQ(KorvenaGetErrorInfo(&info), S_FALSE);  // handed over by Invoke, not left behind
   EXPECT_FALSE(toolbarLoaded());  // the unload itself completed
   // A Style argument with no text form fails inside the member: error 13.
-  call = invoke(app, DISPID_Style, {typed(VT_NULL)});
-  EXPECT_EQ(call.hr, DISP_E_EXCEPTION);
-  EXPECT_EQ(call.scode, hresult(0x800A000D));
-  EXPECT_EQ(call.description, "Type mismatch");
+  EXPECT_EQ(invoke(app, DISPID_Style, {typed(VT_NULL)}).error(),
+            Call::Error(DISP_E_EXCEPTION, hresult(0x800A000D), "Type mismatch"));
   EXPECT_EQ(app->Release(), 0u);
 }
 
@@ -306,8 +303,7 @@ TEST_F(ComTest, ThumbNavReachesEverySinkAndTheHostAnswersWithOpenImage) {
   EXPECT_EQ(invoke(app, DISPID_Style, {text(u"pbMDILoading")}).hr, S_OK);
   EXPECT_EQ(app->ShowForm(), S_OK);
   NavToolbar().c().Toolbar.userClick("MoveNext");
-  ASSERT_EQ(watcher.calls.size(), 1u);
-  EXPECT_EQ(watcher.calls[0], std::make_pair(3, false));
+  EXPECT_EQ(watcher.calls, (std::vector<std::pair<int, bool>>{{3, false}}));
   ASSERT_EQ(imageList().listCount(), 1);
   EXPECT_EQ(imageList().itemText(0), "image3");
   VARIANT_BOOL result = VARIANT_FALSE;
@@ -323,8 +319,7 @@ TEST_F(ComTest, ThumbNavReachesEverySinkAndTheHostAnswersWithOpenImage) {
   plain.dispatchCapable = false;
   DWORD cookie = 7;
   EXPECT_EQ(point->Advise(&plain, &cookie), CONNECT_E_CANNOTCONNECT);
-  EXPECT_EQ(cookie, 0u);
-  EXPECT_EQ(plain.refs, 1u);
+  EXPECT_EQ(std::pair(cookie, plain.refs), std::pair(DWORD{0}, ULONG{1}));
   EXPECT_EQ(point->Advise(nullptr, &cookie), E_POINTER);
   // A sink that leaves during its own event does not disturb the others.
   EXPECT_EQ(point->Unadvise(hostCookie), S_OK);
@@ -335,15 +330,13 @@ TEST_F(ComTest, ThumbNavReachesEverySinkAndTheHostAnswersWithOpenImage) {
   EXPECT_EQ(point->Advise(&host, &hostCookie), S_OK);
   EXPECT_EQ(app->FireEventThumbNav(MoveLast, &result), S_OK);
   EXPECT_EQ(result, VARIANT_TRUE);
-  EXPECT_EQ(leaving.calls.size(), 1u);
-  EXPECT_EQ(leaving.refs, 1u);
+  EXPECT_EQ(std::pair(leaving.calls.size(), leaving.refs), std::pair(size_t{1}, ULONG{1}));
   EXPECT_FALSE(host.malformed || watcher.malformed || leaving.malformed);
   // The last release lets go of the remaining sinks.
   point->Release();
   container->Release();
   EXPECT_EQ(app->Release(), 0u);
-  EXPECT_EQ(watcher.refs, 1u);
-  EXPECT_EQ(host.refs, 1u);
+  EXPECT_EQ(std::pair(watcher.refs, host.refs), std::pair(1u, 1u));
 }
 
 TEST_F(ComTest, PredeclaredInstanceIsOneObjectThatTheToolbarDoesNotKeepAlive) {
@@ -448,8 +441,7 @@ TEST(ComStrings, LengthPrefixedStringsAndTheirConversions) {
   EXPECT_EQ(toUtf8(std::u16string_view(lone)), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
   VARIANT v = text(u"owned");
   KorvenaVariantClear(&v);
-  EXPECT_EQ(v.vt, VT_EMPTY);
-  EXPECT_EQ(v.bstrVal, nullptr);
+  EXPECT_EQ(std::pair(v.vt, v.bstrVal), std::pair(VARTYPE{VT_EMPTY}, BSTR{nullptr}));
   KorvenaVariantClear(nullptr);
 }
 

@@ -33,8 +33,7 @@ TEST_F(Slots, ClosedSlotsAreReusedLastClosedFirstAndTheToolbarsCloseBoxFreesThem
   bar().chkBlankBack.userClick();
   ASSERT_TRUE(korvena::BackGround().visible());
   toolbar().userClose();
-  EXPECT_TRUE(toolbar().loaded());
-  EXPECT_FALSE(toolbar().visible());
+  EXPECT_EQ(std::pair(toolbar().loaded(), toolbar().visible()), std::pair(true, false));  // loaded, hidden
   EXPECT_EQ(bar().cboImageName.listCount(), 0);
   EXPECT_FALSE(korvena::BackGround().loaded());
   EXPECT_EQ(freeSlots(), (std::vector<int16_t>{0}));
@@ -92,10 +91,8 @@ TEST_F(Sizing, FitShrinksALargePictureAndTallPicturesGetABarAllowance) {
   // Too tall at 800 %: as tall as the screen, one bar wider.
   app.OpenImage(picture("tall.png", 20, 100), "tall");
   bar().cboZoomRate.userPick(10);
-  EXPECT_FLOAT_EQ(w.height(), 11520);
-  EXPECT_FLOAT_EQ(w.width(), 2730);
-  EXPECT_TRUE(w.c().VScroll.visible());
-  EXPECT_FALSE(w.c().HScroll.visible());
+  EXPECT_EQ(QSizeF(w.width(), w.height()), QSizeF(2730, 11520));
+  EXPECT_EQ(std::pair(w.c().HScroll.visible(), w.c().VScroll.visible()), std::pair(false, true));
   bar().cboZoomRate.setText("-5");  // a negative or zero rate fits
   w.ResizeImage();
   EXPECT_FLOAT_EQ(w.ZoomPercent, 100);
@@ -117,8 +114,7 @@ TEST_P(FittedPicture, NeverGetsAScrollBarOrAnError) {
   app.OpenImage(picture("p.png", f.pixelsWide, f.pixelsHigh), "p.png");
   korvena::frmPhoto& w = photo(1);
   EXPECT_TRUE(messageBoxes().empty());
-  EXPECT_FALSE(w.c().HScroll.visible());
-  EXPECT_FALSE(w.c().VScroll.visible());
+  EXPECT_EQ(std::pair(w.c().HScroll.visible(), w.c().VScroll.visible()), std::pair(false, false));
   EXPECT_LE(w.width(), f.screenWidth);
   EXPECT_EQ(w.ResizeGuard, 0);
   EXPECT_EQ(w.caption().rfind("p.png  ", 0), 0u) << w.caption();
@@ -126,10 +122,7 @@ TEST_P(FittedPicture, NeverGetsAScrollBarOrAnError) {
 
 INSTANTIATE_TEST_SUITE_P(Sizing, FittedPicture,
                          ::testing::Values(FitCase{15360, 11520, 100, 16000}, FitCase{15360, 11520, 1170, 12000},
-                                           FitCase{2400, 3600, 600, 100}),
-                         [](const ::testing::TestParamInfo<FitCase>& info) {
-                           return std::to_string(info.param.pixelsWide) + "x" + std::to_string(info.param.pixelsHigh);
-                         });
+                                           FitCase{2400, 3600, 600, 100}));
 
 TEST_F(Sizing, ActivationMakesTheWindowCurrentAndItsCaptionNamesItsOwnPicture) {
   start(true);
@@ -167,25 +160,18 @@ class Scrolling : public ComponentTest {
 
 TEST_F(Scrolling, BarsAppearForAnOverflowAndNarrowTheView) {
   // A small picture is centred, half to even; a horizontal bar can make the vertical one needed.
-  struct Case {
-    float width, height;
-    bool horizontal, vertical;
-    float viewWidth, viewHeight, top, left;
-  };
-  for (const Case& c :
-       {Case{4000, 3001, false, false, 9000, 6000, 1500, 2500}, Case{9500, 5000, true, false, 9000, 5760, 380, 0},
-        Case{9500, 5900, true, true, 8760, 5760, 0, 0}}) {
-    SCOPED_TRACE(c.height);
-    auto& w = layout(c.width, c.height);
-    EXPECT_EQ(w.c().HScroll.visible(), c.horizontal);
-    EXPECT_EQ(w.c().VScroll.visible(), c.vertical);
-    EXPECT_FLOAT_EQ(w.c().picForm.width(), c.viewWidth);
-    EXPECT_FLOAT_EQ(w.c().picForm.height(), c.viewHeight);
-    EXPECT_FLOAT_EQ(w.c().picPhoto.top(), c.top);
-    EXPECT_FLOAT_EQ(w.c().picPhoto.left(), c.left);
-    if (c.horizontal && !c.vertical) {
-      EXPECT_EQ(w.c().HScroll.max(), 500);
-      EXPECT_EQ(w.c().HScroll.smallChange(), 900);
+  // Picture size; the bars shown (horizontal, vertical), the view's size and the picture's top left.
+  using Seen = std::tuple<bool, bool, QSizeF, QPointF>;
+  for (const auto& [size, seen] : {std::pair{QSizeF(4000, 3001), Seen{false, false, {9000, 6000}, {2500, 1500}}},
+                                   {QSizeF(9500, 5000), Seen{true, false, {9000, 5760}, {0, 380}}},
+                                   {QSizeF(9500, 5900), Seen{true, true, {8760, 5760}, {0, 0}}}}) {
+    SCOPED_TRACE(size.height());
+    const auto& c = layout(static_cast<float>(size.width()), static_cast<float>(size.height())).c();
+    EXPECT_EQ(Seen(c.HScroll.visible(), c.VScroll.visible(), QSizeF(c.picForm.width(), c.picForm.height()),
+                   QPointF(c.picPhoto.left(), c.picPhoto.top())),
+              seen);
+    if (size == QSizeF(9500, 5000)) {
+      EXPECT_EQ(std::pair(c.HScroll.max(), c.HScroll.smallChange()), std::pair(500, 900));
     }
   }
 }
@@ -224,11 +210,8 @@ TEST_F(PhotoLifecycle, KeysHelpMenuAndEscape) {
   toolbar().userKeyDown(112);
   auto events = kit::platform().takeEvents();
   ASSERT_EQ(events.size(), 2u);
-  for (auto& e : events) {
-    EXPECT_EQ(e.kind, kit::PlatformEvent::Kind::Help);
-    EXPECT_EQ(e.context, 15);
-    EXPECT_EQ(e.command, 15);
-  }
+  for (auto& e : events)
+    EXPECT_EQ(std::tuple(e.kind, e.context, e.command), std::tuple(kit::PlatformEvent::Kind::Help, 15L, 15));
   // Right-click on the picture pops the menu; outside it does not.
   auto& pic = photo(1).c().picPhoto;
   photo(1).userRightClick(pic.left() + 10, pic.top() + 10);
@@ -241,9 +224,8 @@ TEST_F(PhotoLifecycle, KeysHelpMenuAndEscape) {
 using ToolbarSetup = ComponentTest;
 
 TEST_F(ToolbarSetup, UnloadSavesPlaceAndRateAndTheNextLoadRestoresThemButNotValuesThatAreNotNumbers) {
-  korvena::WriteSetting("KorvenaTest", "Dialog\\D9", "Left", "left edge");
-  korvena::WriteSetting("KorvenaTest", "Dialog\\D9", "Top", "-20000");
-  korvena::WriteSetting("KorvenaTest", "Dialog\\D9", "ZoomRate", "99999");
+  for (const auto& [key, value] : {std::pair{"Left", "left edge"}, {"Top", "-20000"}, {"ZoomRate", "99999"}})
+    korvena::WriteSetting("KorvenaTest", "Dialog\\D9", key, value);
   start();
   EXPECT_FALSE(toolbar().visible());  // loaded collapsed, shown with the first picture
   EXPECT_FLOAT_EQ(toolbar().left(), 9000);
@@ -256,8 +238,7 @@ TEST_F(ToolbarSetup, UnloadSavesPlaceAndRateAndTheNextLoadRestoresThemButNotValu
   EXPECT_EQ(korvena::ReadSetting("KorvenaTest", "Dialog\\D9", "ZoomRate", ""), "37");
   app.ShowForm();
   EXPECT_EQ(QPointF(toolbar().left(), toolbar().top()), QPointF(1234, 567));
-  EXPECT_EQ(bar().cboZoomRate.text(), "37%");
-  EXPECT_EQ(bar().cboZoomRate.listIndex(), -1);
+  EXPECT_EQ(std::pair(bar().cboZoomRate.text(), bar().cboZoomRate.listIndex()), std::pair(std::string("37%"), -1));
   bar().cboZoomRate.userPick(0);
   app.UnloadForm();
   EXPECT_EQ(korvena::ReadSetting("KorvenaTest", "Dialog\\D9", "ZoomRate", ""), "-1");

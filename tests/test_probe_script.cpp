@@ -69,7 +69,7 @@ TEST(ProbeScriptControls, FormsAndBadNames) {
 }
 
 // The shapes the scenario scripts do not run end to end.
-TEST(ProbeScriptCommands, FieldsOfEachShape) {
+TEST(ProbeScriptCommands, FieldsOfEachShapeAndErrorsWithTheirLine) {
   Command c = parse("regset SOFTWARE\\Host Left dword -1  # all bits");
   EXPECT_EQ(c.numbers, std::vector<double>{4294967295.0});
   EXPECT_EQ(c.source, "regset SOFTWARE\\Host Left dword -1");
@@ -82,9 +82,7 @@ TEST(ProbeScriptCommands, FieldsOfEachShape) {
   EXPECT_EQ(c.target.kind, Target::Kind::Background);
   EXPECT_EQ(c.numbers, (std::vector<double>{-15, 30}));
   EXPECT_EQ(parse("type txtSecond \"12\\b\"").text, "12\b");
-}
-
-TEST(ProbeScriptCommands, ErrorsCarryTheirLine) {
+  // Errors carry their line.
   const std::string ok = "dump\n# comment\n\n";  // lines 1-3
   const std::pair<const char*, const char*> cases[] = {
       {"type x \"abc", "unterminated quote"},
@@ -151,10 +149,7 @@ TEST(ProbeJson, NumbersInShortestFormStringsAndStructure) {
   // Strings are escaped and made valid UTF-8; objects keep their members' first places.
   EXPECT_EQ(Json("a\"b\\c\r\x1b").dump(), R"("a\"b\\c\u000d\u001b")");
   EXPECT_EQ(Json("Grüße €").dump(), "\"Grüße €\"");
-  EXPECT_EQ(Json("x\xff"
-                 "y\xc3")
-                .dump(),
-            "\"x\xEF\xBF\xBDy\xEF\xBF\xBD\"");
+  EXPECT_EQ(Json("x\xffy\xc3").dump(), "\"x\xEF\xBF\xBDy\xEF\xBF\xBD\"");
   EXPECT_EQ(Json(std::string("nul\0", 4)).dump(), R"("nul\u0000")");
   Json j = Json::object();
   j["z"] = 1;

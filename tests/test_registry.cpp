@@ -171,18 +171,14 @@ TEST_F(RegistrySettings, CorruptStoreIsNeverRewritten) {
   std::vector<std::string> corrupt = {
       "garbage\n",
       "REGEDIT4\n\"early\"=\"value before any key\"\n",
-      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n\"open=\"x\n",
-      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n\"n\"=dword:123456789\n",
-      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n\"b\"=hex:1,,2\n",
-      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n\"b\"=hex:01,\\\n",
-      "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n\"v\"=-\n",
       "REGEDIT4\n[HKEY_CURRENT_USER\\SOFTWARE\\Host\\S]\n",
       "REGEDIT4\n[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n",
       "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\\\S]\n",
       "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\n",
   };
   // Forms other exports use, or typing mistakes: the store stops at them rather than guess.
-  for (const char* form : {"\"Q\"=qword:0000000000000001", "\"S\"=str(2):\"%PATH%\"", "\"D\"=dword:",
+  for (const char* form : {"\"open=\"x", "\"n\"=dword:123456789", "\"b\"=hex:1,,2", "\"b\"=hex:01,\\", "\"v\"=-",
+                           "\"Q\"=qword:0000000000000001", "\"S\"=str(2):\"%PATH%\"", "\"D\"=dword:",
                            "\"D\"=dword:12 34", "\"H\"=hex(1x):00", "\"H\"=hex(123456789):00", "\"H\"=hex:0g",
                            "\"T\"=\"unterminated", "\"T\"=\"text\" trailing", "\"A\"\"B\"=\"x\""})
     corrupt.push_back("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n\"Keep\"=\"me\"\n" + std::string(form) +
@@ -271,8 +267,7 @@ TEST_F(RegistryFaults, PlantedLinksAreNeverWrittenThrough) {
   ASSERT_EQ(symlink(victim.c_str(), (file() + ".tmp").c_str()), 0);
   WriteSetting("Host", "S", "K", "new");
   EXPECT_EQ(ReadSetting("Host", "S", "K", "d"), "new");
-  std::ifstream kept(victim);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "precious");
+  EXPECT_EQ(textOf(victim), "precious");
   ASSERT_EQ(unlink((file() + ".lock").c_str()), 0);
   ASSERT_EQ(symlink(missing.c_str(), (file() + ".lock").c_str()), 0);
   EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K", "newer"); }).first, kBase + 2000 + 1117);
@@ -309,18 +304,7 @@ TEST_F(RegistryStore, BigStoreIsParsedOnceAndAgainOnlyWhenTheFileChanges) {
   EXPECT_EQ(faults->bytesRead, 2 * text.size());
 }
 
-TEST_F(RegistryStore, DeleteTreeRemovesOnlyThatBranch) {
-  reg::Store s = store();
-  for (const char* path : {"SOFTWARE\\Host", "SOFTWARE\\Host\\A", "SOFTWARE\\Host\\A\\B", "SOFTWARE\\HostX"})
-    s.setValue(path, "v", Value::sz(path));
-  EXPECT_TRUE(s.deleteTree("software\\host"));
-  std::vector<reg::Key> keys = s.keys();
-  ASSERT_EQ(keys.size(), 1u);
-  EXPECT_EQ(keys[0].path, "SOFTWARE\\HostX");
-  EXPECT_FALSE(s.deleteTree("SOFTWARE\\Host"));
-}
-
-TEST_F(RegistryStore, RefusesPathsAndNamesItCannotKeep) {
+TEST_F(RegistryStore, RefusesPathsAndNamesItCannotKeepAndDeleteTreeRemovesOnlyThatBranch) {
   reg::Store s = store();
   for (const char* path : {"", "\\a", "a\\", "a\\\\b", "a\nb"}) {
     try {
@@ -336,6 +320,13 @@ TEST_F(RegistryStore, RefusesPathsAndNamesItCannotKeep) {
   EXPECT_FALSE(fs::exists(file()));
   EXPECT_EQ(errorOf([] { WriteSetting("Host", "S", "K\n", "v"); }), error(2087, "Could not set key value"));
   EXPECT_TRUE(s.openKey("SOFTWARE\\Host\\S")->values.empty());
+  for (const char* path : {"SOFTWARE\\Host", "SOFTWARE\\Host\\A", "SOFTWARE\\Host\\A\\B", "SOFTWARE\\HostX"})
+    s.setValue(path, "v", Value::sz(path));
+  EXPECT_TRUE(s.deleteTree("software\\host"));
+  std::vector<reg::Key> keys = s.keys();
+  ASSERT_EQ(keys.size(), 1u);
+  EXPECT_EQ(keys[0].path, "SOFTWARE\\HostX");
+  EXPECT_FALSE(s.deleteTree("SOFTWARE\\Host"));
 }
 
 TEST_F(RegistryStore, DefaultFolderFollowsTheEnvironment) {

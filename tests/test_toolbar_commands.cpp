@@ -45,8 +45,7 @@ TEST_F(Navigation, ImageListBringsItsWindowForwardAndIgnoresCodeChanges) {
   EXPECT_EQ(state().CurrentIndex, 1);
   EXPECT_TRUE(toolbar().active());
   const auto& z = kit::platform().zOrder();
-  EXPECT_EQ(z[0], &toolbar());
-  EXPECT_EQ(z[1], &photo(1));
+  EXPECT_EQ(std::vector<kit::Form*>(z.begin(), z.begin() + 2), (std::vector<kit::Form*>{&toolbar(), &photo(1)}));
   state().bFillingList = true;
   bar().cboImageName.userPick(2);
   EXPECT_EQ(state().CurrentIndex, 1);
@@ -72,17 +71,16 @@ TEST_F(Navigation, FocusNeverRestsOnAControlClippedByTheCollapsedToolbar) {
 TEST_F(Navigation, DetailsButtonTogglesThePanelAndKeepsItsPage) {
   start();
   EXPECT_EQ(bar().Toolbar.button("Details").image, "MoreDetails");
-  const float collapsedW = toolbar().width(), collapsedH = toolbar().height();
+  const QSizeF collapsed(toolbar().width(), toolbar().height());
   clickButton("Details");
   EXPECT_EQ(bar().Toolbar.button("Details").image, "LessDetails");
-  EXPECT_FLOAT_EQ(toolbar().width(), 7379);  // the image list's right edge and a margin
-  EXPECT_FLOAT_EQ(toolbar().height(), 2863.5f);
+  // The width is the image list's right edge and a margin.
+  EXPECT_EQ(QSizeF(toolbar().width(), toolbar().height()), QSizeF(7379, 2863.5));
   bar().TabStrip.userSelect(3);
   EXPECT_TRUE(bar().fraTabStrip[3]->visible());
   EXPECT_FALSE(bar().fraTabStrip[1]->visible());
   clickButton("Details");
-  EXPECT_FLOAT_EQ(toolbar().width(), collapsedW);
-  EXPECT_FLOAT_EQ(toolbar().height(), collapsedH);
+  EXPECT_EQ(QSizeF(toolbar().width(), toolbar().height()), collapsed);
   clickButton("Details");
   EXPECT_TRUE(bar().fraTabStrip[3]->visible());  // the page survives
   bar().TabStrip.userSelect(3);
@@ -109,8 +107,7 @@ TEST_F(Zoom, PickedAndTypedRatesResizeOnlyTheCurrentWindow) {
   zoom.setSelLength(static_cast<int>(zoom.text().size()));
   for (char ch : std::string("3a-.%00\r")) zoom.userKeyPress(ch);
   EXPECT_EQ(zoom.text(), "300%");
-  EXPECT_EQ(zoom.selStart(), 0);
-  EXPECT_EQ(zoom.selLength(), 4);
+  EXPECT_EQ(std::pair(zoom.selStart(), zoom.selLength()), std::pair(0, 4));
   EXPECT_FLOAT_EQ(photo(2).c().picPhoto.width(), 1800);
   EXPECT_EQ(photo(2).caption(), "two  300%");
   // Too long a rate is the highest.
@@ -121,8 +118,7 @@ TEST_F(Zoom, PickedAndTypedRatesResizeOnlyTheCurrentWindow) {
   EXPECT_EQ(messageBoxes().size(), 0u);
   zoom.userSetText("0");
   zoom.userKeyPress(13);
-  EXPECT_EQ(zoom.text(), "Fit to Window");
-  EXPECT_EQ(zoom.listIndex(), 0);
+  EXPECT_EQ(std::pair(zoom.text(), zoom.listIndex()), std::pair(std::string("Fit to Window"), 0));
 }
 
 using Placement = ComponentTest;
@@ -143,11 +139,10 @@ TEST_F(Placement, PositionButtonsMoveTheCurrentWindow) {
   }
 }
 
-class Slideshow : public ComponentTest {
+class Slideshow : public Navigation {
  protected:
   void SetUp() override {
-    ComponentTest::SetUp();
-    for (auto name : {"1.png", "2.png", "3.png"}) host.files.push_back(picture(name, 40, 30));
+    Navigation::SetUp();
     start();
   }
   void setInterval(const std::string& minutes, const std::string& seconds) {
@@ -156,9 +151,11 @@ class Slideshow : public ComponentTest {
   }
   void startShow() { bar().mnuPopOptionStartSlideshow.userClick(); }
   bool running() { return toolbar().tag() == "Autoslide"; }
+  // Whether a show runs, whether the toolbar shows, and the cursor's counter.
+  std::tuple<bool, bool, int> show() { return {running(), toolbar().visible(), kit::platform().cursorCounter()}; }
 };
 
-TEST_F(Slideshow, IntervalsTheTimerCannotRunAreRefusedBeforeAnythingChanges) {
+TEST_F(Slideshow, NumberBoxesHoldPlainNumbersAndIntervalsTheTimerCannotRunAreRefusedBeforeAnythingChanges) {
   const std::string bad = "Minutes must be 0 or more, and seconds 0 or from 0.001 to 65.535";
   for (auto [m, s, text] : {std::tuple{"0", "0", std::string("You must set slidshow time interval")},
                             {"-1", "5", bad}, {"0", "-2", bad}, {"0", "70", bad}, {"0", "0.0001", bad}}) {
@@ -175,71 +172,6 @@ TEST_F(Slideshow, IntervalsTheTimerCannotRunAreRefusedBeforeAnythingChanges) {
     EXPECT_EQ(kit::platform().cursorCounter(), 0);
   }
   EXPECT_TRUE(host.requests.empty());
-}
-
-TEST_F(Slideshow, StartsInOneCollapsedWindowRepeatsThroughTheHostsListAndStopsOnEsc) {
-  clickButton("NewWindow");
-  clickButton("Details");
-  setInterval("0", "5");
-  startShow();
-  EXPECT_FALSE(app.newWindowMode());
-  EXPECT_EQ(bar().Toolbar.button("Details").image, "MoreDetails");
-  EXPECT_TRUE(running());
-  EXPECT_FALSE(toolbar().visible());
-  EXPECT_EQ(kit::platform().cursorCounter(), -1);
-  EXPECT_EQ(host.requests, (std::vector<int>{1}));  // no current image: first
-  advance(4999);
-  EXPECT_EQ(host.requests.size(), 1u);
-  advance(1 + 5000 * 3);
-  EXPECT_EQ(host.requests, (std::vector<int>{1, 3, 3, 1, 3}));
-  EXPECT_EQ(host.current, 1);
-  EXPECT_TRUE(bar().Toolbar.button("MoveNext").enabled);
-  // Esc in a photo window stops the show and brings everything back.
-  photo(1).userKeyPress(27);
-  EXPECT_FALSE(running());
-  EXPECT_TRUE(toolbar().visible());
-  EXPECT_EQ(kit::platform().cursorCounter(), 0);
-  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
-  // Esc on the toolbar only stops the timer.
-  startShow();
-  toolbar().userKeyDown(27);
-  EXPECT_TRUE(running());
-  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
-}
-
-TEST_F(Slideshow, WithoutRepeatTheTickAfterTheEndStops) {
-  bar().chkRepeate.userClick();
-  setInterval("0", "5");
-  host.open(0);
-  startShow();
-  advance(10000);
-  EXPECT_EQ(host.current, 2);
-  EXPECT_FALSE(bar().Toolbar.button("MoveNext").enabled);
-  advance(5000);
-  EXPECT_FALSE(running());
-  EXPECT_TRUE(toolbar().visible());
-  EXPECT_EQ(kit::platform().cursorCounter(), 0);
-  EXPECT_TRUE(bar().Toolbar.button("MoveNext").enabled);
-  advance(60000);
-  EXPECT_EQ(host.requests, (std::vector<int>{3, 3}));
-}
-
-// The period made of minutes and seconds (1:30) is checked through the viewer's --slideshow option.
-TEST_F(Slideshow, AStopLeavesNoCountdown) {
-  host.open(0);
-  // Stopped a minute into a three-minute period: the next show counts afresh.
-  setInterval("3", "0");
-  startShow();
-  advance(60000);
-  photo(1).userKeyPress(27);
-  host.requests.clear();
-  setInterval("0", "5");
-  startShow();
-  advance(5000);
-  EXPECT_EQ(host.requests, (std::vector<int>{3}));
-}
-
-TEST_F(Slideshow, NumberBoxesHoldPlainNumbers) {
   for (const auto& [box, typed, kept] : {std::tuple{&bar().txtMinute, "07", "7"}, {&bar().txtMinute, "12abc", "12"},
                                          {&bar().txtMinute, "abc", "0"}, {&bar().txtSecond, "2.5", "2.5"}}) {
     box->userSetText(typed);
@@ -249,6 +181,56 @@ TEST_F(Slideshow, NumberBoxesHoldPlainNumbers) {
   bar().udnSecond.userStep(true);
   bar().udnSecond.userStep(true);
   EXPECT_EQ(bar().txtSecond.text(), "59");
+}
+
+TEST_F(Slideshow, StartsInOneCollapsedWindowRepeatsThroughTheHostsListAndStopsOnEsc) {
+  clickButton("NewWindow");
+  clickButton("Details");
+  setInterval("0", "5");
+  startShow();
+  EXPECT_FALSE(app.newWindowMode());
+  EXPECT_EQ(bar().Toolbar.button("Details").image, "MoreDetails");
+  EXPECT_EQ(show(), std::tuple(true, false, -1));
+  EXPECT_EQ(host.requests, (std::vector<int>{1}));  // no current image: first
+  advance(4999);
+  EXPECT_EQ(host.requests.size(), 1u);
+  advance(1 + 5000 * 3);
+  EXPECT_EQ(host.requests, (std::vector<int>{1, 3, 3, 1, 3}));
+  EXPECT_EQ(host.current, 1);
+  EXPECT_TRUE(bar().Toolbar.button("MoveNext").enabled);
+  // Esc in a photo window stops the show and brings everything back.
+  photo(1).userKeyPress(27);
+  EXPECT_EQ(show(), std::tuple(false, true, 0));
+  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
+  // Esc on the toolbar only stops the timer.
+  startShow();
+  toolbar().userKeyDown(27);
+  EXPECT_TRUE(running());
+  EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
+}
+
+// The period made of minutes and seconds (1:30) is checked through the viewer's --slideshow option.
+TEST_F(Slideshow, AStopLeavesNoCountdownAndWithoutRepeatTheTickAfterTheEndStops) {
+  host.open(0);
+  // Stopped a minute into a three-minute period: the next show counts afresh.
+  setInterval("3", "0");
+  startShow();
+  advance(60000);
+  photo(1).userKeyPress(27);
+  host.requests.clear();
+  bar().chkRepeate.userClick();
+  setInterval("0", "5");
+  startShow();
+  advance(5000);
+  EXPECT_EQ(host.requests, (std::vector<int>{3}));
+  advance(5000);
+  EXPECT_EQ(host.current, 2);
+  EXPECT_FALSE(bar().Toolbar.button("MoveNext").enabled);
+  advance(5000);
+  EXPECT_EQ(show(), std::tuple(false, true, 0));
+  EXPECT_TRUE(bar().Toolbar.button("MoveNext").enabled);
+  advance(60000);
+  EXPECT_EQ(host.requests, (std::vector<int>{3, 3}));
 }
 
 TEST_F(Slideshow, OpeningAnimationGrowsTheWindowBackToItsFullSizeAndEscDuringItStopsTheShowForGood) {

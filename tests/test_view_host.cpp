@@ -22,9 +22,8 @@ TEST(ViewOptions, ReadsEveryOptionWithDefaultsForTheRestAndNamesMistakes) {
                     "--screenshot-delay", "0", "photos", "-", "--", "--odd-name.jpg"});
   ASSERT_EQ(r.error, "");
   EXPECT_TRUE(r.options.newWindow && r.options.blankScreen && r.options.details);
-  EXPECT_EQ(r.options.slideshowSeconds, 5u);
-  EXPECT_EQ(r.options.screenshot, "out/a.png");
-  EXPECT_EQ(r.options.screenshotDelayMs, 0u);
+  EXPECT_EQ(std::tuple(r.options.slideshowSeconds, r.options.screenshot, r.options.screenshotDelayMs),
+            std::tuple(std::optional(5u), std::string("out/a.png"), 0u));
   EXPECT_EQ(r.options.paths, (std::vector<std::string>{"photos", "-", "--odd-name.jpg"}));
   const Options defaults = ParseOptions({"samples"}).options;
   EXPECT_FALSE(defaults.newWindow || defaults.blankScreen || defaults.details || defaults.slideshowSeconds);
@@ -61,11 +60,6 @@ class ViewPhotoList : public ::testing::Test {
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
     return path;
   }
-  QStringList names(const PhotoList& list) {
-    QStringList out;
-    for (const QString& f : list.files()) out << QFileInfo(f).fileName();
-    return out;
-  }
   QTemporaryDir dir_;
   const QSet<QString> suffixes_ = PictureSuffixes();
 };
@@ -80,7 +74,8 @@ TEST_F(ViewPhotoList, FoldersGiveTheirPicturesInNaturalOrderFilesAreTakenAsTheyA
   const auto error = list.addPaths({single, dir_.filePath("gone"), dir_.path()}, suffixes_);
   ASSERT_TRUE(error.has_value());
   EXPECT_TRUE(error->contains("no such file or folder")) << error->toStdString();
-  QStringList found = names(list);
+  QStringList found;
+  for (const QString& f : list.files()) found << QFileInfo(f).fileName();
   EXPECT_TRUE(found.removeOne(".hidden5.jpg"));
   EXPECT_EQ(found, (QStringList{"z-single.txt", "album.jpg", "img1.jpeg", "Img2.PNG", "img12.jpg"}));
   EXPECT_TRUE(QFileInfo(list.files().first()).isAbsolute());
@@ -143,7 +138,9 @@ class ViewHostOnComponent : public fixture::ComponentTest {
     return names.listIndex() < 0 ? std::string() : names.itemText(names.listIndex());
   }
   // Takes over ThumbNav from the fixture's host, as korvena-view does.
-  void start(const Options& options) {
+  void start(void (*set)(Options&)) {
+    Options options;
+    set(options);
     viewer = std::make_unique<ViewerHost>(app, list);
     viewer->start(options);
   }
@@ -153,9 +150,7 @@ class ViewHostOnComponent : public fixture::ComponentTest {
 
 // The blank-screen and details options show on the screen (the end-to-end tests).
 TEST_F(ViewHostOnComponent, NewWindowOptionOpensEachPictureInItsOwnWindow) {
-  Options options;
-  options.newWindow = true;
-  start(options);
+  start([](Options& o) { o.newWindow = true; });
   EXPECT_TRUE(app.newWindowMode());
   clickButton("MoveNext");
   clickButton("MoveNext");
@@ -164,9 +159,7 @@ TEST_F(ViewHostOnComponent, NewWindowOptionOpensEachPictureInItsOwnWindow) {
 }
 
 TEST_F(ViewHostOnComponent, SlideshowOptionRunsTheShowFromTheFirstPicture) {
-  Options options;
-  options.slideshowSeconds = 90;  // past a minute: the minute box takes the minutes
-  start(options);
+  start([](Options& o) { o.slideshowSeconds = 90; });  // past a minute: the minute box takes the minutes
   EXPECT_EQ(toolbar().tag(), "Autoslide");
   EXPECT_FALSE(toolbar().visible());
   EXPECT_EQ(bar().txtMinute.text(), "1");
