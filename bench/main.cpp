@@ -22,10 +22,10 @@
 //   korvena-bench [--pictures DIR] [--runs N] [--only NAME] [--no-memory] [--warm]
 #include <malloc.h>
 
-#include <QCoreApplication>
 #include <QColorSpace>
-#include <QFile>
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
@@ -68,7 +68,7 @@ namespace {
 struct TestPicture {
   std::string name;
   std::string file;
-  int width;   // stored size
+  int width;  // stored size
   int height;
   bool png = false;
   int orientation = 1;
@@ -502,11 +502,16 @@ int main(int argc, char** argv) {
   // times leave out the kernel's cost of handing out new pages.
   bool warm = false;
   for (int i = 1; i < args.size(); ++i) {
-    if (args[i] == "--pictures" && i + 1 < args.size()) pictures = args[++i].toStdString();
-    else if (args[i] == "--runs" && i + 1 < args.size()) runs = std::max(1, args[++i].toInt());
-    else if (args[i] == "--only" && i + 1 < args.size()) only = args[++i];
-    else if (args[i] == "--no-memory") memory = false;
-    else if (args[i] == "--warm") warm = true;
+    if (args[i] == "--pictures" && i + 1 < args.size())
+      pictures = args[++i].toStdString();
+    else if (args[i] == "--runs" && i + 1 < args.size())
+      runs = std::max(1, args[++i].toInt());
+    else if (args[i] == "--only" && i + 1 < args.size())
+      only = args[++i];
+    else if (args[i] == "--no-memory")
+      memory = false;
+    else if (args[i] == "--warm")
+      warm = true;
   }
   const fs::path store = fs::temp_directory_path() / ("korvena-bench-" + std::to_string(::getpid()));
   struct Cleanup {
@@ -520,7 +525,8 @@ int main(int argc, char** argv) {
   if (args.size() >= 4 && args[1] == "--child-windows")
     return childWindows(store, args[2].toStdString(), args[3].toInt(),
                         args.size() >= 5 ? args[4].toStdString() : korvena::kFitToWindow);
-  if (args.size() >= 4 && args[1] == "--child-zoom") return childZoom(store, args[2].toStdString(), args[3].toStdString());
+  if (args.size() >= 4 && args[1] == "--child-zoom")
+    return childZoom(store, args[2].toStdString(), args[3].toStdString());
   if (args.size() >= 3 && args[1] == "--child-regions") return childRegions(store, args[2].toStdString());
   if (only == "store") return bench::storeBench(store, runs) ? 0 : 1;
 
@@ -554,7 +560,7 @@ int main(int argc, char** argv) {
   }
   std::printf("Korvena benchmark: OpenImage on the headless platform, screen 1024 x 768, median of %d runs\n", runs);
   std::printf("Memory: %s\n", warm ? "warm (freed memory is used again: no new pages)"
-                                    : "cold (each run starts with its memory new to it)");
+                                   : "cold (each run starts with its memory new to it)");
   std::printf("Qt %s, allocation limit %d MB\n\n", qVersion(), QImageReader::allocationLimit());
 
   if (only.isEmpty() || only == "region") regionFigures(store, (pictures / "photo-24mp.jpg").string(), runs, memory);
@@ -644,7 +650,8 @@ int main(int argc, char** argv) {
   for (const Row& r : rows) {
     const std::string shown = std::to_string(r.fitShown.width()) + "x" + std::to_string(r.fitShown.height());
     std::printf("%-20s %7s %11s %6s %8s %7s %9s %9s%s | %7s %7s %8s %8s | %7s %8s %8s %8s\n", r.picture.name.c_str(),
-                fixed(r.fileMb).c_str(), shown.c_str(), r.picture.png ? "-" : ("1/" + std::to_string(r.fitScale)).c_str(),
+                fixed(r.fileMb).c_str(), shown.c_str(),
+                r.picture.png ? "-" : ("1/" + std::to_string(r.fitScale)).c_str(),
                 r.picture.png ? "-" : ms(r.limitFit).c_str(), ms(r.fit).c_str(), ratio(r.fit, r.limitFit).c_str(),
                 ratio(r.naive, r.fit).c_str(), r.naiveLimitLifted ? "*" : " ", ms(r.full).c_str(),
                 ratio(r.full, r.limitFull).c_str(), ms(r.fullView).c_str(), ratio(r.naive, r.fullView).c_str(),
@@ -671,7 +678,8 @@ int main(int argc, char** argv) {
       ratio(bombTime, cleanTime).c_str());
 
   std::printf("\nnaive read in ms:");
-  for (const Row& r : rows) std::printf("  %s %s%s", r.picture.file.c_str(), ms(r.naive).c_str(), r.naiveLimitLifted ? "*" : "");
+  for (const Row& r : rows)
+    std::printf("  %s %s%s", r.picture.file.c_str(), ms(r.naive).c_str(), r.naiveLimitLifted ? "*" : "");
   std::printf("\n* over Qt's allocation limit the naive read fails; its time with the limit lifted is used.\n\n");
 
   if (only.isEmpty()) bench::storeBench(store, runs);
@@ -694,11 +702,12 @@ int main(int argc, char** argv) {
       std::printf("Fidelity: not measured (%s)\n", f.error.c_str());
       continue;
     }
-    std::printf("Fidelity of the fitted 24 MP JPEG (%dx%d), PSNR against a Lanczos resize of the full decode:\n"
-                "  Korvena %s dB; reference: the 1/%d DCT-scaled decode resized with Lanczos %s dB "
-                "(goal: within 1 dB) %s; Qt's smooth scaling of the full decode %s dB\n\n",
-                fitted.width(), fitted.height(), fixed(f.fitted, 2).c_str(), r.fitScale, fixed(f.dctLanczos, 2).c_str(),
-                f.fitted >= f.dctLanczos - 1 ? "met" : "MISSED", fixed(f.qtSmooth, 2).c_str());
+    std::printf(
+        "Fidelity of the fitted 24 MP JPEG (%dx%d), PSNR against a Lanczos resize of the full decode:\n"
+        "  Korvena %s dB; reference: the 1/%d DCT-scaled decode resized with Lanczos %s dB "
+        "(goal: within 1 dB) %s; Qt's smooth scaling of the full decode %s dB\n\n",
+        fitted.width(), fitted.height(), fixed(f.fitted, 2).c_str(), r.fitScale, fixed(f.dctLanczos, 2).c_str(),
+        f.fitted >= f.dctLanczos - 1 ? "met" : "MISSED", fixed(f.qtSmooth, 2).c_str());
   }
 
   if (!memory || !only.isEmpty()) return 0;
@@ -742,11 +751,12 @@ int main(int argc, char** argv) {
   const double p100 = mb(peak(at100, "first-view")), p1600 = mb(peak(at1600, "first-view"));
   const double q100 = mb(peak(at100, "panned")), q1600 = mb(peak(at1600, "panned"));
   const bool zoomOk = at100.ok && at1600.ok && p1600 <= 1.5 * p100 && q1600 <= 1.5 * q100;
-  std::printf("  50 MP at 1600 %%: peak %s / %s MB (first view / panned) against %s / %s MB at 100 %%: x%s / x%s "
-              "(goal <= 1.5, no failure) %s\n",
-              fixed(p1600).c_str(), fixed(q1600).c_str(), fixed(p100).c_str(), fixed(q100).c_str(),
-              fixed(p100 > 0 ? p1600 / p100 : 0, 2).c_str(), fixed(q100 > 0 ? q1600 / q100 : 0, 2).c_str(),
-              zoomOk ? "met" : "MISSED");
+  std::printf(
+      "  50 MP at 1600 %%: peak %s / %s MB (first view / panned) against %s / %s MB at 100 %%: x%s / x%s "
+      "(goal <= 1.5, no failure) %s\n",
+      fixed(p1600).c_str(), fixed(q1600).c_str(), fixed(p100).c_str(), fixed(q100).c_str(),
+      fixed(p100 > 0 ? p1600 / p100 : 0, 2).c_str(), fixed(q100 > 0 ? q1600 / q100 : 0, 2).c_str(),
+      zoomOk ? "met" : "MISSED");
   const double w50 = mb(peak(windows, "done"));
   std::printf("  50 windows of 24 MP at fit: %s MB (goal < 300) %s\n", fixed(w50).c_str(),
               windows.ok && w50 < 300 ? "met" : "MISSED");

@@ -55,7 +55,9 @@ class PhotoMaker {
     // Shapes are placed relative to the picture, so every size shows the
     // same scene; the texture has a fixed size in pixels, as in a photograph.
     for (int i = 0; i < 14; ++i) {
-      auto unit = [&](int k) { return unitOf(hash(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(k), seed)); };
+      auto unit = [&](int k) {
+        return unitOf(hash(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(k), seed));
+      };
       blobs_.push_back({unit(1), 0.35 + 0.6 * unit(2), 0.05 + 0.2 * unit(3), 0.04 + 0.15 * unit(4), 255 * unit(5),
                         255 * unit(6), 255 * unit(7)});
     }
@@ -69,7 +71,8 @@ class PhotoMaker {
       double r, g, b;
       if (v < horizon) {  // sky: a gradient with soft clouds
         const double t = v / horizon;
-        const double cloud = valueNoise(x / 300.0, y / 180.0, seed_ + 1) * 0.6 + valueNoise(x / 90.0, y / 60.0, seed_ + 2) * 0.4;
+        const double cloud =
+            valueNoise(x / 300.0, y / 180.0, seed_ + 1) * 0.6 + valueNoise(x / 90.0, y / 60.0, seed_ + 2) * 0.4;
         const double c = std::clamp((cloud - 0.45) * 2.2, 0.0, 1.0);
         r = 70 + 90 * t + 120 * c;
         g = 120 + 70 * t + 100 * c;
@@ -116,8 +119,9 @@ class PhotoMaker {
 // An APP1 payload: "Exif", a big-endian TIFF header and one IFD entry,
 // Orientation (0x0112), one SHORT.
 std::vector<unsigned char> exifWithOrientation(int orientation) {
-  return {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1,
-          0, static_cast<unsigned char>(orientation), 0, 0, 0, 0, 0, 0};
+  return {'E', 'x', 'i', 'f',  0,    0, 'M', 'M', 0, 42, 0, 0, 0,
+          8,   0,   1,   0x01, 0x12, 0, 3,   0,   0, 0,  1, 0, static_cast<unsigned char>(orientation),
+          0,   0,   0,   0,    0,    0};
 }
 
 }  // namespace

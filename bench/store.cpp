@@ -14,8 +14,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "support/basRegistry.h"
 #include "store/registry_store.h"
+#include "support/basRegistry.h"
 
 namespace fs = std::filesystem;
 
@@ -81,8 +81,8 @@ void writeStore(const fs::path& folder, const std::string& body) {
 std::string keysText(int count) {
   std::string body;
   for (int i = 0; i < count; ++i)
-    body += "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\Section" + std::to_string(i) + "]\n\"K\"=\"" +
-            std::to_string(i) + "\"\n";
+    body += "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\Section" + std::to_string(i) + "]\n\"K\"=\"" + std::to_string(i) +
+            "\"\n";
   return body;
 }
 
@@ -129,11 +129,12 @@ bool storeBench(const fs::path& scratch, int runs) {
   korvena::reg::resetDefaultStore();
 
   std::printf("Settings store (medians of %d runs; %zu bytes read in all)\n", runs, sink);
-  std::printf("  %d keys, %.1f MB: plain read of the file %.2f ms; read and each line into a hash set %.2f ms\n",
-              kKeys, mb, plain, lines);
-  std::printf("    first ReadSetting (reads and parses the file) %.2f ms = %.2f x the line set, %.0f x the plain "
-              "read\n",
-              first, first / lines, first / plain);
+  std::printf("  %d keys, %.1f MB: plain read of the file %.2f ms; read and each line into a hash set %.2f ms\n", kKeys,
+              mb, plain, lines);
+  std::printf(
+      "    first ReadSetting (reads and parses the file) %.2f ms = %.2f x the line set, %.0f x the plain "
+      "read\n",
+      first, first / lines, first / plain);
   std::printf("    the same for %d keys %.2f ms: 30000 keys take %.2f x ten times that\n", kKeys / 10, tenth,
               first / (10 * tenth));
   std::printf("    every key read once from the unchanged file %.2f ms, %.2f us a read\n", all, all * 1000 / kKeys);
@@ -144,9 +145,10 @@ bool storeBench(const fs::path& scratch, int runs) {
               smallPeak / smallMb, smallKept / smallMb);
   const bool fast = first < 250 && first < 10 * lines && first < 2 * (10 * tenth);
   const bool small = onePeak < 10 * oneMb && smallPeak < 10 * smallMb;
-  std::printf("  goals: first read of %d keys under 250 ms, 10 x the line set and linear in the keys: %s; "
-              "memory under 10 x the file: %s\n\n",
-              kKeys, fast ? "met" : "MISSED", small ? "met" : "MISSED");
+  std::printf(
+      "  goals: first read of %d keys under 250 ms, 10 x the line set and linear in the keys: %s; "
+      "memory under 10 x the file: %s\n\n",
+      kKeys, fast ? "met" : "MISSED", small ? "met" : "MISSED");
   return fast && small;
 }
 

@@ -268,7 +268,8 @@ int main(int argc, char** argv) {
               list(cold.next).c_str());
   std::printf("  ratio prefetch / cold: %.2f\n", median(ahead.next) / median(cold.next));
   std::printf(
-      "Jumps to photos not prefetched (First from the far end, Last from the first), medians: %.1f ms with prefetching [%s], %.1f ms "
+      "Jumps to photos not prefetched (First from the far end, Last from the first), medians: %.1f ms with prefetching "
+      "[%s], %.1f ms "
       "without [%s] (%.2f x)\n",
       median(ahead.jumps), list(ahead.jumps).c_str(), median(cold.jumps), list(cold.jumps).c_str(),
       median(ahead.jumps) / median(cold.jumps));

@@ -1,10 +1,10 @@
 #include "component/basView.h"
 
+#include "kit/numbers.h"
 #include "kit/picture_prefetch.h"
 #include "kit/platform.h"
 #include "photo/frmPhoto.h"
 #include "support/frmBackGround.h"
-#include "kit/numbers.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace korvena {

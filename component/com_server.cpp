@@ -380,8 +380,8 @@ class ApplicationObject final : public IApplication, public IConnectionPointCont
     return DISP_E_BADINDEX;
   }
   HRESULT GetIDsOfNames(const IID& riid, OLECHAR** rgszNames, UINT cNames, LCID, DISPID* rgDispId) override;
-  HRESULT Invoke(DISPID dispIdMember, const IID& riid, LCID, WORD wFlags, DISPPARAMS* pDispParams,
-                 VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+  HRESULT Invoke(DISPID dispIdMember, const IID& riid, LCID, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                 EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
   // _Application
   HRESULT ShowForm() override {
@@ -725,7 +725,7 @@ std::string libraryPath(bool verify) {
     if (address < begin || address >= end) continue;
     constexpr std::string_view kDeleted = " (deleted)";
     if (!verify && path.ends_with(kDeleted)) path.resize(path.size() - kDeleted.size());
-    struct stat info{};
+    struct stat info {};
     if (path.empty() || path[0] != '/') return {};
     if (verify && (::stat(path.c_str(), &info) != 0 || std::to_string(info.st_ino) != inode)) return {};
     return path;

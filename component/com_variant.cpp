@@ -62,15 +62,29 @@ Scalar readValue(VARTYPE type, const void* p) {
       s.kind = Scalar::Kind::Boolean;
       s.integer = get(VARIANT_BOOL{}) != 0 ? -1 : 0;
       break;
-    case VT_I1: integer(get(int8_t{})); break;
-    case VT_UI1: integer(get(uint8_t{})); break;
-    case VT_I2: integer(get(int16_t{})); break;
-    case VT_UI2: integer(get(uint16_t{})); break;
+    case VT_I1:
+      integer(get(int8_t{}));
+      break;
+    case VT_UI1:
+      integer(get(uint8_t{}));
+      break;
+    case VT_I2:
+      integer(get(int16_t{}));
+      break;
+    case VT_UI2:
+      integer(get(uint16_t{}));
+      break;
     case VT_I4:
-    case VT_INT: integer(get(int32_t{})); break;
+    case VT_INT:
+      integer(get(int32_t{}));
+      break;
     case VT_UI4:
-    case VT_UINT: integer(get(uint32_t{})); break;
-    case VT_I8: integer(get(int64_t{})); break;
+    case VT_UINT:
+      integer(get(uint32_t{}));
+      break;
+    case VT_I8:
+      integer(get(int64_t{}));
+      break;
     case VT_UI8: {
       const uint64_t n = get(uint64_t{});
       if (n <= static_cast<uint64_t>(INT64_MAX))
@@ -79,9 +93,13 @@ Scalar readValue(VARTYPE type, const void* p) {
         real(static_cast<double>(n));
       break;
     }
-    case VT_R4: real(get(float{})); break;
+    case VT_R4:
+      real(get(float{}));
+      break;
     case VT_R8:
-    case VT_DATE: real(get(double{})); break;
+    case VT_DATE:
+      real(get(double{}));
+      break;
     case VT_CY: {
       const int64_t units = get(int64_t{});
       if (units % 10000 == 0)
@@ -181,7 +199,11 @@ std::u16string toUtf16(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    const int extra = byte < 0x80 ? 0 : (byte & 0xE0) == 0xC0 ? 1 : (byte & 0xF0) == 0xE0 ? 2 : (byte & 0xF8) == 0xF0 ? 3 : -1;
+    const int extra = byte < 0x80             ? 0
+                      : (byte & 0xE0) == 0xC0 ? 1
+                      : (byte & 0xF0) == 0xE0 ? 2
+                      : (byte & 0xF8) == 0xF0 ? 3
+                                              : -1;
     char32_t c = extra == 0 ? byte : extra == 1 ? byte & 0x1F : extra == 2 ? byte & 0x0F : byte & 0x07;
     bool good = extra >= 0 && i + extra < text.size();
     for (int k = 1; good && k <= extra; ++k) {

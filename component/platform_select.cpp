@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <memory>
 
+#include "helpview/help_window.h"
 #include "kit/qt/qt_platform.h"
 #include "korvena/Platform.h"
 #include "korvena/RuntimeError.h"
-#include "helpview/help_window.h"
 #include "support/window_icon.h"
 
 namespace korvena {

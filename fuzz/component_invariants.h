@@ -40,8 +40,8 @@ inline std::string inconsistency() {
       if (!listed.insert(list.itemData(i)).second)
         return "slot " + std::to_string(list.itemData(i)) + " is listed twice";
     if (listed != loaded)
-      return "the image list holds " + std::to_string(listed.size()) + " slots for " +
-             std::to_string(loaded.size()) + " loaded windows";
+      return "the image list holds " + std::to_string(listed.size()) + " slots for " + std::to_string(loaded.size()) +
+             " loaded windows";
     if (list.listIndex() < -1 || list.listIndex() >= list.listCount()) return "the list index is out of range";
   }
   const auto& free = v.FreeSlots;

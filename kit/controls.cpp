@@ -4,9 +4,9 @@
 #include <cctype>
 #include <optional>
 
+#include "kit/numbers.h"
 #include "kit/picture.h"
 #include "korvena/RuntimeError.h"
-#include "kit/numbers.h"
 
 namespace kit {
 
@@ -51,8 +51,7 @@ void ImageControl::setStretch(bool v) {
 
 void ImageControl::setPicture(std::shared_ptr<Picture> picture) {
   picture_ = std::move(picture);
-  if (picture_ && !stretch_)
-    move(left(), top(), picture_->widthTwips(), picture_->heightTwips());
+  if (picture_ && !stretch_) move(left(), top(), picture_->widthTwips(), picture_->heightTwips());
   changed();
 }
 
@@ -140,8 +139,7 @@ void Menu::userClick() {
 
 // ---- ComboBox ----
 
-ComboBox::ComboBox(Form& owner, std::string name, Style style)
-    : Control(owner, std::move(name)), style_(style) {}
+ComboBox::ComboBox(Form& owner, std::string name, Style style) : Control(owner, std::move(name)), style_(style) {}
 
 void ComboBox::checkIndex(int index) const {
   if (index < 0 || index >= listCount()) invalidValue();

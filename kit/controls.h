@@ -266,12 +266,11 @@ class Toolbar : public Control {
     float width = 0;
   };
   // Headless metrics, in twips.
-  static constexpr float kNormalWidth = 390, kDropDownWidth = 585, kSeparatorWidth = 120,
-                         kRowHeight = 390;
+  static constexpr float kNormalWidth = 390, kDropDownWidth = 585, kSeparatorWidth = 120, kRowHeight = 390;
 
   using Control::Control;
-  Button& addButton(const std::string& key, ButtonStyle style, const std::string& toolTip,
-                    const std::string& image, const std::string& tag = "");
+  Button& addButton(const std::string& key, ButtonStyle style, const std::string& toolTip, const std::string& image,
+                    const std::string& tag = "");
   Button& button(const std::string& key);
   Button* findButton(const std::string& key);
   const std::deque<Button>& buttons() const { return buttons_; }

@@ -16,16 +16,13 @@ long nextHandle() {
 
 // ---- Control ----
 
-Control::Control(Form& owner, std::string name, int index)
-    : owner_(owner), name_(std::move(name)), index_(index) {
+Control::Control(Form& owner, std::string name, int index) : owner_(owner), name_(std::move(name)), index_(index) {
   owner_.registerControl(this);
 }
 
 Control::~Control() { owner_.unregisterControl(this); }
 
-std::string Control::fullName() const {
-  return index_ < 0 ? name_ : name_ + "(" + std::to_string(index_) + ")";
-}
+std::string Control::fullName() const { return index_ < 0 ? name_ : name_ + "(" + std::to_string(index_) + ")"; }
 
 void checkSize(float width, float height) {
   if (!(width >= 0) || !(height >= 0))
@@ -100,24 +97,32 @@ Form::~Form() {
 
 long Form::styleFor(int borderStyle) {
   switch (borderStyle) {
-    case border::None: return ws::ClipSiblings;
-    case border::FixedSingle: return ws::Caption | ws::SysMenu | ws::ClipSiblings;
-    case border::FixedDialog: return ws::Caption | ws::SysMenu | ws::ClipSiblings | ws::DlgModalFrame;
-    case border::FixedToolWindow: return ws::Caption | ws::SysMenu | ws::ClipSiblings;
-    case border::SizableToolWindow: return ws::Caption | ws::SysMenu | ws::ThickFrame | ws::ClipSiblings;
+    case border::None:
+      return ws::ClipSiblings;
+    case border::FixedSingle:
+      return ws::Caption | ws::SysMenu | ws::ClipSiblings;
+    case border::FixedDialog:
+      return ws::Caption | ws::SysMenu | ws::ClipSiblings | ws::DlgModalFrame;
+    case border::FixedToolWindow:
+      return ws::Caption | ws::SysMenu | ws::ClipSiblings;
+    case border::SizableToolWindow:
+      return ws::Caption | ws::SysMenu | ws::ThickFrame | ws::ClipSiblings;
     default:
-      return ws::Caption | ws::SysMenu | ws::ThickFrame | ws::MinimizeBox | ws::MaximizeBox |
-             ws::ClipSiblings;
+      return ws::Caption | ws::SysMenu | ws::ThickFrame | ws::MinimizeBox | ws::MaximizeBox | ws::ClipSiblings;
   }
 }
 
 long Form::exStyleFor(int borderStyle) {
   switch (borderStyle) {
-    case border::None: return 0;
-    case border::FixedDialog: return ws::ExDlgModalFrame | ws::ExWindowEdge;
+    case border::None:
+      return 0;
+    case border::FixedDialog:
+      return ws::ExDlgModalFrame | ws::ExWindowEdge;
     case border::FixedToolWindow:
-    case border::SizableToolWindow: return ws::ExToolWindow | ws::ExWindowEdge;
-    default: return ws::ExWindowEdge;
+    case border::SizableToolWindow:
+      return ws::ExToolWindow | ws::ExWindowEdge;
+    default:
+      return ws::ExWindowEdge;
   }
 }
 

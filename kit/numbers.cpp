@@ -65,8 +65,8 @@ Decimal decompose(Float value, int significantDigits) {
   }
   // Scientific form "d.ddd...e+XX" with the requested number of digits.
   char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
-                                    std::chars_format::scientific, significantDigits - 1);
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific,
+                                    significantDigits - 1);
   const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
   const std::size_t e = text.find('e');
   for (char c : text.substr(0, e)) {
@@ -158,8 +158,7 @@ double leadingNumber(std::string_view text) {
   if (!anyDigit) return 0.0;
 
   double magnitude = 0.0;
-  const auto result =
-      std::from_chars(text.data() + start, text.data() + i, magnitude, std::chars_format::fixed);
+  const auto result = std::from_chars(text.data() + start, text.data() + i, magnitude, std::chars_format::fixed);
   if (result.ec == std::errc::result_out_of_range) {
     // Too large only when there is a non-zero whole part; otherwise the text
     // is a fraction below the smallest double.

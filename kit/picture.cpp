@@ -48,8 +48,8 @@
 #include "kit/picture_impl.h"
 #include "kit/picture_messages.h"
 #include "kit/picture_png.h"
-#include "kit/picture_shrink.h"
 #include "kit/picture_prefetch.h"
+#include "kit/picture_shrink.h"
 #include "kit/platform.h"
 #include "korvena/RuntimeError.h"
 
@@ -108,8 +108,7 @@ std::int64_t decodedBytes(QSize size, std::int64_t pixelBytes = 4) {
 // `size` when it fits the budget, otherwise the first halving that does.
 QSize withinBudget(QSize size, std::int64_t pixelBytes, std::int64_t budget) {
   const QSize full = size;
-  for (int divisor = 2; decodedBytes(size, pixelBytes) > budget && size.width() > 1 && size.height() > 1;
-       divisor *= 2)
+  for (int divisor = 2; decodedBytes(size, pixelBytes) > budget && size.width() > 1 && size.height() > 1; divisor *= 2)
     size = QSize(std::max(1, full.width() / divisor), std::max(1, full.height() / divisor));
   return size;
 }
@@ -333,8 +332,8 @@ DecodeTask::Work Picture::Impl::workFor(const DecodePlan& plan) const {
         return DecodeResult{std::move(d.image), false, std::move(d.error)};
       };
     case DecodePlan::Kind::Reader:
-      return [=, natural = QSize(naturalWidth, naturalHeight), turn = quarterTurn,
-              bytes = readerPixelBytes, cap = PictureMemory::shared().readCap()](const std::atomic<bool>& cancelled) {
+      return [=, natural = QSize(naturalWidth, naturalHeight), turn = quarterTurn, bytes = readerPixelBytes,
+              cap = PictureMemory::shared().readCap()](const std::atomic<bool>& cancelled) {
         if (covers(held, plan.size)) return shrinkHeld(held, plan.size, heldPartial);
         return readWithQt(file, plan.size, natural, turn, bytes, cap, cancelled);
       };
@@ -426,7 +425,8 @@ void Picture::Impl::leaveTiles() {
 std::int64_t Picture::Impl::prefetch(QSize shown) {
   collect();
   const DecodePlan plan = planFor(shown);
-  if (plan.kind != DecodePlan::Kind::Jpeg && plan.kind != DecodePlan::Kind::Reader && plan.kind != DecodePlan::Kind::Codec)
+  if (plan.kind != DecodePlan::Kind::Jpeg && plan.kind != DecodePlan::Kind::Reader &&
+      plan.kind != DecodePlan::Kind::Codec)
     return 0;
   lastShown_ = shown;
   if (!(plan == held_ && !image.isNull()) && !(task_ && wanted_ == plan)) begin(plan);

@@ -183,9 +183,9 @@ Decoded heifDecode(const QByteArray& bytes, const Header& header, bool fromReduc
   // size, which the budget was checked against (the margin covers coded
   // sizes padded to whole coding blocks; libheif's limit is exclusive).
   constexpr int kCodedMargin = 256;
-  heif_context_set_maximum_image_size_limit(
-      file.context.get(), kCodedMargin + std::max(heif_image_handle_get_width(file.primary.get()),
-                                                  heif_image_handle_get_height(file.primary.get())));
+  heif_context_set_maximum_image_size_limit(file.context.get(),
+                                            kCodedMargin + std::max(heif_image_handle_get_width(file.primary.get()),
+                                                                    heif_image_handle_get_height(file.primary.get())));
   const bool alpha = heif_image_handle_has_alpha_channel(handle) != 0;
   HeifPtr<heif_decoding_options> options(heif_decoding_options_alloc());
   options->convert_hdr_to_8bit = 1;

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "kit/picture.h"
-#include "kit/picture_colour.h"
 #include "kit/picture_codecs.h"
+#include "kit/picture_colour.h"
 #include "kit/picture_jpeg.h"
 #include "kit/picture_tiles.h"
 #include "kit/picture_work.h"
@@ -67,18 +67,18 @@ struct Picture::Impl : MemoryHolder {
 
   // ---- how the picture decodes ----
   static constexpr int kTileSize = 512;
-  bool jpeg = false;          // decoded by the JPEG decoder (else by Qt's readers)
-  jpeg::Header header;        // for JPEG files
+  bool jpeg = false;              // decoded by the JPEG decoder (else by Qt's readers)
+  jpeg::Header header;            // for JPEG files
   colour::Profile colourProfile;  // for JPEG, HEIF, AVIF and JPEG XL files: their pixels to the display's colours
-  codecs::Header codec;       // for HEIF, AVIF and JPEG XL files (its colour profile in codec.iccProfile)
-  bool quarterTurn = false;   // for Qt's readers: the EXIF transformation turns the picture
-  bool scalable = false;      // for Qt's readers: it decodes at a reduced size itself
-  int readerPixelBytes = 4;   // for Qt's readers: bytes per pixel of a full read
-  bool tiled = false;         // views are served from tiles
-  int tileDenominator = 1;    // tiles are decoded at 1/tileDenominator
-  bool partial = false;       // the last decode stopped early
-  std::string error;          // why the last decode failed
-  std::uint64_t id = 0;       // the picture's key in the tile cache
+  codecs::Header codec;           // for HEIF, AVIF and JPEG XL files (its colour profile in codec.iccProfile)
+  bool quarterTurn = false;       // for Qt's readers: the EXIF transformation turns the picture
+  bool scalable = false;          // for Qt's readers: it decodes at a reduced size itself
+  int readerPixelBytes = 4;       // for Qt's readers: bytes per pixel of a full read
+  bool tiled = false;             // views are served from tiles
+  int tileDenominator = 1;        // tiles are decoded at 1/tileDenominator
+  bool partial = false;           // the last decode stopped early
+  std::string error;              // why the last decode failed
+  std::uint64_t id = 0;           // the picture's key in the tile cache
   std::shared_ptr<TileCache> cache = TileCache::shared();
 
   bool ensure(QSize shown);

@@ -424,11 +424,12 @@ class ShrinkSink : public Sink {
         placement_(placementOf(orientation, shrunk_, QPoint(0, 0), QPoint(0, 0), out.bytesPerLine() / 4)),
         pixels_(reinterpret_cast<std::uint32_t*>(out.bits())),
         width_(in.width()),
-        shrinker_(in.width(), in.height(), shrunk_.width(), shrunk_.height(),
-                  [this](int row, const std::uint32_t* line) {
-                    placeRows(line, 0, 1, shrunk_.width(), pixels_, placement_, row);
-                  },
-                  false, resample::ShrinkerThread::queueFor(maxBytes)) {}
+        shrinker_(
+            in.width(), in.height(), shrunk_.width(), shrunk_.height(),
+            [this](int row, const std::uint32_t* line) {
+              placeRows(line, 0, 1, shrunk_.width(), pixels_, placement_, row);
+            },
+            false, resample::ShrinkerThread::queueFor(maxBytes)) {}
 
   // What shrinking needs besides the result: the filter's rows and a strip.
   static std::int64_t workBytes(QSize in, QSize shrunk, std::int64_t maxBytes) {
@@ -498,11 +499,10 @@ void decodeRows(Job& job, Sink& sink, const Header& header, int denominator, QRe
       jpeg_skip_scanlines(cinfo, static_cast<JDIMENSION>(storedRect.y())) != static_cast<JDIMENSION>(storedRect.y()))
     failWith(cinfo, "The decoder could not reach the region");
 
-  const int stripRows =
-      header.quarterTurn()
-          ? std::clamp(static_cast<int>(kStripBytes / (static_cast<std::size_t>(rowWidth) * 4)), kStripRows,
-                       kTurnStripRows)
-          : kStripRows;
+  const int stripRows = header.quarterTurn()
+                            ? std::clamp(static_cast<int>(kStripBytes / (static_cast<std::size_t>(rowWidth) * 4)),
+                                         kStripRows, kTurnStripRows)
+                            : kStripRows;
   job.strip = new std::uint32_t[static_cast<std::size_t>(rowWidth) * static_cast<std::size_t>(stripRows)];
   const bool direct = shift == 0 && rowWidth == storedRect.width();
   const bool inverted = cinfo->saw_Adobe_marker;
@@ -650,14 +650,22 @@ Decoded decode(const std::string& path, const Header& header, int denominator, Q
 QPoint toDisplayed(int orientation, QSize stored, QPoint p) {
   const int w = stored.width(), h = stored.height();
   switch (orientation) {
-    case 2: return {w - 1 - p.x(), p.y()};
-    case 3: return {w - 1 - p.x(), h - 1 - p.y()};
-    case 4: return {p.x(), h - 1 - p.y()};
-    case 5: return {p.y(), p.x()};
-    case 6: return {h - 1 - p.y(), p.x()};
-    case 7: return {h - 1 - p.y(), w - 1 - p.x()};
-    case 8: return {p.y(), w - 1 - p.x()};
-    default: return p;
+    case 2:
+      return {w - 1 - p.x(), p.y()};
+    case 3:
+      return {w - 1 - p.x(), h - 1 - p.y()};
+    case 4:
+      return {p.x(), h - 1 - p.y()};
+    case 5:
+      return {p.y(), p.x()};
+    case 6:
+      return {h - 1 - p.y(), p.x()};
+    case 7:
+      return {h - 1 - p.y(), w - 1 - p.x()};
+    case 8:
+      return {p.y(), w - 1 - p.x()};
+    default:
+      return p;
   }
 }
 

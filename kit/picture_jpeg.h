@@ -32,7 +32,7 @@ struct Header {
   // What a decode of a progressive file holds while it runs: every
   // component's coefficients (0 for a sequential file).
   std::int64_t coefficientBytes = 0;
-  QByteArray icc;            // the embedded ICC profile (APP2 segments joined); empty when none
+  QByteArray icc;  // the embedded ICC profile (APP2 segments joined); empty when none
   bool quarterTurn() const { return orientation >= 5; }
   // The picture's size decoded at 1/denominator, EXIF orientation applied.
   QSize size(int denominator = 1) const;

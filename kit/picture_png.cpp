@@ -80,9 +80,8 @@ int decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, bool alpha, QImage& out, st
   if (!direct) {
     shrinker = std::make_unique<resample::ShrinkerThread>(
         static_cast<int>(width), rows, out.width(), out.height(),
-        [bits, bytesPerLine, rowBytes = static_cast<std::size_t>(out.width()) * 4](int row, const std::uint32_t* pixels) {
-          std::memcpy(bits + row * bytesPerLine, pixels, rowBytes);
-        },
+        [bits, bytesPerLine, rowBytes = static_cast<std::size_t>(out.width()) * 4](
+            int row, const std::uint32_t* pixels) { std::memcpy(bits + row * bytesPerLine, pixels, rowBytes); },
         alpha, resample::ShrinkerThread::queueFor(maxBytes));
   }
   for (int y = 0; y < rows; ++y) {
@@ -185,7 +184,7 @@ enum Filter { kNone, kSub, kUp, kAverage, kPaeth };
 template <int B, Filter F>
 void unfilterRow(const unsigned char* in, const unsigned char* above, unsigned char* out, std::size_t width,
                  unsigned char* target) {
-  Pixel a = zero(), c = zero();  // left of the first pixel: zeros
+  Pixel a = zero(), c = zero();                     // left of the first pixel: zeros
   [[maybe_unused]] Pixel carried = averageStart();  // the Average filter's left pixel, as it carries it
   for (std::size_t x = 0; x < width; ++x, in += B, above += B, out += B, target += 4) {
     const Pixel b = load(above);

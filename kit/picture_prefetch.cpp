@@ -59,9 +59,12 @@ void PrefetchCache::painted() {
   // After the paint has reached the screen: the frame the user waits for
   // does not share the processor with the guesses' headers and decodes.
   if (QCoreApplication* app = QCoreApplication::instance())
-    QMetaObject::invokeMethod(app, [this, generation = generation_] {
-      if (generation == generation_) startWaiting();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app,
+        [this, generation = generation_] {
+          if (generation == generation_) startWaiting();
+        },
+        Qt::QueuedConnection);
 }
 
 void PrefetchCache::startWaiting() {

@@ -7,9 +7,7 @@
 
 namespace kit {
 
-void VirtualClock::schedule(Timer& timer) {
-  due_[&timer] = Due{now_ + static_cast<double>(timer.interval()), seq_++};
-}
+void VirtualClock::schedule(Timer& timer) { due_[&timer] = Due{now_ + static_cast<double>(timer.interval()), seq_++}; }
 
 void VirtualClock::cancel(Timer& timer) { due_.erase(&timer); }
 
@@ -120,9 +118,7 @@ Platform::Extent Platform::frameExtent(long style, long exStyle) const {
   return (exStyle & ws::ExToolWindow) ? toolExtent_ : framedExtent_;
 }
 
-void Platform::setFrameExtent(bool toolWindow, Extent extent) {
-  (toolWindow ? toolExtent_ : framedExtent_) = extent;
-}
+void Platform::setFrameExtent(bool toolWindow, Extent extent) { (toolWindow ? toolExtent_ : framedExtent_) = extent; }
 
 void Platform::collectGarbage() {
   // Oldest first; freeing may bury more, which waits for the next round.
@@ -159,8 +155,7 @@ void Platform::bringToFront(Form& form) {
   if (it == zOrder_.end()) return;
   zOrder_.erase(it);
   auto pos = zOrder_.begin();
-  if (!form.topmost())
-    pos = std::find_if(zOrder_.begin(), zOrder_.end(), [](Form* f) { return !f->topmost(); });
+  if (!form.topmost()) pos = std::find_if(zOrder_.begin(), zOrder_.end(), [](Form* f) { return !f->topmost(); });
   zOrder_.insert(pos, &form);
   changed();
 }
@@ -170,8 +165,7 @@ void Platform::sendToBack(Form& form) {
   if (it == zOrder_.end()) return;
   zOrder_.erase(it);
   auto pos = zOrder_.end();
-  if (form.topmost())
-    pos = std::find_if(zOrder_.begin(), zOrder_.end(), [](Form* f) { return !f->topmost(); });
+  if (form.topmost()) pos = std::find_if(zOrder_.begin(), zOrder_.end(), [](Form* f) { return !f->topmost(); });
   zOrder_.insert(pos, &form);
   changed();
 }

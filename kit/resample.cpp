@@ -70,7 +70,6 @@ Pixel load(const float* p) {
 
 void store(float* p, Pixel v) { std::memcpy(p, &v, sizeof v); }
 
-
 // Four channels from 0 to 255 (already rounded up by a half) as 4 bytes.
 std::uint32_t packed(Pixel v, bool premultiplied) {
   unsigned char b[4] = {static_cast<unsigned char>(v[0]), static_cast<unsigned char>(v[1]),
@@ -156,8 +155,7 @@ Shrinker::Shrinker(int inWidth, int inHeight, int outWidth, int outHeight, Outpu
 std::int64_t Shrinker::workBytes(int inWidth, int inHeight, int outWidth, int outHeight) {
   // The ring holds at most 2 x 3 x the filter's shrink + 3 rows (Axis's widest filter).
   const int block = Axis::blockFor(inHeight, outHeight);
-  const double scale =
-      std::max(1.0, static_cast<double>(std::max(1, inHeight)) / std::max(1, outHeight) / block);
+  const double scale = std::max(1.0, static_cast<double>(std::max(1, inHeight)) / std::max(1, outHeight) / block);
   const auto ring = static_cast<std::int64_t>(std::ceil(2 * kLanczosRadius * scale)) + 2;
   const std::int64_t outRow = static_cast<std::int64_t>(std::max(1, outWidth)) * 16;
   return static_cast<std::int64_t>(std::max(1, inWidth)) * 32 + (ring + 1) * outRow + outRow / 4;
@@ -341,9 +339,7 @@ void shrink(const std::uint32_t* in, int inWidth, int inHeight, std::ptrdiff_t i
             int outWidth, int outHeight, std::ptrdiff_t outStride, bool premultiplied) {
   Shrinker shrinker(
       inWidth, inHeight, outWidth, outHeight,
-      [&](int row, const std::uint32_t* pixels) {
-        std::copy_n(pixels, std::max(1, outWidth), out + row * outStride);
-      },
+      [&](int row, const std::uint32_t* pixels) { std::copy_n(pixels, std::max(1, outWidth), out + row * outStride); },
       premultiplied);
   for (int y = 0; y < inHeight; ++y) shrinker.push(in + y * inStride);
 }

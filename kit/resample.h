@@ -83,12 +83,12 @@ class Shrinker {
   Axis columns_, rows_;
   Output output_;
   bool premultiplied_;
-  std::size_t ring_ = 0;          // filtered rows held, the most any output row needs
+  std::size_t ring_ = 0;              // filtered rows held, the most any output row needs
   std::vector<std::uint32_t> block_;  // the sums of the block rows taken so far
   int blockRows_ = 0;
-  std::vector<float> input_;      // one row of blocks as floats
-  int blocksIn_ = 0;              // rows of blocks made
-  std::vector<float> filtered_;   // ring_ rows of outWidth x 4 floats
+  std::vector<float> input_;           // one row of blocks as floats
+  int blocksIn_ = 0;                   // rows of blocks made
+  std::vector<float> filtered_;        // ring_ rows of outWidth x 4 floats
   std::vector<const float*> sources_;  // the filtered rows under one output row
   std::vector<std::uint32_t> line_;
   int rowsIn_ = 0;
@@ -104,8 +104,8 @@ class ShrinkerThread {
   // Rows waiting for the thread take at most `queueBytes` (and at least 4
   // chunks of 16 rows): a decoder that runs ahead while the thread waits for
   // a core does not stall at once. Chunks are made only as the queue grows.
-  ShrinkerThread(int inWidth, int inHeight, int outWidth, int outHeight, Shrinker::Output output,
-                 bool premultiplied, std::int64_t queueBytes);
+  ShrinkerThread(int inWidth, int inHeight, int outWidth, int outHeight, Shrinker::Output output, bool premultiplied,
+                 std::int64_t queueBytes);
   ~ShrinkerThread();  // finishes first
   ShrinkerThread(const ShrinkerThread&) = delete;
   ShrinkerThread& operator=(const ShrinkerThread&) = delete;

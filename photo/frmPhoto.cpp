@@ -5,12 +5,12 @@
 #include <new>
 
 #include "component/basView.h"
+#include "kit/numbers.h"
 #include "kit/picture.h"
 #include "kit/picture_messages.h"
 #include "kit/picture_prefetch.h"
 #include "support/basHTMLHelp.h"
 #include "support/basWindow.h"
-#include "kit/numbers.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace korvena {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "photo/frmPhoto.h"
 #include "kit/numbers.h"
+#include "photo/frmPhoto.h"
 
 namespace korvena {
 

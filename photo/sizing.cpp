@@ -3,9 +3,9 @@
 #include <cmath>
 
 #include "component/basView.h"
+#include "kit/numbers.h"
 #include "kit/picture.h"
 #include "photo/frmPhoto.h"
-#include "kit/numbers.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace korvena {
@@ -114,8 +114,8 @@ void frmPhoto::ResizeImage() {
 
 PictureSize frmPhoto::sizePicture(int16_t rate, double Sh, double roomWidth) {
   Controls& k = c();
-  const PictureSize shown = ShownPictureSize(rate, PictureHeight, PictureWidth, HeightPercent, WidthPercent, Sh,
-                                             roomWidth, WidthFitPercent);
+  const PictureSize shown =
+      ShownPictureSize(rate, PictureHeight, PictureWidth, HeightPercent, WidthPercent, Sh, roomWidth, WidthFitPercent);
   ZoomPercent = shown.ZoomPercent;
   WidthFitPercent = shown.WidthFitPercent;
   k.picPhoto.move(k.picPhoto.left(), k.picPhoto.top(), shown.width, shown.height);

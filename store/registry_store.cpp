@@ -21,17 +21,13 @@ namespace korvena::reg {
 
 // ---- the POSIX file operations ----
 
-int FileSystem::open(const std::string& path, int flags, mode_t mode) {
-  return ::open(path.c_str(), flags, mode);
-}
+int FileSystem::open(const std::string& path, int flags, mode_t mode) { return ::open(path.c_str(), flags, mode); }
 ssize_t FileSystem::read(int fd, void* buffer, size_t size) { return ::read(fd, buffer, size); }
 ssize_t FileSystem::write(int fd, const void* buffer, size_t size) { return ::write(fd, buffer, size); }
 int FileSystem::fsync(int fd) { return ::fsync(fd); }
 int FileSystem::close(int fd) { return ::close(fd); }
 int FileSystem::flock(int fd, int operation) { return ::flock(fd, operation); }
-int FileSystem::rename(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str());
-}
+int FileSystem::rename(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()); }
 int FileSystem::unlink(const std::string& path) { return ::unlink(path.c_str()); }
 int FileSystem::mkdir(const std::string& path, mode_t mode) { return ::mkdir(path.c_str(), mode); }
 int FileSystem::fstat(int fd, struct stat* status) { return ::fstat(fd, status); }
@@ -40,14 +36,27 @@ int FileSystem::fchmod(int fd, mode_t mode) { return ::fchmod(fd, mode); }
 
 long codeFromErrno(int error) {
   switch (error) {
-    case ENOENT: return code::FileNotFound;
-    case ENOTDIR: return code::PathNotFound;
-    case EMFILE: case ENFILE: return code::TooManyOpenFiles;
-    case EACCES: case EPERM: case EROFS: return code::AccessDenied;
-    case ENOMEM: return code::NotEnoughMemory;
-    case ENOSPC: case EDQUOT: case EFBIG: return code::DiskFull;
-    case ENAMETOOLONG: return code::FilenameTooLong;
-    default: return code::IoDevice;
+    case ENOENT:
+      return code::FileNotFound;
+    case ENOTDIR:
+      return code::PathNotFound;
+    case EMFILE:
+    case ENFILE:
+      return code::TooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return code::AccessDenied;
+    case ENOMEM:
+      return code::NotEnoughMemory;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return code::DiskFull;
+    case ENAMETOOLONG:
+      return code::FilenameTooLong;
+    default:
+      return code::IoDevice;
   }
 }
 
@@ -100,14 +109,12 @@ bool unwritable(std::string_view name) {
 
 void checkPath(std::string_view path) {
   for (std::string_view part : splitPath(path))
-    if (part.empty() || unwritable(part))
-      throw Error(code::BadPathname, "not a key path: " + std::string(path));
+    if (part.empty() || unwritable(part)) throw Error(code::BadPathname, "not a key path: " + std::string(path));
 }
 
 // Whether `path` names a key below `parent`.
 bool isBelow(std::string_view path, std::string_view parent) {
-  return path.size() > parent.size() && path[parent.size()] == '\\' &&
-         sameText(path.substr(0, parent.size()), parent);
+  return path.size() > parent.size() && path[parent.size()] == '\\' && sameText(path.substr(0, parent.size()), parent);
 }
 
 // Hashes and compares names without regard to case.
@@ -341,8 +348,7 @@ Value readData(std::string_view rest, Lines& lines) {
   rest.remove_prefix(3);
   if (!rest.empty() && rest[0] == '(') {
     size_t close = rest.find(')');
-    if (close == std::string_view::npos || !readNumber(rest.substr(1, close - 1), type))
-      bad(line, "a bad hex(N) type");
+    if (close == std::string_view::npos || !readNumber(rest.substr(1, close - 1), type)) bad(line, "a bad hex(N) type");
     rest.remove_prefix(close + 1);
   }
   if (rest.empty() || rest[0] != ':') bad(line, "hex without a colon");
@@ -451,9 +457,7 @@ struct FileId {
   }
 };
 
-FileId idOf(const struct stat& status) {
-  return {status.st_dev, status.st_ino, status.st_size, status.st_mtim};
-}
+FileId idOf(const struct stat& status) { return {status.st_dev, status.st_ino, status.st_size, status.st_mtim}; }
 
 std::optional<FileId> idAt(FileSystem& fs, const std::string& path) {
   struct stat status {};
@@ -603,9 +607,7 @@ FileId replaceStore(FileSystem& fs, const std::string& store, std::string_view t
 
 // ---- values and keys ----
 
-uint32_t Value::typeCode() const {
-  return kind == Kind::Sz ? 1 : kind == Kind::Dword ? 4 : hexType;
-}
+uint32_t Value::typeCode() const { return kind == Kind::Sz ? 1 : kind == Kind::Dword ? 4 : hexType; }
 
 std::string Value::typeName() const {
   if (kind == Kind::Sz) return "sz";

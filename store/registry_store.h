@@ -88,13 +88,13 @@ struct Value {
   static Value dword(uint32_t n) { return {Kind::Dword, {}, n, 3}; }
   static Value hex(uint32_t type, std::string bytes) { return {Kind::Hex, std::move(bytes), 0, type}; }
 
-  uint32_t typeCode() const;  // 1, 4 or N
+  uint32_t typeCode() const;     // 1, 4 or N
   std::string typeName() const;  // "sz", "dword" or "hex(N)", N in lowercase hex
   bool operator==(const Value&) const = default;
 };
 
 struct Key {
-  std::string path;  // without the root, e.g. SOFTWARE\Host\Dialog\D9
+  std::string path;                                   // without the root, e.g. SOFTWARE\Host\Dialog\D9
   std::vector<std::pair<std::string, Value>> values;  // "" is the default value (@)
   const Value* find(std::string_view name) const;     // case-insensitive
 };

@@ -17,8 +17,7 @@ void frmBackGround::Form_Load() {
   setWindowState(kit::windowState::Normal);
   Rect desktop;
   GetClientRect(GetDesktopWindow(), desktop);
-  SetWindowPos(hwnd(), HWND_TOP, 0, 0, desktop.right, desktop.bottom,
-               SWP_SHOWWINDOW | SWP_NOACTIVATE | SWP_NOZORDER);
+  SetWindowPos(hwnd(), HWND_TOP, 0, 0, desktop.right, desktop.bottom, SWP_SHOWWINDOW | SWP_NOACTIVATE | SWP_NOZORDER);
 }
 
 void frmBackGround::Form_Activate() {

@@ -12,9 +12,9 @@
 #include "kit/platform.h"
 #include "korvena/Application.h"
 #include "photo/frmPhoto.h"
+#include "store/registry_store.h"
 #include "support/basRegistry.h"
 #include "support/frmBackGround.h"
-#include "store/registry_store.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace fixture {

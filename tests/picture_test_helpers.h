@@ -1,5 +1,7 @@
 #pragma once
 // Helpers for tests that make their own pictures.
+#include <gtest/gtest.h>
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
@@ -13,14 +15,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <initializer_list>
 #include <future>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <gtest/gtest.h>
 // clang-format off
 #include <jpeglib.h>
 // clang-format on
@@ -36,8 +36,8 @@ inline QImage scene(int width, int height) {
   for (int y = 0; y < height; ++y) {
     auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
     for (int x = 0; x < width; ++x)
-      line[x] = qRgb(255 * x / width, 255 * y / height,
-                     static_cast<int>(128 + 90 * std::sin(x / 41.0) * std::cos(y / 29.0)));
+      line[x] =
+          qRgb(255 * x / width, 255 * y / height, static_cast<int>(128 + 90 * std::sin(x / 41.0) * std::cos(y / 29.0)));
   }
   QPainter(&image).fillRect(width / 8, height / 8, width / 8, height / 8, QColor(20, 20, 20));
   return image;
@@ -136,9 +136,19 @@ inline void put(QByteArray& out, uint32_t v, int bytes, bool little = true) {
 inline QByteArray exifPayload(bool little, unsigned tag, unsigned type, unsigned count, unsigned value) {
   QByteArray p("Exif\0\0", 6);
   p.append(little ? "II" : "MM");
-  for (const auto& [v, bytes] : std::initializer_list<std::pair<uint32_t, int>>{
-           {42, 2}, {8, 4}, {2, 2}, {0x010F, 2}, {2, 2}, {4, 4}, {0, 4}, {tag, 2}, {type, 2}, {count, 4},
-           {value, 2}, {0, 2}, {0, 4}})
+  for (const auto& [v, bytes] : std::initializer_list<std::pair<uint32_t, int>>{{42, 2},
+                                                                                {8, 4},
+                                                                                {2, 2},
+                                                                                {0x010F, 2},
+                                                                                {2, 2},
+                                                                                {4, 4},
+                                                                                {0, 4},
+                                                                                {tag, 2},
+                                                                                {type, 2},
+                                                                                {count, 4},
+                                                                                {value, 2},
+                                                                                {0, 2},
+                                                                                {0, 4}})
     put(p, v, bytes, little);
   return p;
 }

@@ -93,8 +93,9 @@ TEST_F(BigPhotoDecode, PastTheBudgetALoadHalvesAndAShrinkGoesBandByBand) {
     ASSERT_TRUE(picture->ensureDecoded(shown.width(), shown.height())) << picture->lastError();
     EXPECT_FALSE(picture->tiled());
     EXPECT_EQ(picture->impl().image.size(), shown);
-    EXPECT_LT(meanDifference(picture->impl().image, full.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)),
-              4.0);
+    EXPECT_LT(
+        meanDifference(picture->impl().image, full.scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)),
+        4.0);
   }
   // A load keeps its whole decode within the budget: 1000 x 600 at 1/2.
   const auto loaded = kit::Picture::load(write("a.jpg", withExifOrientation(encode(scene(1000, 600)), 8)));
@@ -227,17 +228,19 @@ TEST(BigPhotoOrientation, OnlyAWellFormedTagCounts) {
     return kit::jpeg::exifOrientation(exact.data(), exact.size());
   };
   // Either byte order; then out of range, not a SHORT, not one value, another tag: upright.
-  for (const auto& [little, tag, type, count, value, read_as] :
-       {std::tuple{true, 0x0112u, 3u, 1u, 8u, 8}, {false, 0x0112u, 3u, 1u, 6u, 6}, {false, 0x0112u, 3u, 1u, 0u, 1},
-        {false, 0x0112u, 3u, 1u, 9u, 1}, {false, 0x0112u, 4u, 1u, 6u, 1}, {false, 0x0112u, 3u, 2u, 6u, 1},
-        {false, 0x0113u, 3u, 1u, 6u, 1}})
+  for (const auto& [little, tag, type, count, value, read_as] : {std::tuple{true, 0x0112u, 3u, 1u, 8u, 8},
+                                                                 {false, 0x0112u, 3u, 1u, 6u, 6},
+                                                                 {false, 0x0112u, 3u, 1u, 0u, 1},
+                                                                 {false, 0x0112u, 3u, 1u, 9u, 1},
+                                                                 {false, 0x0112u, 4u, 1u, 6u, 1},
+                                                                 {false, 0x0112u, 3u, 2u, 6u, 1},
+                                                                 {false, 0x0113u, 3u, 1u, 6u, 1}})
     EXPECT_EQ(read(exifPayload(little, tag, type, count, value)), read_as) << tag << " " << type << " " << count;
   // Cut anywhere before the value ends: upright, never a read past the end.
   const QByteArray whole = exifPayload(false, 0x0112, 3, 1, 6);
-  for (qsizetype n = 0; n < whole.size() - 6; ++n)
-    EXPECT_EQ(read(whole.left(n)), 1) << n;
+  for (qsizetype n = 0; n < whole.size() - 6; ++n) EXPECT_EQ(read(whole.left(n)), 1) << n;
   auto damaged = [](QByteArray p, qsizetype at, char byte) { return p[at] = byte, p; };
-  EXPECT_EQ(read(damaged(whole, 6, 'X')), 1);     // byte order
+  EXPECT_EQ(read(damaged(whole, 6, 'X')), 1);      // byte order
   EXPECT_EQ(read(damaged(whole, 13, '\xF0')), 1);  // the IFD lies past the end
   // 65000 entries claimed in a few bytes: those present are read, no more.
   EXPECT_EQ(read(damaged(damaged(exifPayload(false, 0x0113, 3, 1, 6), 14, '\xFF'), 15, '\xE8')), 1);

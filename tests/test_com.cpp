@@ -170,7 +170,8 @@ TEST_F(ComTest, LateBindingFindsMembersByNameAndCoercesArguments) {
   EXPECT_EQ(view().sHostAppName, "Host \xC3\x98");
   view().sHostAppName = "Host";
   for (auto& [args, style] : {std::pair{std::vector{typed(VT_UI1, 7)}, "7"},
-                              {std::vector{typed(VT_BOOL, 1)}, "True"}, {std::vector<VARIANT>{}, ""} /* left out */}) {
+                              {std::vector{typed(VT_BOOL, 1)}, "True"},
+                              {std::vector<VARIANT>{}, ""} /* left out */}) {
     EXPECT_EQ(invoke(d, DISPID_Style, args).hr, S_OK);
     EXPECT_EQ(view().sViewStyle, style);
   }
@@ -272,7 +273,7 @@ TEST_F(ComTest, RuntimeErrorsComeBackWithTheirNumberAndDescription) {
   EXPECT_EQ(call.error(), Call::Error(DISP_E_EXCEPTION, hresult(0x800403E8), "AppName may not be empty"));
   EXPECT_EQ(call.source, "Korvena");
   EXPECT_EQ(KorvenaGetErrorInfo(&info), S_FALSE);  // handed over by Invoke, not left behind
-  EXPECT_FALSE(toolbarLoaded());  // the unload itself completed
+  EXPECT_FALSE(toolbarLoaded());                   // the unload itself completed
   // A Style argument with no text form fails inside the member: error 13.
   EXPECT_EQ(invoke(app, DISPID_Style, {typed(VT_NULL)}).error(),
             Call::Error(DISP_E_EXCEPTION, hresult(0x800A000D), "Type mismatch"));
@@ -435,7 +436,10 @@ TEST(ComStrings, LengthPrefixedStringsAndTheirConversions) {
   const Bstr wide("\xC3\x86r\xC3\xB8 \xF0\x9F\x93\xB7");
   EXPECT_EQ(std::u16string(wide.s, KorvenaStringLen(wide.s)), u"\u00C6r\u00F8 \U0001F4F7");
   // Malformed input of either kind becomes U+FFFD, one for each bad unit.
-  EXPECT_EQ(toUtf16("a\xFF" "b\xC0\xAF" "\xED\xA0\x80"), u"a\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
+  EXPECT_EQ(toUtf16("a\xFF"
+                    "b\xC0\xAF"
+                    "\xED\xA0\x80"),
+            u"a\uFFFDb\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
   EXPECT_EQ(toUtf16("\xE2\x82"), u"\uFFFD\uFFFD");
   const char16_t lone[] = {u'x', 0xD83D, u'y', 0xDC37, 0};
   EXPECT_EQ(toUtf8(std::u16string_view(lone)), "x\xEF\xBF\xBDy\xEF\xBF\xBD");

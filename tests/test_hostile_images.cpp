@@ -3,10 +3,10 @@
 // Every open ends in one "Error" box (the window keeps its earlier picture)
 // or a shown picture; never a crash, a hang or unbounded memory. The files are
 // made here: PNG, JPEG, BMP and PPM by Qt's writers, GIF by a small encoder.
+#include <isa-l/crc.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <isa-l/crc.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -93,8 +93,8 @@ QByteArray giantPng() {
   put(header, 100000, 4, false);
   header.append(QByteArray::fromHex("0802000000"));  // 8-bit RGB
   const QByteArray rows(2 * (1 + 3 * 100000), '\0');
-  return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) +
-         pngChunk("IDAT", qCompress(rows).mid(4)) + pngChunk("IEND", {});
+  return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", header) + pngChunk("IDAT", qCompress(rows).mid(4)) +
+         pngChunk("IEND", {});
 }
 
 QByteArray giantBmp() {
@@ -227,9 +227,10 @@ TEST_F(Hostile, SamplesOpenWhateverTheirNameSays) {
   // The untouched samples, which the damaged ones are made from. The content
   // decides the reader; names need not be UTF-8.
   for (const Sample& s : samples()) {
-    for (const std::string& name : {std::string("sample."), std::string("caf\xE9 \xFF."), std::string("misnamed.png"),
-                                   std::string("misnamed.jpg"), std::string("misnamed.gif"), std::string("misnamed.bmp"),
-                                   std::string("misnamed.ppm"), std::string("misnamed.txt"), std::string("no-extension")}) {
+    for (const std::string& name :
+         {std::string("sample."), std::string("caf\xE9 \xFF."), std::string("misnamed.png"),
+          std::string("misnamed.jpg"), std::string("misnamed.gif"), std::string("misnamed.bmp"),
+          std::string("misnamed.ppm"), std::string("misnamed.txt"), std::string("no-extension")}) {
       ASSERT_TRUE(openBytes(s.bytes, name.back() == '.' ? name + s.extension : name)) << s.extension << " as " << name;
       const auto& shown = *photo(1).c().picPhoto.picture();
       EXPECT_EQ(QSize(shown.widthPixels(), shown.heightPixels()), QSize(48, 32));
@@ -289,8 +290,11 @@ TEST_F(Hostile, GiantClaimedSizeIsRefusedOrReducedWithBoundedMemory) {
   const long baseline = statusKilobytes(peakReset ? "VmRSS:" : "VmHWM:");
   ASSERT_GT(baseline, 0);
   const std::pair<QByteArray, const char*> giants[] = {
-      {giantPng(), "giant.png"}, {giantJpeg(), "giant.jpg"}, {makeGif(65535, 65535, 65535, 65535, 64), "giant.gif"},
-      {giantBmp(), "giant.bmp"}, {QByteArray("P6\n100000 100000\n255\n") + QByteArray(64, '\x7f'), "giant.ppm"},
+      {giantPng(), "giant.png"},
+      {giantJpeg(), "giant.jpg"},
+      {makeGif(65535, 65535, 65535, 65535, 64), "giant.gif"},
+      {giantBmp(), "giant.bmp"},
+      {QByteArray("P6\n100000 100000\n255\n") + QByteArray(64, '\x7f'), "giant.ppm"},
   };
   for (const auto& [bytes, name] : giants) {
     if (openBytes(bytes, name)) {
@@ -361,10 +365,9 @@ TEST_F(Hostile, APictureTooLargeForTheBudgetSaysSo) {
 // its irot), and cut short or claiming a giant size gives one error box.
 TEST_F(Hostile, HeifAvifAndJpegXlFromTheirEncoders) {
   const std::string source = write("source.png", encode(scene(48, 32), "png"));
-  const std::pair<const char*, const char*> tools[] = {
-      {"heic", "heif-enc -q 60 source.png -o made.heic"},
-      {"avif", "avifenc -s 10 --irot 1 source.png made.avif"},
-      {"jxl", "cjxl source.png made.jxl"}};
+  const std::pair<const char*, const char*> tools[] = {{"heic", "heif-enc -q 60 source.png -o made.heic"},
+                                                       {"avif", "avifenc -s 10 --irot 1 source.png made.avif"},
+                                                       {"jxl", "cjxl source.png made.jxl"}};
   for (const auto& [extension, command] : tools) {
     const std::string program = std::string(command).substr(0, std::string(command).find(' '));
     if (std::system(("command -v " + program + " >/dev/null").c_str()) != 0) continue;

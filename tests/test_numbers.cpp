@@ -4,8 +4,8 @@
 #include <limits>
 #include <string>
 
-#include "korvena/RuntimeError.h"
 #include "kit/numbers.h"
+#include "korvena/RuntimeError.h"
 
 namespace num = korvena::num;
 
@@ -69,7 +69,7 @@ TEST(Numbers, PlainDecimalIsTheShortestFormThatReadsBack) {
                                                   {kInf, "Inf"},        {-kInf, "-Inf"},       {kNaN, "NaN"}};
   EXPECT_EQ(num::plainDecimal(2.0 / 3.0), "0.666666666666667");
   EXPECT_EQ(num::plainDecimal(999999999999999.0), "999999999999999");  // the last without an exponent
-  EXPECT_EQ(num::plainDecimal(9999999999999999.0), "1E+16");  // rounded to 15 digits
+  EXPECT_EQ(num::plainDecimal(9999999999999999.0), "1E+16");           // rounded to 15 digits
   for (const auto& [value, text] : cases) EXPECT_EQ(num::plainDecimal(value), text);
   for (const char* text : {"25", "37.5", "63.82979", "0.5", "1600", "-3", "12.125"})
     EXPECT_EQ(num::plainDecimal(num::leadingNumber(text)), text);

@@ -130,7 +130,7 @@ TEST_F(Sizing, ActivationMakesTheWindowCurrentAndItsCaptionNamesItsOwnPicture) {
   photo(1).userActivate();  // the toolbar coming back with it: the screen tests
   EXPECT_EQ(state().CurrentIndex, 1);
   EXPECT_TRUE(photo(1).active());  // the toolbar does not take activation
-  bar().cboZoomRate.userPick(8);  // 200 %
+  bar().cboZoomRate.userPick(8);   // 200 %
   EXPECT_EQ(photo(1).caption(), "first.png  200%");
   bar().chkNoBorder.userClick();
   photo(2).userActivate();

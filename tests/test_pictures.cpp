@@ -1,8 +1,6 @@
 // Loading pictures from files: the decoding budget and colour profiles
 // (unreadable files are the hostile-image tests'). Test pictures are written
 // at run time.
-#include "kit/picture.h"
-
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
@@ -13,9 +11,10 @@
 #include <optional>
 #include <string>
 
+#include "kit/picture.h"
 #include "kit/picture_impl.h"
-#include "picture_test_helpers.h"
 #include "korvena/RuntimeError.h"
+#include "picture_test_helpers.h"
 
 namespace {
 
@@ -88,7 +87,9 @@ TEST_F(PictureTest, EmbeddedProfilesShowInSrgbAndUntaggedPixelsStayExact) {
     ASSERT_EQ(image.size(), c.tiled ? QSize(512, 512) : shown);
     const QRgb got = image.pixel(image.width() / 2, image.height() / 2);
     EXPECT_LE(std::max({std::abs(qRed(got) - qRed(c.expected)), std::abs(qGreen(got) - qGreen(c.expected)),
-                        std::abs(qBlue(got) - qBlue(c.expected))}), c.tolerance) << std::hex << got;
+                        std::abs(qBlue(got) - qBlue(c.expected))}),
+              c.tolerance)
+        << std::hex << got;
   }
 }
 

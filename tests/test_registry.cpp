@@ -6,15 +6,15 @@
 
 #include <cerrno>
 #include <chrono>
-#include <future>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "korvena/RuntimeError.h"
-#include "support/basRegistry.h"
 #include "store/registry_store.h"
 #include "store_test_folder.h"
+#include "support/basRegistry.h"
 
 namespace korvena {
 namespace {
@@ -138,8 +138,11 @@ TEST_F(RegistrySettings, ReadsHandEditedFiles) {
   EXPECT_EQ(ReadSetting("Host", "Main", "path", "d"), "C:\\Photos \"new\"");
   EXPECT_EQ(ReadSetting("Host", "Main", "Text", "d"), "hi");
   EXPECT_EQ(ReadSetting("Host", "Main", "Empty", "d"), "");
-  for (const auto& [section, name, type] : {std::tuple{"Main", "Bin", 3}, {"Main", "Expand", 2}, {"Main", "Multi", 7},
-                                            {"Main", "Big", 0xb}, {"Dialog", "N", 4}})
+  for (const auto& [section, name, type] : {std::tuple{"Main", "Bin", 3},
+                                            {"Main", "Expand", 2},
+                                            {"Main", "Multi", 7},
+                                            {"Main", "Big", 0xb},
+                                            {"Dialog", "N", 4}})
     EXPECT_EQ(errorOf([&] { ReadSetting("Host", section, name, "d"); }),
               error(2000 + type, "Registry data not a string"))
         << name;
@@ -178,9 +181,9 @@ TEST_F(RegistrySettings, CorruptStoreIsNeverRewritten) {
   };
   // Forms other exports use, or typing mistakes: the store stops at them rather than guess.
   for (const char* form : {"\"open=\"x", "\"n\"=dword:123456789", "\"b\"=hex:1,,2", "\"b\"=hex:01,\\", "\"v\"=-",
-                           "\"Q\"=qword:0000000000000001", "\"S\"=str(2):\"%PATH%\"", "\"D\"=dword:",
-                           "\"D\"=dword:12 34", "\"H\"=hex(1x):00", "\"H\"=hex(123456789):00", "\"H\"=hex:0g",
-                           "\"T\"=\"unterminated", "\"T\"=\"text\" trailing", "\"A\"\"B\"=\"x\""})
+                           "\"Q\"=qword:0000000000000001", "\"S\"=str(2):\"%PATH%\"",
+                           "\"D\"=dword:", "\"D\"=dword:12 34", "\"H\"=hex(1x):00", "\"H\"=hex(123456789):00",
+                           "\"H\"=hex:0g", "\"T\"=\"unterminated", "\"T\"=\"text\" trailing", "\"A\"\"B\"=\"x\""})
     corrupt.push_back("REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\S]\n\"Keep\"=\"me\"\n" + std::string(form) +
                       "\n");
   for (const std::string& text : corrupt) {
@@ -281,8 +284,8 @@ TEST_F(RegistryStore, BigStoreIsParsedOnceAndAgainOnlyWhenTheFileChanges) {
   constexpr int kKeys = 30000;
   std::string text = "REGEDIT4\n";
   for (int i = 0; i < kKeys; ++i)
-    text += "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\Section" + std::to_string(i) + "]\n\"K\"=\"" +
-            std::to_string(i) + "\"\n";
+    text += "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Host\\Section" + std::to_string(i) + "]\n\"K\"=\"" + std::to_string(i) +
+            "\"\n";
   writeFile(text);
   auto faults = useFaults();
   for (int i : {0, kKeys / 2, kKeys - 1})

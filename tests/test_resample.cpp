@@ -29,9 +29,12 @@ TEST(ResampleTruth, RampsComeOutAtTheirExactInputCoordinates) {
   // Channel 0 rises 4 levels a column, channel 1 3 levels a row: an output
   // pixel centred at input coordinate c shows the ramp's value at c, within
   // rounding, wherever it lies in the picture (away from the edges).
-  struct Case { int inW, inH, outW, outH; };
+  struct Case {
+    int inW, inH, outW, outH;
+  };
   for (const Case c : {Case{60, 80, 40, 17}, Case{60, 80, 59, 79}, Case{61, 79, 8, 30}, Case{50, 60, 33, 60}}) {
-    std::vector<std::uint32_t> in(static_cast<std::size_t>(c.inW * c.inH)), out(static_cast<std::size_t>(c.outW * c.outH));
+    std::vector<std::uint32_t> in(static_cast<std::size_t>(c.inW * c.inH)),
+        out(static_cast<std::size_t>(c.outW * c.outH));
     for (int y = 0; y < c.inH; ++y)
       for (int x = 0; x < c.inW; ++x) in[static_cast<std::size_t>(y * c.inW + x)] = 10 + 4 * x + (3 * y << 8);
     kit::resample::shrink(in.data(), c.inW, c.inH, c.inW, out.data(), c.outW, c.outH, c.outW);
@@ -50,7 +53,10 @@ using ResampleFiles = PictureFiles;
 
 TEST_F(ResampleFiles, ShrinkingAsItDecodesEqualsShrinkingTheWholeDecode) {
   const QByteArray plain = picture_test::encode(scene(640, 480));
-  struct Case { int orientation, denominator; QSize shown; };
+  struct Case {
+    int orientation, denominator;
+    QSize shown;
+  };
   for (const Case c : {Case{1, 1, {501, 377}}, Case{1, 2, {300, 211}}, Case{3, 4, {97, 61}}, Case{6, 2, {199, 301}},
                        Case{8, 1, {333, 450}}, Case{1, 8, {80, 60}}}) {
     SCOPED_TRACE(c.orientation * 100 + c.denominator);
@@ -115,15 +121,20 @@ QByteArray pngOf(const PngKind& kind, int width, int height) {
     for (int x = 0; x < width; ++x)
       for (int c = 0; c < channels; ++c) {
         const int value = c == 3 || (channels == 2 && c == 1) ? 255 * x / width
-                          : (x / 5 + y / 3) % 2                ? (c * 70 + 255 * y / height) % 256
-                                                               : 30 + c * 50;
+                          : (x / 5 + y / 3) % 2               ? (c * 70 + 255 * y / height) % 256
+                                                              : 30 + c * 50;
         data.push_back(static_cast<unsigned char>(value));
         if (bytes == 2) data.push_back(static_cast<unsigned char>(x * 37 + y));  // low byte
       }
   spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
   spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
-  spng_ihdr ihdr{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), kind.depth, kind.colorType,
-                 0, 0, static_cast<std::uint8_t>(kind.interlaced ? 1 : 0)};
+  spng_ihdr ihdr{static_cast<std::uint32_t>(width),
+                 static_cast<std::uint32_t>(height),
+                 kind.depth,
+                 kind.colorType,
+                 0,
+                 0,
+                 static_cast<std::uint8_t>(kind.interlaced ? 1 : 0)};
   spng_set_ihdr(ctx, &ihdr);
   spng_plte plte{};
   const auto key = static_cast<std::uint16_t>(30 * (bytes == 2 ? 257 : 1));

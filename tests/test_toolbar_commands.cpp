@@ -158,7 +158,10 @@ class Slideshow : public Navigation {
 TEST_F(Slideshow, NumberBoxesHoldPlainNumbersAndIntervalsTheTimerCannotRunAreRefusedBeforeAnythingChanges) {
   const std::string bad = "Minutes must be 0 or more, and seconds 0 or from 0.001 to 65.535";
   for (auto [m, s, text] : {std::tuple{"0", "0", std::string("You must set slidshow time interval")},
-                            {"-1", "5", bad}, {"0", "-2", bad}, {"0", "70", bad}, {"0", "0.0001", bad}}) {
+                            {"-1", "5", bad},
+                            {"0", "-2", bad},
+                            {"0", "70", bad},
+                            {"0", "0.0001", bad}}) {
     setInterval(m, s);
     startShow();
     auto boxes = messageBoxes();
@@ -172,8 +175,10 @@ TEST_F(Slideshow, NumberBoxesHoldPlainNumbersAndIntervalsTheTimerCannotRunAreRef
     EXPECT_EQ(kit::platform().cursorCounter(), 0);
   }
   EXPECT_TRUE(host.requests.empty());
-  for (const auto& [box, typed, kept] : {std::tuple{&bar().txtMinute, "07", "7"}, {&bar().txtMinute, "12abc", "12"},
-                                         {&bar().txtMinute, "abc", "0"}, {&bar().txtSecond, "2.5", "2.5"}}) {
+  for (const auto& [box, typed, kept] : {std::tuple{&bar().txtMinute, "07", "7"},
+                                         {&bar().txtMinute, "12abc", "12"},
+                                         {&bar().txtMinute, "abc", "0"},
+                                         {&bar().txtSecond, "2.5", "2.5"}}) {
     box->userSetText(typed);
     EXPECT_EQ(box->text(), kept) << typed;
   }
@@ -243,7 +248,7 @@ TEST_F(Slideshow, OpeningAnimationGrowsTheWindowBackToItsFullSizeAndEscDuringItS
   EXPECT_FLOAT_EQ(w.height(), 0);
   EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
   EXPECT_EQ(w.ResizeGuard, 1);
-  advance(9 * 30);  // nine steps of 100 twips
+  advance(9 * 30);                   // nine steps of 100 twips
   EXPECT_FLOAT_EQ(w.height(), 900);  // the last step overshoots
   EXPECT_FALSE(bar().tmrSlideShow.timerEnabled());
   advance(30);  // cut back to the full size, and the show goes on
@@ -326,8 +331,7 @@ TEST_F(Arrangement, FrontBackAndMinimiseAll) {
   bar().chkBlankBack.userClick();
   bar().cmdSendBack.userClick();  // behind everything, the background too
   const auto& z = kit::platform().zOrder();
-  EXPECT_EQ(std::vector<kit::Form*>(z.end() - 3, z.end()),
-            (std::vector<kit::Form*>{&photo(1), &photo(2), &photo(3)}));
+  EXPECT_EQ(std::vector<kit::Form*>(z.end() - 3, z.end()), (std::vector<kit::Form*>{&photo(1), &photo(2), &photo(3)}));
   photo(1).setWindowState(2);
   bar().cmdMinimise.userClick();  // maximised ones too
   for (int slot = 1; slot <= 3; ++slot) EXPECT_EQ(photo(slot).windowState(), 1);

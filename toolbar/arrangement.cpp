@@ -6,7 +6,6 @@
 
 namespace korvena {
 
-
 void frmNavToolbar::cmdBringToFront_Click() {
   ForEachLoadedPhotoWindow([](frmPhoto& w) {
     if (w.windowState() == kit::windowState::Minimized) w.setWindowState(kit::windowState::Normal);

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "component/basView.h"
+#include "kit/numbers.h"
 #include "kit/winapi.h"
 #include "korvena/Application.h"
 #include "photo/frmPhoto.h"
@@ -14,7 +15,6 @@
 #include "support/basRegistry.h"
 #include "support/basWindow.h"
 #include "support/frmBackGround.h"
-#include "kit/numbers.h"
 
 namespace korvena {
 

@@ -4,10 +4,10 @@
 #include <cmath>
 
 #include "component/basView.h"
+#include "kit/numbers.h"
 #include "korvena/Application.h"
 #include "support/basWindow.h"
 #include "support/frmBackGround.h"
-#include "kit/numbers.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace korvena {

@@ -2,8 +2,8 @@
 #include <algorithm>
 
 #include "component/basView.h"
-#include "photo/frmPhoto.h"
 #include "kit/numbers.h"
+#include "photo/frmPhoto.h"
 #include "toolbar/frmNavToolbar.h"
 
 namespace korvena {

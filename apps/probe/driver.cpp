@@ -178,8 +178,12 @@ Json Driver::registryJson() const {
       Json& v = values[name];
       v["type"] = value.typeName();
       switch (value.kind) {
-        case Value::Kind::Sz: v["value"] = value.data; break;
-        case Value::Kind::Dword: v["value"] = value.number; break;
+        case Value::Kind::Sz:
+          v["value"] = value.data;
+          break;
+        case Value::Kind::Dword:
+          v["value"] = value.number;
+          break;
         case Value::Kind::Hex: {
           std::string digits;  // the bytes as hex digits, without separators
           for (char ch : value.data)

@@ -18,7 +18,7 @@
 namespace kit {
 class Form;
 class Control;
-}
+}  // namespace kit
 namespace korvena {
 class Application;
 }
@@ -112,7 +112,6 @@ class Driver {
 
 // Reads and runs a whole script: 0 when it ran to its end, 2 with
 // "line N: reason" on `err` when a line cannot be parsed or run.
-int runScript(std::istream& in, const std::filesystem::path& scriptDir, std::ostream& out,
-              std::ostream& err);
+int runScript(std::istream& in, const std::filesystem::path& scriptDir, std::ostream& out, std::ostream& err);
 
 }  // namespace probe

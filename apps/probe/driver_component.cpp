@@ -94,21 +94,34 @@ long Driver::listStep(uint8_t direction, bool& bFirstLast) const {
   const long last = static_cast<long>(hostFiles_.size()) - 1;
   long next = -1;
   switch (direction) {
-    case korvena::MoveFirst: next = 0; bFirstLast = true; break;
-    case korvena::MoveLast: next = last; bFirstLast = true; break;
+    case korvena::MoveFirst:
+      next = 0;
+      bFirstLast = true;
+      break;
+    case korvena::MoveLast:
+      next = last;
+      bFirstLast = true;
+      break;
     case korvena::MoveNext:
-      if (current_ < 0) next = 0;
-      else if (current_ < last) next = current_ + 1;
-      else bFirstLast = true;
+      if (current_ < 0)
+        next = 0;
+      else if (current_ < last)
+        next = current_ + 1;
+      else
+        bFirstLast = true;
       if (next >= 0) bFirstLast = next == last;
       break;
     case korvena::MovePrevious:
-      if (current_ < 0) next = last;
-      else if (current_ > 0) next = current_ - 1;
-      else bFirstLast = true;
+      if (current_ < 0)
+        next = last;
+      else if (current_ > 0)
+        next = current_ - 1;
+      else
+        bFirstLast = true;
       if (next >= 0) bFirstLast = next == 0;
       break;
-    default: break;
+    default:
+      break;
   }
   return next;
 }

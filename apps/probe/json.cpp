@@ -16,8 +16,7 @@ std::string shortest(F value) {
   if (value == 0) return "0";                // also for -0
   char buf[64];
   const F magnitude = std::fabs(value);
-  auto fmt = magnitude >= F(1e-5) && magnitude < F(1e16) ? std::chars_format::fixed
-                                                         : std::chars_format::general;
+  auto fmt = magnitude >= F(1e-5) && magnitude < F(1e16) ? std::chars_format::fixed : std::chars_format::general;
   auto result = std::to_chars(buf, buf + sizeof buf, value, fmt);
   return std::string(buf, result.ptr);
 }
@@ -26,8 +25,7 @@ std::string shortest(F value) {
 size_t utf8Length(std::string_view s, size_t i) {
   const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
   const unsigned char c = b(i);
-  size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-                            : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+  size_t len = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
   if (len == 0 || i + len > s.size()) return 0;
   for (size_t k = 1; k < len; ++k)
     if ((b(i + k) & 0xC0) != 0x80) return 0;

@@ -21,10 +21,11 @@ class Json {
   Json(std::nullptr_t) {}
   Json(bool b) : v_(b) {}
   template <std::integral T>
-    requires(!std::same_as<T, bool> && !std::same_as<T, char>)
-  Json(T n) {
-    if constexpr (std::is_signed_v<T>) v_ = static_cast<int64_t>(n);
-    else v_ = static_cast<uint64_t>(n);
+  requires(!std::same_as<T, bool> && !std::same_as<T, char>) Json(T n) {
+    if constexpr (std::is_signed_v<T>)
+      v_ = static_cast<int64_t>(n);
+    else
+      v_ = static_cast<uint64_t>(n);
   }
   Json(float f) : v_(f) {}
   Json(double d) : v_(d) {}
@@ -34,7 +35,11 @@ class Json {
   Json(Array a) : v_(std::move(a)) {}
 
   static Json array() { return Json(Array{}); }
-  static Json object() { Json j; j.v_ = Object{}; return j; }
+  static Json object() {
+    Json j;
+    j.v_ = Object{};
+    return j;
+  }
 
   // Object access: the member named `key`, appended (null) when missing. A
   // null value becomes an empty object first.
@@ -54,14 +59,12 @@ class Json {
   void dumpTo(std::string& out) const;
 
  private:
-  std::variant<std::monostate, bool, int64_t, uint64_t, float, double, std::string, Array,
-               Object>
-      v_;
+  std::variant<std::monostate, bool, int64_t, uint64_t, float, double, std::string, Array, Object> v_;
 };
 
 // Writers for the pieces, also used on their own.
 void appendString(std::string& out, std::string_view text);  // quoted, escaped, valid UTF-8
-std::string singleText(float value);   // shortest form that reads back as the same float
-std::string doubleText(double value);  // shortest form that reads back as the same double
+std::string singleText(float value);                         // shortest form that reads back as the same float
+std::string doubleText(double value);                        // shortest form that reads back as the same double
 
 }  // namespace probe

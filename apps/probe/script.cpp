@@ -11,9 +11,7 @@ namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
-bool isNameStart(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-}
+bool isNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9'); }
 
 struct Split {
@@ -45,13 +43,26 @@ Split split(std::string_view line, int lineNo) {
         }
         if (i == n) break;
         switch (char e = line[i++]) {
-          case '"': word += '"'; break;
-          case '\\': word += '\\'; break;
-          case 'r': word += '\r'; break;
-          case 'b': word += '\b'; break;
-          case 'e': word += '\x1b'; break;
-          case 't': word += '\t'; break;
-          default: throw ScriptError(lineNo, std::string("unknown escape \\") + e);
+          case '"':
+            word += '"';
+            break;
+          case '\\':
+            word += '\\';
+            break;
+          case 'r':
+            word += '\r';
+            break;
+          case 'b':
+            word += '\b';
+            break;
+          case 'e':
+            word += '\x1b';
+            break;
+          case 't':
+            word += '\t';
+            break;
+          default:
+            throw ScriptError(lineNo, std::string("unknown escape \\") + e);
         }
       }
       if (!closed) throw ScriptError(lineNo, "unterminated quote");
@@ -75,26 +86,24 @@ double number(const std::string& word, int lineNo, const char* what) {
   bool digit = false, other = false;
   for (size_t i = 0; i < word.size(); ++i) {
     char c = word[i];
-    if (c >= '0' && c <= '9') digit = true;
-    else if (c != '.' && !(c == '-' && i == 0)) other = true;
+    if (c >= '0' && c <= '9')
+      digit = true;
+    else if (c != '.' && !(c == '-' && i == 0))
+      other = true;
   }
   double value = 0;
-  auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value,
-                                   std::chars_format::fixed);
+  auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value, std::chars_format::fixed);
   if (!digit || other || ec != std::errc() || end != word.data() + word.size() || !std::isfinite(value))
     throw ScriptError(lineNo, std::string(what) + " must be a number: " + word);
   return value;
 }
 
-long long integer(const std::string& word, int lineNo, const char* what, long long min,
-                  long long max) {
+long long integer(const std::string& word, int lineNo, const char* what, long long min, long long max) {
   long long value = 0;
   auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
-  if (word.empty() || ec != std::errc() || end != word.data() + word.size() || value < min ||
-      value > max)
-    throw ScriptError(lineNo, std::string(what) + " must be a whole number from " +
-                                  std::to_string(min) + " to " + std::to_string(max) + ": " +
-                                  word);
+  if (word.empty() || ec != std::errc() || end != word.data() + word.size() || value < min || value > max)
+    throw ScriptError(lineNo, std::string(what) + " must be a whole number from " + std::to_string(min) + " to " +
+                                  std::to_string(max) + ": " + word);
   return value;
 }
 
@@ -102,8 +111,7 @@ constexpr long long kIntMin = -2147483648LL, kIntMax = 2147483647LL;
 constexpr long long kShortMin = INT16_MIN, kShortMax = INT16_MAX;
 
 void arity(const Command& c, size_t min, size_t max, const char* usage) {
-  if (c.args.size() < min || c.args.size() > max)
-    throw ScriptError(c.line, std::string("usage: ") + usage);
+  if (c.args.size() < min || c.args.size() > max) throw ScriptError(c.line, std::string("usage: ") + usage);
 }
 
 bool choice(const Command& c, const std::string& word, const char* yes, const char* no) {
@@ -179,8 +187,7 @@ void checkCall(Command& c) {
   if (it == members.end()) throw ScriptError(c.line, "unknown member: " + c.member);
   arity(c, it->second.min, it->second.max, it->second.usage);
   if (c.member == "FireEventNewWin") c.flag = choice(c, c.args[0], "true", "false");
-  if (c.member == "FireEventThumbNav")
-    c.numbers = {static_cast<double>(integer(c.args[0], c.line, "D", 0, 255))};
+  if (c.member == "FireEventThumbNav") c.numbers = {static_cast<double>(integer(c.args[0], c.line, "D", 0, 255))};
 }
 
 void checkControl(Command& c) {
@@ -264,18 +271,18 @@ void checkNothing(Command& c) { arity(c, 0, 0, "dump"); }
 
 const std::map<std::string, Checker, std::less<>>& checkers() {
   static const std::map<std::string, Checker, std::less<>> table = {
-      {"screen", checkScreen},        {"registry", checkRegistry},
-      {"regset", checkRegset},        {"host", checkHost},
-      {"call", checkCall},            {"click", checkControl},
-      {"dropdown", checkDropdown},    {"pick", checkPick},
-      {"settext", checkControlText},  {"type", checkControlText},
-      {"updown", checkUpdown},        {"tab", checkTab},
-      {"keydown", checkKey},          {"keypress", checkKey},
-      {"activate", checkTargetOnly},  {"close", checkTargetOnly},
-      {"minimize", checkTargetOnly},  {"maximize", checkTargetOnly},
-      {"restore", checkTargetOnly},   {"rightclick", checkRightclick},
-      {"resize", checkTargetXY},      {"move", checkTargetXY},
-      {"scroll", checkScroll},        {"advance", checkAdvance},
+      {"screen", checkScreen},       {"registry", checkRegistry},
+      {"regset", checkRegset},       {"host", checkHost},
+      {"call", checkCall},           {"click", checkControl},
+      {"dropdown", checkDropdown},   {"pick", checkPick},
+      {"settext", checkControlText}, {"type", checkControlText},
+      {"updown", checkUpdown},       {"tab", checkTab},
+      {"keydown", checkKey},         {"keypress", checkKey},
+      {"activate", checkTargetOnly}, {"close", checkTargetOnly},
+      {"minimize", checkTargetOnly}, {"maximize", checkTargetOnly},
+      {"restore", checkTargetOnly},  {"rightclick", checkRightclick},
+      {"resize", checkTargetXY},     {"move", checkTargetXY},
+      {"scroll", checkScroll},       {"advance", checkAdvance},
       {"dump", checkNothing},
   };
   return table;
@@ -291,9 +298,12 @@ std::string_view trim(std::string_view s) {
 
 std::string Target::str() const {
   switch (kind) {
-    case Kind::Toolbar: return "toolbar";
-    case Kind::Background: return "background";
-    case Kind::Photo: break;
+    case Kind::Toolbar:
+      return "toolbar";
+    case Kind::Background:
+      return "background";
+    case Kind::Photo:
+      break;
   }
   return "photo:" + std::to_string(slot);
 }
@@ -311,17 +321,14 @@ std::string ControlRef::str() const {
   return s;
 }
 
-std::vector<std::string> tokenize(std::string_view line, int lineNo) {
-  return split(line, lineNo).words;
-}
+std::vector<std::string> tokenize(std::string_view line, int lineNo) { return split(line, lineNo).words; }
 
 Target parseTarget(std::string_view word, int lineNo) {
   if (word == "toolbar") return {Target::Kind::Toolbar, 0};
   if (word == "background") return {Target::Kind::Background, 0};
   if (word.starts_with("photo:")) {
     std::string slot(word.substr(6));
-    return {Target::Kind::Photo,
-            static_cast<int>(integer(slot, lineNo, "the photo slot", 1, kShortMax))};
+    return {Target::Kind::Photo, static_cast<int>(integer(slot, lineNo, "the photo slot", 1, kShortMax))};
   }
   throw ScriptError(lineNo, "unknown target (toolbar, background or photo:N): " + std::string(word));
 }
@@ -329,9 +336,7 @@ Target parseTarget(std::string_view word, int lineNo) {
 ControlRef parseControl(std::string_view word, int lineNo) {
   ControlRef ref;
   const std::string whole(word);
-  auto bad = [&](const std::string& why) {
-    return ScriptError(lineNo, "bad control name " + whole + ": " + why);
-  };
+  auto bad = [&](const std::string& why) { return ScriptError(lineNo, "bad control name " + whole + ": " + why); };
   // An optional target prefix, then NAME[(INDEX)][.KEY].
   size_t dot = word.find('.');
   if (dot != std::string_view::npos) {
@@ -350,8 +355,8 @@ ControlRef parseControl(std::string_view word, int lineNo) {
   if (i < word.size() && word[i] == '(') {
     size_t close = word.find(')', i);
     if (close == std::string_view::npos) throw bad("missing )");
-    ref.index = static_cast<int>(integer(std::string(word.substr(i + 1, close - i - 1)), lineNo,
-                                         "the control index", 0, kShortMax));
+    ref.index = static_cast<int>(
+        integer(std::string(word.substr(i + 1, close - i - 1)), lineNo, "the control index", 0, kShortMax));
     i = close + 1;
   }
   if (i < word.size() && word[i] == '.') {

@@ -15,8 +15,7 @@ namespace probe {
 // exit status 2.
 class ScriptError : public std::runtime_error {
  public:
-  ScriptError(int line, const std::string& reason)
-      : std::runtime_error(reason), line_(line) {}
+  ScriptError(int line, const std::string& reason) : std::runtime_error(reason), line_(line) {}
   int line() const { return line_; }
   std::string reason() const { return what(); }
   std::string message() const { return "line " + std::to_string(line_) + ": " + what(); }

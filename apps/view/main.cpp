@@ -13,7 +13,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
-
 #include <cstdio>
 #include <cstdlib>
 #include <exception>

@@ -16,7 +16,6 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -142,11 +141,20 @@ class PhotoList {
     const qsizetype last = files_.size() - 1;
     std::optional<qsizetype> target;
     switch (direction) {
-      case 1: target = 0; break;
-      case 2: if (current_ > 0) target = current_ - 1; break;
-      case 3: if (current_ < last) target = current_ + 1; break;
-      case 4: target = last; break;
-      default: break;
+      case 1:
+        target = 0;
+        break;
+      case 2:
+        if (current_ > 0) target = current_ - 1;
+        break;
+      case 3:
+        if (current_ < last) target = current_ + 1;
+        break;
+      case 4:
+        target = last;
+        break;
+      default:
+        break;
     }
     if (target) current_ = *target;
     bFirstLast = current_ == 0 || current_ == last;

@@ -10,8 +10,7 @@ namespace korvena {
 
 class KORVENA_API RuntimeError : public std::runtime_error {
  public:
-  RuntimeError(long number, const std::string& description)
-      : std::runtime_error(description), number_(number) {}
+  RuntimeError(long number, const std::string& description) : std::runtime_error(description), number_(number) {}
   long number() const { return number_; }
   std::string description() const { return what(); }
 

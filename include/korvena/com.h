@@ -69,54 +69,57 @@ typedef REFGUID REFIID;
 typedef REFGUID REFCLSID;
 
 /* Results, dispatch ids, flags and variant types: one list for both languages. */
-#define KORVENA_COM_RESULTS(X)                                                                          \
-  X(S_OK, 0x00000000) X(S_FALSE, 0x00000001) X(E_NOTIMPL, 0x80004001) X(E_NOINTERFACE, 0x80004002)     \
-  X(E_POINTER, 0x80004003) X(E_FAIL, 0x80004005) X(E_UNEXPECTED, 0x8000FFFF)                           \
-  X(E_OUTOFMEMORY, 0x8007000E) X(E_INVALIDARG, 0x80070057) X(DISP_E_UNKNOWNINTERFACE, 0x80020001)      \
-  X(DISP_E_MEMBERNOTFOUND, 0x80020003) X(DISP_E_PARAMNOTFOUND, 0x80020004)                             \
-  X(DISP_E_TYPEMISMATCH, 0x80020005) X(DISP_E_UNKNOWNNAME, 0x80020006) X(DISP_E_NONAMEDARGS, 0x80020007) \
-  X(DISP_E_EXCEPTION, 0x80020009) X(DISP_E_OVERFLOW, 0x8002000A) X(DISP_E_BADINDEX, 0x8002000B)        \
-  X(DISP_E_BADPARAMCOUNT, 0x8002000E) X(DISP_E_PARAMNOTOPTIONAL, 0x8002000F)                           \
-  X(CLASS_E_NOAGGREGATION, 0x80040110) X(CLASS_E_CLASSNOTAVAILABLE, 0x80040111)                        \
-  X(CONNECT_E_NOCONNECTION, 0x80040200) X(CONNECT_E_CANNOTCONNECT, 0x80040202)                         \
-  /* A call on an object from a thread other than the one that made it. */                            \
-  X(RPC_E_WRONG_THREAD, 0x8001010E)
-#define KORVENA_COM_NUMBERS(X)                                                                          \
-  /* Dispatch ids of _Application, in slot order, and of the event. */                                \
-  X(DISPID, DISPID_ShowForm, 0x60030001) X(DISPID, DISPID_FireEventThumbNav, 0x60030002)               \
-  X(DISPID, DISPID_FireEventNewWin, 0x60030003) X(DISPID, DISPID_UnloadForm, 0x60030004)               \
-  X(DISPID, DISPID_Style, 0x60030005) X(DISPID, DISPID_srcAppName, 0x60030006)                         \
-  X(DISPID, DISPID_OpenImage, 0x60030007) X(DISPID, DISPID_ThumbNav, 1) X(DISPID, DISPID_UNKNOWN, -1)  \
-  X(WORD, DISPATCH_METHOD, 1) X(WORD, DISPATCH_PROPERTYGET, 2) X(WORD, DISPATCH_PROPERTYPUT, 4)        \
-  X(WORD, DISPATCH_PROPERTYPUTREF, 8) X(DWORD, GUIDKIND_DEFAULT_SOURCE_DISP_IID, 1)                    \
-  /* Variant types this component reads and writes. An omitted optional                              \
-     argument is VT_ERROR with scode DISP_E_PARAMNOTFOUND. */                                          \
-  X(VARTYPE, VT_EMPTY, 0) X(VARTYPE, VT_NULL, 1) X(VARTYPE, VT_I2, 2) X(VARTYPE, VT_I4, 3)             \
-  X(VARTYPE, VT_R4, 4) X(VARTYPE, VT_R8, 5) X(VARTYPE, VT_CY, 6) X(VARTYPE, VT_DATE, 7)                \
-  X(VARTYPE, VT_BSTR, 8) X(VARTYPE, VT_ERROR, 10) X(VARTYPE, VT_BOOL, 11) X(VARTYPE, VT_VARIANT, 12)    \
-  X(VARTYPE, VT_I1, 16) X(VARTYPE, VT_UI1, 17) X(VARTYPE, VT_UI2, 18) X(VARTYPE, VT_UI4, 19)           \
-  X(VARTYPE, VT_I8, 20) X(VARTYPE, VT_UI8, 21) X(VARTYPE, VT_INT, 22) X(VARTYPE, VT_UINT, 23)          \
-  X(VARTYPE, VT_BYREF, 0x4000) X(VARIANT_BOOL, VARIANT_TRUE, -1) X(VARIANT_BOOL, VARIANT_FALSE, 0)
+#define KORVENA_COM_RESULTS(X)                                                                                         \
+  X(S_OK, 0x00000000)                                                                                                  \
+  X(S_FALSE, 0x00000001) X(E_NOTIMPL, 0x80004001) X(E_NOINTERFACE, 0x80004002) X(E_POINTER, 0x80004003)                \
+      X(E_FAIL, 0x80004005) X(E_UNEXPECTED, 0x8000FFFF) X(E_OUTOFMEMORY, 0x8007000E) X(E_INVALIDARG, 0x80070057)       \
+          X(DISP_E_UNKNOWNINTERFACE, 0x80020001) X(DISP_E_MEMBERNOTFOUND, 0x80020003)                                  \
+              X(DISP_E_PARAMNOTFOUND, 0x80020004) X(DISP_E_TYPEMISMATCH, 0x80020005) X(DISP_E_UNKNOWNNAME, 0x80020006) \
+                  X(DISP_E_NONAMEDARGS, 0x80020007) X(DISP_E_EXCEPTION, 0x80020009) X(DISP_E_OVERFLOW, 0x8002000A)     \
+                      X(DISP_E_BADINDEX, 0x8002000B) X(DISP_E_BADPARAMCOUNT, 0x8002000E)                               \
+                          X(DISP_E_PARAMNOTOPTIONAL, 0x8002000F) X(CLASS_E_NOAGGREGATION, 0x80040110)                  \
+                              X(CLASS_E_CLASSNOTAVAILABLE, 0x80040111) X(CONNECT_E_NOCONNECTION, 0x80040200) X(        \
+                                  CONNECT_E_CANNOTCONNECT,                                                             \
+                                  0x80040202) /* A call on an object from a thread other than the one that made it. */ \
+      X(RPC_E_WRONG_THREAD, 0x8001010E)
+#define KORVENA_COM_NUMBERS(X)                                                                                      \
+  /* Dispatch ids of _Application, in slot order, and of the event. */                                              \
+  X(DISPID, DISPID_ShowForm, 0x60030001)                                                                            \
+  X(DISPID, DISPID_FireEventThumbNav, 0x60030002) X(DISPID, DISPID_FireEventNewWin, 0x60030003)                     \
+      X(DISPID, DISPID_UnloadForm, 0x60030004) X(DISPID, DISPID_Style, 0x60030005)                                  \
+          X(DISPID, DISPID_srcAppName, 0x60030006) X(DISPID, DISPID_OpenImage, 0x60030007)                          \
+              X(DISPID, DISPID_ThumbNav, 1) X(DISPID, DISPID_UNKNOWN, -1) X(WORD, DISPATCH_METHOD, 1)               \
+                  X(WORD, DISPATCH_PROPERTYGET, 2) X(WORD, DISPATCH_PROPERTYPUT, 4)                                 \
+                      X(WORD, DISPATCH_PROPERTYPUTREF, 8)                                                           \
+                          X(DWORD, GUIDKIND_DEFAULT_SOURCE_DISP_IID,                                                \
+                            1) /* Variant types this component reads and writes. An omitted optional                \
+                                  argument is VT_ERROR with scode DISP_E_PARAMNOTFOUND. */                          \
+      X(VARTYPE, VT_EMPTY, 0) X(VARTYPE, VT_NULL, 1) X(VARTYPE, VT_I2, 2) X(VARTYPE, VT_I4, 3) X(VARTYPE, VT_R4, 4) \
+          X(VARTYPE, VT_R8, 5) X(VARTYPE, VT_CY, 6) X(VARTYPE, VT_DATE, 7) X(VARTYPE, VT_BSTR, 8)                   \
+              X(VARTYPE, VT_ERROR, 10) X(VARTYPE, VT_BOOL, 11) X(VARTYPE, VT_VARIANT, 12) X(VARTYPE, VT_I1, 16)     \
+                  X(VARTYPE, VT_UI1, 17) X(VARTYPE, VT_UI2, 18) X(VARTYPE, VT_UI4, 19) X(VARTYPE, VT_I8, 20)        \
+                      X(VARTYPE, VT_UI8, 21) X(VARTYPE, VT_INT, 22) X(VARTYPE, VT_UINT, 23)                         \
+                          X(VARTYPE, VT_BYREF, 0x4000) X(VARIANT_BOOL, VARIANT_TRUE, -1)                            \
+                              X(VARIANT_BOOL, VARIANT_FALSE, 0)
 
-#define KORVENA_COM_GUIDS(X)                                                                             \
-  X(IID_NULL, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0)                                                          \
-  X(IID_IUnknown, 0x00000000, 0x0000, 0x0000, 0xC0, 0, 0, 0, 0, 0, 0, 0x46)                             \
-  X(IID_IClassFactory, 0x00000001, 0x0000, 0x0000, 0xC0, 0, 0, 0, 0, 0, 0, 0x46)                        \
-  X(IID_IDispatch, 0x00020400, 0x0000, 0x0000, 0xC0, 0, 0, 0, 0, 0, 0, 0x46)                            \
-  X(IID_IProvideClassInfo, 0xB196B283, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07)  \
-  X(IID_IConnectionPointContainer, 0xB196B284, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, \
-    0x07)                                                                                               \
-  X(IID_IEnumConnectionPoints, 0xB196B285, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07) \
-  X(IID_IConnectionPoint, 0xB196B286, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07)   \
-  X(IID_IProvideClassInfo2, 0xA6BC3AC0, 0xDBAA, 0x11CE, 0x9D, 0xE3, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51) \
-  /* The type library "Korvena" 1.0, locale 0x409: its identity. No type library file is served, so */ \
-  /* none is registered. */                                                                              \
-  X(LIBID_Korvena, 0x765388F0, 0xDE68, 0x49EF, 0x9C, 0x44, 0x0F, 0x6B, 0x5B, 0x07, 0x8D, 0x92)         \
-  /* The class Application. */                                                                         \
-  X(CLSID_Application, 0xA8F47407, 0xDA0A, 0x4DAD, 0x8C, 0xB7, 0xD8, 0x88, 0x39, 0x79, 0x35, 0x03)      \
-  /* Its default dual interface "_Application". */                                                     \
-  X(IID_Application, 0xDA738908, 0xFDF4, 0x43B0, 0x83, 0x07, 0xFD, 0x9A, 0x95, 0xB4, 0x1B, 0x77)        \
-  /* Its dispatch-only event interface "__Application". */                                             \
+#define KORVENA_COM_GUIDS(X)                                                                                   \
+  X(IID_NULL, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0)                                                                 \
+  X(IID_IUnknown, 0x00000000, 0x0000, 0x0000, 0xC0, 0, 0, 0, 0, 0, 0, 0x46)                                    \
+  X(IID_IClassFactory, 0x00000001, 0x0000, 0x0000, 0xC0, 0, 0, 0, 0, 0, 0, 0x46)                               \
+  X(IID_IDispatch, 0x00020400, 0x0000, 0x0000, 0xC0, 0, 0, 0, 0, 0, 0, 0x46)                                   \
+  X(IID_IProvideClassInfo, 0xB196B283, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07)         \
+  X(IID_IConnectionPointContainer, 0xB196B284, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07) \
+  X(IID_IEnumConnectionPoints, 0xB196B285, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07)     \
+  X(IID_IConnectionPoint, 0xB196B286, 0xBAB4, 0x101A, 0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07)          \
+  X(IID_IProvideClassInfo2, 0xA6BC3AC0, 0xDBAA, 0x11CE, 0x9D, 0xE3, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51)        \
+  /* The type library "Korvena" 1.0, locale 0x409: its identity. No type library file is served, so */         \
+  /* none is registered. */                                                                                    \
+  X(LIBID_Korvena, 0x765388F0, 0xDE68, 0x49EF, 0x9C, 0x44, 0x0F, 0x6B, 0x5B, 0x07, 0x8D, 0x92)                 \
+  /* The class Application. */                                                                                 \
+  X(CLSID_Application, 0xA8F47407, 0xDA0A, 0x4DAD, 0x8C, 0xB7, 0xD8, 0x88, 0x39, 0x79, 0x35, 0x03)             \
+  /* Its default dual interface "_Application". */                                                             \
+  X(IID_Application, 0xDA738908, 0xFDF4, 0x43B0, 0x83, 0x07, 0xFD, 0x9A, 0x95, 0xB4, 0x1B, 0x77)               \
+  /* Its dispatch-only event interface "__Application". */                                                     \
   X(DIID_ApplicationEvents, 0xD094BF5F, 0xF763, 0x43B2, 0x9B, 0x53, 0xE7, 0xD7, 0x46, 0xD0, 0x03, 0x42)
 
 #ifdef __cplusplus
@@ -194,7 +197,7 @@ struct tagVARIANT {
 };
 
 typedef struct tagDISPPARAMS {
-  VARIANT* rgvarg;            /* arguments in reverse order; named ones first */
+  VARIANT* rgvarg;           /* arguments in reverse order; named ones first */
   DISPID* rgdispidNamedArgs; /* parameter ids of the named arguments */
   UINT cArgs;
   UINT cNamedArgs;
@@ -308,24 +311,24 @@ struct IApplication : IDispatch {
 extern "C" {
 #else
 /* The same interfaces as C sees them. */
-#define KORVENA_COM_INTERFACE(name) \
-  typedef struct name name;         \
-  typedef struct name##Vtbl name##Vtbl;  \
-  struct name {                     \
-    const name##Vtbl* lpVtbl;       \
+#define KORVENA_COM_INTERFACE(name)     \
+  typedef struct name name;             \
+  typedef struct name##Vtbl name##Vtbl; \
+  struct name {                         \
+    const name##Vtbl* lpVtbl;           \
   };
-#define KORVENA_COM_IUNKNOWN(This)                                              \
-  HRESULT (*QueryInterface)(This * self, REFIID riid, void** ppvObject);       \
-  ULONG (*AddRef)(This * self);                                                 \
+#define KORVENA_COM_IUNKNOWN(This)                                       \
+  HRESULT (*QueryInterface)(This * self, REFIID riid, void** ppvObject); \
+  ULONG (*AddRef)(This * self);                                          \
   ULONG (*Release)(This * self);
-#define KORVENA_COM_IDISPATCH(This)                                                                     \
-  KORVENA_COM_IUNKNOWN(This)                                                                          \
-  HRESULT (*GetTypeInfoCount)(This * self, UINT * pctinfo);                                            \
-  HRESULT (*GetTypeInfo)(This * self, UINT iTInfo, LCID lcid, struct ITypeInfo * *ppTInfo);            \
-  HRESULT (*GetIDsOfNames)(This * self, REFIID riid, OLECHAR * *rgszNames, UINT cNames, LCID lcid,     \
-                           DISPID * rgDispId);                                                         \
-  HRESULT (*Invoke)(This * self, DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags,              \
-                    DISPPARAMS * pDispParams, VARIANT * pVarResult, EXCEPINFO * pExcepInfo, UINT * puArgErr);
+#define KORVENA_COM_IDISPATCH(This)                                                                                    \
+  KORVENA_COM_IUNKNOWN(This)                                                                                           \
+  HRESULT (*GetTypeInfoCount)(This * self, UINT * pctinfo);                                                            \
+  HRESULT (*GetTypeInfo)(This * self, UINT iTInfo, LCID lcid, struct ITypeInfo * *ppTInfo);                            \
+  HRESULT (*GetIDsOfNames)(This * self, REFIID riid, OLECHAR * *rgszNames, UINT cNames, LCID lcid, DISPID * rgDispId); \
+  HRESULT (*Invoke)                                                                                                    \
+  (This * self, DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS * pDispParams,                    \
+   VARIANT * pVarResult, EXCEPINFO * pExcepInfo, UINT * puArgErr);
 
 KORVENA_COM_INTERFACE(IUnknown)
 KORVENA_COM_INTERFACE(IClassFactory)

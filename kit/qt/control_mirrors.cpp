@@ -1,8 +1,8 @@
 #include "kit/qt/control_mirrors.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
-#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -14,8 +14,8 @@
 #include <QScrollBar>
 #include <QStyleOptionToolButton>
 #include <QTabBar>
-#include <QWheelEvent>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <algorithm>
 #include <optional>
 #include <vector>
@@ -82,8 +82,7 @@ class ToolbarMirror : public ControlMirror {
     if (event->type() != QEvent::MouseButtonPress) return false;
     auto* button = static_cast<DropDownButton*>(watched);
     auto* mouse = static_cast<QMouseEvent*>(event);
-    if (mouse->button() != Qt::LeftButton || !button->arrowRect().contains(mouse->position().toPoint()))
-      return false;
+    if (mouse->button() != Qt::LeftButton || !button->arrowRect().contains(mouse->position().toPoint())) return false;
     const std::string key = button->objectName().toStdString();
     user([this, key] { bar_.userDropDown(key); });
     return true;
@@ -92,7 +91,7 @@ class ToolbarMirror : public ControlMirror {
  private:
   struct Slot {
     std::string key;
-    QToolButton* button = nullptr;  // none for a separator
+    QToolButton* button = nullptr;     // none for a separator
     std::optional<std::string> image;  // the one shown
   };
 
@@ -422,10 +421,10 @@ class TabStripMirror : public ControlMirror {
 class ScrollMirror : public ControlMirror {
  public:
   ScrollMirror(FormMirror& owner, ScrollBar& bar, QWidget* parent)
-      : ControlMirror(owner, bar,
-                      new QScrollBar(bar.orientation() == ScrollBar::Orientation::Horizontal ? Qt::Horizontal
-                                                                                              : Qt::Vertical,
-                                     parent)),
+      : ControlMirror(
+            owner, bar,
+            new QScrollBar(bar.orientation() == ScrollBar::Orientation::Horizontal ? Qt::Horizontal : Qt::Vertical,
+                           parent)),
         bar_(bar),
         scroll_(static_cast<QScrollBar*>(widget())) {
     connect(scroll_, &QScrollBar::actionTriggered, this, [this](int action) {
@@ -470,9 +469,7 @@ class MouseUpFilter : public ControlMirror {
     if (button == mouse::None) return true;
     const int shift = shiftState(mouse->modifiers());
     const QPointF at = mouse->position() * kTwipsPerPixel;
-    user([this, button, shift, at] {
-      mouseUp(button, shift, static_cast<float>(at.x()), static_cast<float>(at.y()));
-    });
+    user([this, button, shift, at] { mouseUp(button, shift, static_cast<float>(at.x()), static_cast<float>(at.y())); });
     return true;
   }
 
@@ -590,12 +587,10 @@ void ControlMirror::user(const std::function<void()>& action) { owner_.dispatch(
 std::unique_ptr<ControlMirror> makeControlMirror(FormMirror& owner, Control& control, QWidget* parent) {
   using Maker = std::unique_ptr<ControlMirror> (*)(FormMirror&, Control&, QWidget*);
   static const Maker makers[] = {
-      tryMake<Toolbar, ToolbarMirror>,       tryMake<ComboBox, ComboMirror>,
-      tryMake<TextBox, TextMirror>,          tryMake<UpDown, UpDownMirror>,
-      tryMake<CheckBox, CheckMirror>,        tryMake<OptionButton, OptionMirror>,
-      tryMake<CommandButton, CommandMirror>, tryMake<Frame, FrameMirror>,
-      tryMake<TabStrip, TabStripMirror>,     tryMake<ScrollBar, ScrollMirror>,
-      tryMake<PictureBox, PictureBoxMirror>, tryMake<ImageControl, ImageMirror>,
+      tryMake<Toolbar, ToolbarMirror>,       tryMake<ComboBox, ComboMirror>,        tryMake<TextBox, TextMirror>,
+      tryMake<UpDown, UpDownMirror>,         tryMake<CheckBox, CheckMirror>,        tryMake<OptionButton, OptionMirror>,
+      tryMake<CommandButton, CommandMirror>, tryMake<Frame, FrameMirror>,           tryMake<TabStrip, TabStripMirror>,
+      tryMake<ScrollBar, ScrollMirror>,      tryMake<PictureBox, PictureBoxMirror>, tryMake<ImageControl, ImageMirror>,
       tryMake<Label, LabelMirror>,
   };
   for (Maker make : makers)

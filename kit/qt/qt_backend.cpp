@@ -20,19 +20,41 @@ MessageBoxLook messageBoxLook(long flags) {
   MessageBoxLook look;
   using B = QMessageBox;
   switch (flags & msgbox::ButtonsMask) {
-    case msgbox::OkCancel: look.buttons = B::Ok | B::Cancel; break;
-    case msgbox::AbortRetryIgnore: look.buttons = B::Abort | B::Retry | B::Ignore; break;
-    case msgbox::YesNoCancel: look.buttons = B::Yes | B::No | B::Cancel; break;
-    case msgbox::YesNo: look.buttons = B::Yes | B::No; break;
-    case msgbox::RetryCancel: look.buttons = B::Retry | B::Cancel; break;
-    default: look.buttons = B::Ok; break;
+    case msgbox::OkCancel:
+      look.buttons = B::Ok | B::Cancel;
+      break;
+    case msgbox::AbortRetryIgnore:
+      look.buttons = B::Abort | B::Retry | B::Ignore;
+      break;
+    case msgbox::YesNoCancel:
+      look.buttons = B::Yes | B::No | B::Cancel;
+      break;
+    case msgbox::YesNo:
+      look.buttons = B::Yes | B::No;
+      break;
+    case msgbox::RetryCancel:
+      look.buttons = B::Retry | B::Cancel;
+      break;
+    default:
+      look.buttons = B::Ok;
+      break;
   }
   switch (flags & msgbox::IconMask) {
-    case msgbox::Critical: look.icon = B::Critical; break;
-    case msgbox::Question: look.icon = B::Question; break;
-    case msgbox::Exclamation: look.icon = B::Warning; break;
-    case msgbox::Information: look.icon = B::Information; break;
-    default: look.icon = B::NoIcon; break;
+    case msgbox::Critical:
+      look.icon = B::Critical;
+      break;
+    case msgbox::Question:
+      look.icon = B::Question;
+      break;
+    case msgbox::Exclamation:
+      look.icon = B::Warning;
+      break;
+    case msgbox::Information:
+      look.icon = B::Information;
+      break;
+    default:
+      look.icon = B::NoIcon;
+      break;
   }
   // The default button: the first, second or third of the set, in this order.
   std::vector<B::StandardButton> order;
@@ -46,14 +68,22 @@ MessageBoxLook messageBoxLook(long flags) {
 
 int messageBoxAnswer(QMessageBox::StandardButton button) {
   switch (button) {
-    case QMessageBox::Ok: return msgbox::Ok;
-    case QMessageBox::Cancel: return msgbox::Cancel;
-    case QMessageBox::Abort: return msgbox::Abort;
-    case QMessageBox::Retry: return msgbox::Retry;
-    case QMessageBox::Ignore: return msgbox::Ignore;
-    case QMessageBox::Yes: return msgbox::Yes;
-    case QMessageBox::No: return msgbox::No;
-    default: return msgbox::Cancel;
+    case QMessageBox::Ok:
+      return msgbox::Ok;
+    case QMessageBox::Cancel:
+      return msgbox::Cancel;
+    case QMessageBox::Abort:
+      return msgbox::Abort;
+    case QMessageBox::Retry:
+      return msgbox::Retry;
+    case QMessageBox::Ignore:
+      return msgbox::Ignore;
+    case QMessageBox::Yes:
+      return msgbox::Yes;
+    case QMessageBox::No:
+      return msgbox::No;
+    default:
+      return msgbox::Cancel;
   }
 }
 
@@ -81,7 +111,6 @@ int QtBackend::messageBox(const std::string& text, const std::string& title, lon
 void QtBackend::htmlHelp(const std::string& file, int command, long data) {
   if (!abandoned_ && onHelp) onHelp(file, command, data);
 }
-
 
 void QtBackend::popupMenu(Form& form, Menu& menu, float x, float y) {
   if (abandoned_ || !loop_) return;

@@ -29,9 +29,7 @@ SyncLoop::~SyncLoop() {
   retire();
 }
 
-bool SyncLoop::installed() const {
-  return !abandoned_ && platform().backend() == &backend_;
-}
+bool SyncLoop::installed() const { return !abandoned_ && platform().backend() == &backend_; }
 
 void SyncLoop::schedule() {
   if (!abandoned_ && !turn_.isActive()) turn_.start();

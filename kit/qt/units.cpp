@@ -24,40 +24,66 @@ int virtualKey(const QKeyEvent& event) {
   if (k >= Qt::Key_0 && k <= Qt::Key_9)
     return ((event.modifiers() & Qt::KeypadModifier) ? key::Numpad0 : key::Digit0) + (k - Qt::Key_0);
   switch (k) {
-    case Qt::Key_Backspace: return key::Backspace;
+    case Qt::Key_Backspace:
+      return key::Backspace;
     case Qt::Key_Tab:
-    case Qt::Key_Backtab: return key::Tab;
+    case Qt::Key_Backtab:
+      return key::Tab;
     case Qt::Key_Return:
-    case Qt::Key_Enter: return key::Enter;
-    case Qt::Key_Shift: return key::Shift;
-    case Qt::Key_Control: return key::Control;
-    case Qt::Key_Alt: return key::Alt;
-    case Qt::Key_Pause: return key::Pause;
-    case Qt::Key_Escape: return key::Escape;
-    case Qt::Key_Space: return key::Space;
-    case Qt::Key_PageUp: return key::PageUp;
-    case Qt::Key_PageDown: return key::PageDown;
-    case Qt::Key_End: return key::End;
-    case Qt::Key_Home: return key::Home;
-    case Qt::Key_Left: return key::Left;
-    case Qt::Key_Up: return key::Up;
-    case Qt::Key_Right: return key::Right;
-    case Qt::Key_Down: return key::Down;
-    case Qt::Key_Insert: return key::Insert;
-    case Qt::Key_Delete: return key::Delete;
-    case Qt::Key_Plus: return key::Add;
-    case Qt::Key_Minus: return key::Subtract;
-    default: return key::None;
+    case Qt::Key_Enter:
+      return key::Enter;
+    case Qt::Key_Shift:
+      return key::Shift;
+    case Qt::Key_Control:
+      return key::Control;
+    case Qt::Key_Alt:
+      return key::Alt;
+    case Qt::Key_Pause:
+      return key::Pause;
+    case Qt::Key_Escape:
+      return key::Escape;
+    case Qt::Key_Space:
+      return key::Space;
+    case Qt::Key_PageUp:
+      return key::PageUp;
+    case Qt::Key_PageDown:
+      return key::PageDown;
+    case Qt::Key_End:
+      return key::End;
+    case Qt::Key_Home:
+      return key::Home;
+    case Qt::Key_Left:
+      return key::Left;
+    case Qt::Key_Up:
+      return key::Up;
+    case Qt::Key_Right:
+      return key::Right;
+    case Qt::Key_Down:
+      return key::Down;
+    case Qt::Key_Insert:
+      return key::Insert;
+    case Qt::Key_Delete:
+      return key::Delete;
+    case Qt::Key_Plus:
+      return key::Add;
+    case Qt::Key_Minus:
+      return key::Subtract;
+    default:
+      return key::None;
   }
 }
 
 int keyAscii(const QKeyEvent& event) {
   switch (event.key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter: return ascii::Enter;
-    case Qt::Key_Escape: return ascii::Escape;
-    case Qt::Key_Backspace: return ascii::Backspace;
-    default: break;
+    case Qt::Key_Enter:
+      return ascii::Enter;
+    case Qt::Key_Escape:
+      return ascii::Escape;
+    case Qt::Key_Backspace:
+      return ascii::Backspace;
+    default:
+      break;
   }
   const QString text = event.text();
   if (text.size() != 1) return -1;
@@ -72,10 +98,14 @@ int shiftState(Qt::KeyboardModifiers modifiers) {
 
 int mouseButton(Qt::MouseButton button) {
   switch (button) {
-    case Qt::LeftButton: return mouse::Left;
-    case Qt::RightButton: return mouse::Right;
-    case Qt::MiddleButton: return mouse::Middle;
-    default: return mouse::None;
+    case Qt::LeftButton:
+      return mouse::Left;
+    case Qt::RightButton:
+      return mouse::Right;
+    case Qt::MiddleButton:
+      return mouse::Middle;
+    default:
+      return mouse::None;
   }
 }
 

@@ -104,8 +104,8 @@ static HRESULT sinkInvoke(IDispatch* self, DISPID id, REFIID riid, LCID lcid, WO
   if (sink->direction == 4) *params->rgvarg[0].pboolVal = VARIANT_TRUE;
   return S_OK;
 }
-static const IDispatchVtbl kSinkVtbl = {sinkQueryInterface,   sinkAddRef,        sinkRelease, sinkGetTypeInfoCount,
-                                        sinkGetTypeInfo,      sinkGetIDsOfNames, sinkInvoke};
+static const IDispatchVtbl kSinkVtbl = {sinkQueryInterface, sinkAddRef,        sinkRelease, sinkGetTypeInfoCount,
+                                        sinkGetTypeInfo,    sinkGetIDsOfNames, sinkInvoke};
 
 /* ---- Late binding */
 static VARIANT number(VARTYPE vt, double value) {
@@ -113,11 +113,20 @@ static VARIANT number(VARTYPE vt, double value) {
   memset(&v, 0, sizeof v);
   v.vt = vt;
   switch (vt) {
-    case VT_R8: v.dblVal = value; break;
-    case VT_R4: v.fltVal = (float)value; break;
-    case VT_I4: v.lVal = (int32_t)value; break;
-    case VT_CY: v.cyVal.int64 = (int64_t)(value * 10000); break;
-    default: break;
+    case VT_R8:
+      v.dblVal = value;
+      break;
+    case VT_R4:
+      v.fltVal = (float)value;
+      break;
+    case VT_I4:
+      v.lVal = (int32_t)value;
+      break;
+    case VT_CY:
+      v.cyVal.int64 = (int64_t)(value * 10000);
+      break;
+    default:
+      break;
   }
   return v;
 }
@@ -154,10 +163,16 @@ static void lateBinding(Server* s, IApplication* app, Sink* sink) {
       VARIANT arg;
       HRESULT hr;
       int direction;
-    } cases[] = {{number(VT_R8, 3.0), S_OK, 3},  {number(VT_R8, 2.5), S_OK, 2} /* half to even */,
-                 {number(VT_R8, 3.5), S_OK, 4},  {number(VT_CY, 1.0), S_OK, 1},
-                 {number(VT_R8, 255.6), DISP_E_OVERFLOW, 0}, {number(VT_I4, -1), DISP_E_OVERFLOW, 0},
-                 {r4, S_OK, 2}, {i4, S_OK, 4}, {variant, S_OK, 3}, {number(VT_NULL, 0), DISP_E_TYPEMISMATCH, 0}};
+    } cases[] = {{number(VT_R8, 3.0), S_OK, 3},
+                 {number(VT_R8, 2.5), S_OK, 2} /* half to even */,
+                 {number(VT_R8, 3.5), S_OK, 4},
+                 {number(VT_CY, 1.0), S_OK, 1},
+                 {number(VT_R8, 255.6), DISP_E_OVERFLOW, 0},
+                 {number(VT_I4, -1), DISP_E_OVERFLOW, 0},
+                 {r4, S_OK, 2},
+                 {i4, S_OK, 4},
+                 {variant, S_OK, 3},
+                 {number(VT_NULL, 0), DISP_E_TYPEMISMATCH, 0}};
     size_t n = sizeof cases / sizeof cases[0];
     cases[6].arg.pfltVal = &real, cases[7].arg.plVal = &whole, cases[8].arg.pvarVal = &inner;
     for (size_t i = 0; i < n; ++i) {
@@ -251,10 +266,11 @@ static void headless(const char* library, const char* store) {
   snprintf(storeFile, sizeof storeFile, "%s/HKEY_LOCAL_MACHINE.reg", store);
   seed = fopen(storeFile, "w");
   if (seed) {
-    fputs("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\TypeLib\\{765388F0-DE68-49EF-9C44-0F6B5B078D92}"
-          "\\2.0]\n@=\"Korvena\"\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Korvena.Application\\CurVer]\n"
-          "@=\"Korvena.Application.2\"\n",
-          seed);
+    fputs(
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\TypeLib\\{765388F0-DE68-49EF-9C44-0F6B5B078D92}"
+        "\\2.0]\n@=\"Korvena\"\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\Korvena.Application\\CurVer]\n"
+        "@=\"Korvena.Application.2\"\n",
+        seed);
     fclose(seed);
   }
   CHECK(s.registerServer() == S_OK);
@@ -275,8 +291,7 @@ static void headless(const char* library, const char* store) {
     IDispatch* d = NULL;
     CHECK(s.getClassObject(&IID_IDispatch, &IID_IClassFactory, &none) == CLASS_E_CLASSNOTAVAILABLE && !none);
     CHECK(s.getClassObject(&CLSID_Application, &IID_IClassFactory, (void**)&factory) == S_OK);
-    CHECK(factory->lpVtbl->CreateInstance(factory, (IUnknown*)factory, &IID_IUnknown, &none) ==
-          CLASS_E_NOAGGREGATION);
+    CHECK(factory->lpVtbl->CreateInstance(factory, (IUnknown*)factory, &IID_IUnknown, &none) == CLASS_E_NOAGGREGATION);
     CHECK(factory->lpVtbl->LockServer(factory, 1) == S_OK);
     CHECK(factory->lpVtbl->Release(factory) == 0);
     CHECK(s.canUnloadNow() == S_FALSE); /* the lock */
