@@ -19,7 +19,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QMouseEvent>
-#include <QStandardPaths>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -273,9 +272,6 @@ int main(int argc, char** argv) {
       "without [%s] (%.2f x)\n",
       median(ahead.jumps), list(ahead.jumps).c_str(), median(cold.jumps), list(cold.jumps).c_str(),
       median(ahead.jumps) / median(cold.jumps));
-  std::printf("feh: %s\n", QStandardPaths::findExecutable("feh").isEmpty()
-                               ? "not installed here, no reference figure"
-                               : "installed, but its step is not timed by this benchmark");
   std::printf("Slideshow at 1 s, lateness of each step's paint after its due time (ms):\n");
   std::printf("  prefetch      max %6.1f   [%s]\n", largest(showAhead), list(showAhead).c_str());
   std::printf("  cold (none)   max %6.1f   [%s]\n", largest(showCold), list(showCold).c_str());
