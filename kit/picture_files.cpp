@@ -78,15 +78,18 @@ std::optional<std::string> problem(const std::string& path) {
   return std::nullopt;
 }
 
-std::unique_ptr<QFile> openForReader(const std::string& path, std::string& error, const std::atomic<bool>* cancelled) {
+namespace {
+
+// A regular file opened for reading, or -1 with `error` set.
+int openRegular(const std::string& path, std::string& error) {
   if (auto p = problem(path)) {
     error = *p;
-    return nullptr;
+    return -1;
   }
   const int fd = openNonBlocking(path);
   if (fd < 0) {
     error = describe(errno);
-    return nullptr;
+    return -1;
   }
   // The file may have been swapped since the check: judge what was opened.
   struct stat st {};
@@ -95,8 +98,16 @@ std::unique_ptr<QFile> openForReader(const std::string& path, std::string& error
   if (kind) {
     error = *kind;
     ::close(fd);
-    return nullptr;
+    return -1;
   }
+  return fd;
+}
+
+}  // namespace
+
+std::unique_ptr<QFile> openForReader(const std::string& path, std::string& error, const std::atomic<bool>* cancelled) {
+  const int fd = openRegular(path, error);
+  if (fd < 0) return nullptr;
   auto file = std::make_unique<CancellableFile>(cancelled);
   // The name is only for the suffix: the file itself is the descriptor.
   file->setFileName(QFile::decodeName(QByteArray::fromStdString(path)));
@@ -106,6 +117,17 @@ std::unique_ptr<QFile> openForReader(const std::string& path, std::string& error
     return nullptr;
   }
   return file;
+}
+
+std::FILE* openStream(const std::string& path, std::string& error) {
+  const int fd = openRegular(path, error);
+  if (fd < 0) return nullptr;
+  std::FILE* stream = ::fdopen(fd, "rb");
+  if (!stream) {
+    error = describe(errno);
+    ::close(fd);
+  }
+  return stream;
 }
 
 int allocationLimit() {

@@ -6,6 +6,7 @@
 // after the check cannot hang the caller either.
 #include <QFile>
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +25,10 @@ std::string describe(int error);
 // A read fails once `cancelled` is set.
 std::unique_ptr<QFile> openForReader(const std::string& path, std::string& error,
                                      const std::atomic<bool>* cancelled = nullptr);
+
+// The file opened as a C stream for decoders that read one, or null with
+// `error` set; refused as openForReader refuses.
+std::FILE* openStream(const std::string& path, std::string& error);
 
 // Raises Qt's allocation limit to let one read of `bytes` through while it
 // lives; our own budget has decided the read may happen. Overlapping lifts

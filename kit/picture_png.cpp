@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "kit/picture_colour.h"
+#include "kit/picture_files.h"
 #include "kit/picture_jpeg.h"
 #include "kit/picture_messages.h"
 #include "kit/picture_shrink.h"
@@ -286,7 +287,8 @@ colour::Profile declaredProfile(spng_ctx* ctx) {
 Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformations transformation,
                std::int64_t maxBytes, const std::atomic<bool>* cancelled) {
   Decoded result;
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  std::string notOpened;  // left to the caller's reader, which says why
+  std::unique_ptr<std::FILE, FileCloser> file(files::openStream(path, notOpened));
   if (!file) return result;
   unsigned char signature[8] = {};
   if (std::fread(signature, 1, 8, file.get()) != 8 || std::memcmp(signature, kSignature, 8) != 0) return result;
@@ -340,7 +342,8 @@ Decoded decode(const std::string& path, QSize size, QImageIOHandler::Transformat
   const colour::Profile profile = declaredProfile(ctx.get());
   if (fast) {
     // A file of its own, unbuffered: the stream reads big pieces.
-    std::unique_ptr<std::FILE, FileCloser> data(std::fopen(path.c_str(), "rb"));
+    std::string notOpened;
+    std::unique_ptr<std::FILE, FileCloser> data(files::openStream(path, notOpened));
     if (!data || std::setvbuf(data.get(), nullptr, _IONBF, 0) != 0 || std::fseek(data.get(), 8, SEEK_SET) != 0) {
       result.error = "PNG: the file cannot be read";
       return result;
