@@ -69,22 +69,31 @@ QImage transformed(QImage image, QImageIOHandler::Transformations t) {
   return image;
 }
 
+// The shrinker that writes a picture's rows into `out`, smaller than the
+// picture; none when `out` has the picture's own size and takes them directly.
+std::unique_ptr<resample::ShrinkerThread> shrinkerInto(QImage& out, const spng_ihdr& ihdr, bool alpha,
+                                                       std::int64_t maxBytes) {
+  const auto width = static_cast<int>(ihdr.width), rows = static_cast<int>(ihdr.height);
+  if (out.width() == width && out.height() == rows) return nullptr;
+  uchar* bits = out.bits();  // taken here: the shrinker's thread writes the rows
+  const qsizetype bytesPerLine = out.bytesPerLine();
+  return std::make_unique<resample::ShrinkerThread>(
+      width, rows, out.width(), out.height(),
+      [bits, bytesPerLine, rowBytes = static_cast<std::size_t>(out.width()) * 4](int row, const std::uint32_t* pixels) {
+        std::memcpy(bits + row * bytesPerLine, pixels, rowBytes);
+      },
+      alpha, resample::ShrinkerThread::queueFor(maxBytes));
+}
+
 // The rows of one picture, decoded into `out` (stored orientation) directly
 // or through a shrinker. Returns libspng's error, 0 when all rows came.
 int decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, bool alpha, QImage& out, std::int64_t maxBytes) {
   const std::size_t width = ihdr.width;
   const auto rows = static_cast<int>(ihdr.height);
-  const bool direct = out.width() == static_cast<int>(ihdr.width) && out.height() == rows;
-  std::unique_ptr<resample::ShrinkerThread> shrinker;
-  uchar* bits = out.bits();  // taken here: the shrinker's thread writes the rows
+  uchar* bits = out.bits();  // before the shrinker's thread writes to it
   const qsizetype bytesPerLine = out.bytesPerLine();
-  if (!direct) {
-    shrinker = std::make_unique<resample::ShrinkerThread>(
-        static_cast<int>(width), rows, out.width(), out.height(),
-        [bits, bytesPerLine, rowBytes = static_cast<std::size_t>(out.width()) * 4](
-            int row, const std::uint32_t* pixels) { std::memcpy(bits + row * bytesPerLine, pixels, rowBytes); },
-        alpha, resample::ShrinkerThread::queueFor(maxBytes));
-  }
+  const std::unique_ptr<resample::ShrinkerThread> shrinker = shrinkerInto(out, ihdr, alpha, maxBytes);
+  const bool direct = !shrinker;
   for (int y = 0; y < rows; ++y) {
     auto* target = direct ? bits + y * bytesPerLine : reinterpret_cast<unsigned char*>(shrinker->slot());
     const int code = spng_decode_row(ctx, target, width * 4);
@@ -224,17 +233,10 @@ std::string streamRows(RowStream& stream, const spng_ihdr& ihdr, bool alpha, QIm
   const std::size_t width = ihdr.width;
   const auto rows = static_cast<int>(ihdr.height);
   const std::size_t rowBytes = width * (alpha ? 4 : 3);
-  const bool direct = out.width() == static_cast<int>(ihdr.width) && out.height() == rows;
-  std::unique_ptr<resample::ShrinkerThread> shrinker;
-  uchar* bits = out.bits();
+  uchar* bits = out.bits();  // before the shrinker's thread writes to it
   const qsizetype bytesPerLine = out.bytesPerLine();
-  if (!direct) {
-    shrinker = std::make_unique<resample::ShrinkerThread>(
-        static_cast<int>(width), rows, out.width(), out.height(),
-        [bits, bytesPerLine, outBytes = static_cast<std::size_t>(out.width()) * 4](
-            int row, const std::uint32_t* pixels) { std::memcpy(bits + row * bytesPerLine, pixels, outBytes); },
-        alpha, resample::ShrinkerThread::queueFor(maxBytes));
-  }
+  const std::unique_ptr<resample::ShrinkerThread> shrinker = shrinkerInto(out, ihdr, alpha, maxBytes);
+  const bool direct = !shrinker;
   // A byte more each: the rows are read and written four bytes a pixel.
   std::vector<unsigned char> above(rowBytes + 1, 0), row(rowBytes + 1);
   int y = 0;
