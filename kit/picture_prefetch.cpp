@@ -49,9 +49,7 @@ void PrefetchCache::resume() {
   if (!app) return startWaiting();
   // The view's paint of what arrived starts them; this is for a view that
   // does not paint (hidden, minimised).
-  QTimer::singleShot(kPaintWait, app, [this, generation = generation_] {
-    if (generation == generation_) startWaiting();
-  });
+  QTimer::singleShot(kPaintWait, app, startWaitingUnlessReopened());
 }
 
 void PrefetchCache::painted() {
@@ -59,12 +57,13 @@ void PrefetchCache::painted() {
   // After the paint has reached the screen: the frame the user waits for
   // does not share the processor with the guesses' headers and decodes.
   if (QCoreApplication* app = QCoreApplication::instance())
-    QMetaObject::invokeMethod(
-        app,
-        [this, generation = generation_] {
-          if (generation == generation_) startWaiting();
-        },
-        Qt::QueuedConnection);
+    QMetaObject::invokeMethod(app, startWaitingUnlessReopened(), Qt::QueuedConnection);
+}
+
+std::function<void()> PrefetchCache::startWaitingUnlessReopened() {
+  return [this, generation = generation_] {
+    if (generation == generation_) startWaiting();
+  };
 }
 
 void PrefetchCache::startWaiting() {

@@ -81,6 +81,8 @@ class PrefetchCache {
   static std::optional<Stamp> stampOf(const std::string& path);
   void start(const std::string& path, const ShownSize& shownFor);
   void startWaiting();
+  // startWaiting() for a later call, void once another picture has opened.
+  std::function<void()> startWaitingUnlessReopened();
   void trim();
 
   std::list<Entry> entries_;  // most recently asked for first
